@@ -1,0 +1,18 @@
+// The least-squares fit of one cross-section and its residuals.
+#ifndef QVDEP_ENGINE_REGRESSION_H
+#define QVDEP_ENGINE_REGRESSION_H
+
+#include "qvdep.h"
+
+namespace qvd {
+
+// Fits cross-section `section` (1..N) of the request by sweeping its
+// augmented cross-product matrix, writes its K + c coefficients and row
+// `section` of `residuals` (N rows of T), clears `status` and may set
+// `near_perfect_fit`. Uses the work buffers held in the request.
+void regress_cross_section(DependenceRequest &request, int section,
+                           double *coefficients, double *residuals);
+
+}  // namespace qvd
+
+#endif

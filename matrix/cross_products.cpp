@@ -1,0 +1,1 @@
+#include "matrix/cross_products.h"

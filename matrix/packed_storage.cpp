@@ -1,0 +1,1 @@
+#include "matrix/packed_storage.h"

@@ -1,0 +1,1 @@
+#include "prob/exp_guarded.h"

@@ -1,0 +1,1 @@
+#include "prob/incomplete_gamma.h"

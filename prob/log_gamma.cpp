@@ -1,0 +1,1 @@
+#include "prob/log_gamma.h"

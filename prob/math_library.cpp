@@ -1,0 +1,79 @@
+#include "prob/math_library.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "platform/raise_exception.h"
+#include "prob/fault_codes.h"
+
+namespace qvd {
+namespace {
+
+constexpr int kLdexpClamp = 65536;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
+constexpr std::uint64_t kExponentBits = 0x7FF0000000000000ull;
+constexpr std::uint64_t kQuietBit = 0x0008000000000000ull;
+
+std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+bool is_nan_bits(double x) { return (bits(x) & ~kSignBit) > kExponentBits; }
+
+// A NaN handed back without arithmetic, so a signalling NaN cannot trap.
+double quieted(double nan) {
+  return std::bit_cast<double>(bits(nan) | kQuietBit);
+}
+
+bool is_subnormal_bits(double x) {
+  const std::uint64_t magnitude = bits(x) & ~kSignBit;
+  return magnitude != 0 && magnitude < 0x0010000000000000ull;
+}
+
+}  // namespace
+
+double lib_log(double x) {
+  if (is_nan_bits(x)) return quieted(x);
+  if ((bits(x) & ~kSignBit) == 0) {
+    raise_exception(EXCEPTION_FLT_DIVIDE_BY_ZERO);
+    return -kInfinity;
+  }
+  if (bits(x) & kSignBit) {
+    raise_exception(EXCEPTION_FLT_UNDERFLOW);
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return std::log(x);
+}
+
+double lib_ldexp(double v, int n) {
+  if (is_nan_bits(v)) return quieted(v);
+  const std::uint64_t magnitude = bits(v) & ~kSignBit;
+  if (magnitude == 0 || magnitude == kExponentBits) return v;
+  n = std::clamp(n, -kLdexpClamp, kLdexpClamp);
+  if (is_subnormal_bits(v) && n < 0) return 0.0;
+  int e = 0;
+  const double f = std::frexp(v, &e);  // v = f * 2^e, exact
+  if (e + n > std::numeric_limits<double>::max_exponent) {
+    raise_exception(EXCEPTION_FLT_OVERFLOW);
+    return std::signbit(v) ? -kInfinity : kInfinity;
+  }
+  const double result = std::ldexp(f, e + n);  // exact, or rounded subnormal
+  return result == 0.0 ? 0.0 : result;
+}
+
+double lib_frexp(double x, int *e) {
+  if (is_nan_bits(x)) {
+    *e = 0;
+    return quieted(x);
+  }
+  return std::frexp(x, e);
+}
+
+double lib_cbrt(double x) {
+  if (is_nan_bits(x)) return quieted(x);
+  return std::cbrt(x);
+}
+
+}  // namespace qvd

@@ -1,0 +1,1 @@
+#include "prob/noncentral_chi2.h"

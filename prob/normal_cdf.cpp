@@ -1,0 +1,1 @@
+#include "prob/normal_cdf.h"

@@ -1,0 +1,1 @@
+#include "prob/pow_guarded.h"
