@@ -1,0 +1,75 @@
+#include "host/dependence_test.h"
+
+namespace qvd::host {
+
+DependenceRequest make_request(const Panel &panel, const TestOptions &options) {
+  DependenceRequest request{};
+  const int coefficients = panel.regressors + (options.intercept ? 1 : 0);
+  request.panel = panel.values.data();
+  request.n_sections = panel.sections;
+  request.n_periods = panel.periods;
+  request.n_regressors = panel.regressors;
+  request.n_intercept = options.intercept ? 1 : 0;
+  request.n_restrictions =
+      coefficients == 0 ? 0 : static_cast<int>(options.restriction_coef.size()) / coefficients;
+  request.restriction_rhs = options.restriction_rhs.data();
+  request.restriction_coef = options.restriction_coef.data();
+  request.cdp_order = options.cdp_order;
+  request.near_perfect_fit = 0;
+  return request;
+}
+
+std::string TestResults::error() const {
+  if (outcome.call.trapped) return outcome.call.describe();
+  switch (outcome.status) {
+    case QVDEP_RUN_OK: return "";
+    case QVDEP_RUN_POOL_REFUSED: return "the host's pool refused a work buffer";
+    case QVDEP_RUN_INVALID_REQUEST: return "the request's dimensions are invalid";
+    default: return "the test could not be run";
+  }
+}
+
+namespace {
+
+void copy_results(const DependenceRequest &request, TestResults &results) {
+  results.lm = request.lm;
+  results.lm_pvalue = request.lm_pvalue;
+  results.scaled_lm = request.scaled_lm;
+  results.scaled_lm_pvalue = request.scaled_lm_pvalue;
+  results.cd = request.cd;
+  results.cd_pvalue = request.cd_pvalue;
+  results.cdp = request.cdp;
+  results.cdp_pvalue = request.cdp_pvalue;
+  results.near_perfect_fit = request.near_perfect_fit != 0;
+  const std::size_t n = static_cast<std::size_t>(request.n_sections);
+  if (request.correlations != nullptr)
+    results.correlations.assign(request.correlations,
+                                request.correlations + n * (n + 1) / 2);
+}
+
+}  // namespace
+
+TestResults run_dependence_test(ReferenceHost &host, const Panel &panel,
+                                const TestOptions &options) {
+  TestResults results;
+  ExtensionDescriptor *descriptor = host.create_descriptor();
+  if (descriptor == nullptr) return results;
+  TestInstance *instance = host.create_instance(descriptor);
+  if (instance == nullptr) {
+    host.release_descriptor(descriptor);
+    return results;
+  }
+  DependenceRequest request = make_request(panel, options);
+  host.clear_raised_faults();
+  results.outcome = host.run(instance, &request);
+  results.faults = host.raised_faults();
+  if (results.ok()) {
+    copy_results(request, results);
+    host.free_block(instance, request.correlations);
+  }
+  host.destroy_instance(instance);
+  host.release_descriptor(descriptor);
+  return results;
+}
+
+}  // namespace qvd::host

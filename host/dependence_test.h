@@ -1,0 +1,61 @@
+// The whole test in one call: a panel in, the eight results out, through
+// the module's binary interface.
+//
+//   qvd::host::ReferenceHost host(path);
+//   qvd::host::Panel panel{.sections = 10, .periods = 20, .regressors = 2,
+//                          .values = data};
+//   qvd::host::TestResults r = qvd::host::run_dependence_test(host, panel, {});
+//   // r.cd, r.cd_pvalue, ...
+#ifndef QVDEP_HOST_DEPENDENCE_TEST_H
+#define QVDEP_HOST_DEPENDENCE_TEST_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/reference_host.h"
+
+namespace qvd::host {
+
+// Values laid out as the module reads them: for each cross-section, for
+// each period, the regressors then the dependent value.
+struct Panel {
+  int sections = 0;
+  int periods = 0;
+  int regressors = 0;
+  std::vector<double> values;
+};
+
+struct TestOptions {
+  bool intercept = true;
+  int cdp_order = 1;
+  // h rows of K + c coefficients (intercept column first) and h right sides.
+  std::vector<double> restriction_coef;
+  std::vector<double> restriction_rhs;
+};
+
+struct TestResults {
+  RunOutcome outcome;                 // status 0 when every result is valid
+  std::vector<std::uint32_t> faults;  // codes the module raised, resumed
+  double lm = 0, lm_pvalue = 0;
+  double scaled_lm = 0, scaled_lm_pvalue = 0;
+  double cd = 0, cd_pvalue = 0;
+  double cdp = 0, cdp_pvalue = 0;
+  bool near_perfect_fit = false;
+  std::vector<double> correlations;   // packed N-by-N
+
+  bool ok() const { return outcome.status == QVDEP_RUN_OK; }
+  std::string error() const;          // "" when ok()
+};
+
+// Builds a descriptor and an instance, runs the request, copies the results
+// and gives everything back to the host.
+TestResults run_dependence_test(ReferenceHost &host, const Panel &panel,
+                                const TestOptions &options);
+
+// A request for the panel, with nothing but the host's fields set.
+DependenceRequest make_request(const Panel &panel, const TestOptions &options);
+
+}  // namespace qvd::host
+
+#endif

@@ -1,0 +1,263 @@
+#include "host/reference_host.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace qvd::host {
+
+// The host's tables come first in each record, so the module's pointer to a
+// table is also a pointer to the record behind it.
+struct ReferenceHost::Services {
+  HostServices table{};
+  ReferenceHost *host = nullptr;
+  struct Locale {
+    LocaleServices table{};
+    ReferenceHost *host = nullptr;
+  } locale;
+};
+
+struct ReferenceHost::Pool {
+  HostPool table{};
+  ReferenceHost *host = nullptr;
+  int id = 0;
+  bool alive = true;
+};
+
+struct ReferenceHost::Journal {
+  HostJournal table{};
+  ReferenceHost *host = nullptr;
+  int id = 0;
+  bool open = true;
+};
+
+namespace {
+
+HostEvent event_of(EventKind kind) {
+  HostEvent event;
+  event.kind = kind;
+  return event;
+}
+
+}  // namespace
+
+// The operations the module calls, as plain functions of the C interface.
+struct Callbacks {
+  using Pool = ReferenceHost::Pool;
+  using Journal = ReferenceHost::Journal;
+  using Services = ReferenceHost::Services;
+
+  static HostPool *create_pool(HostServices *s, const PoolParams *params,
+                               void *context, const char *name) {
+    return reinterpret_cast<Services *>(s)->host->make_pool(params, context, name);
+  }
+  static HostJournal *create_journal(HostServices *s, const JournalParams *params,
+                                     void *context, const char *name) {
+    return reinterpret_cast<Services *>(s)->host->make_journal(params, context, name);
+  }
+  static void *lookup_locale(LocaleServices *l, const std::uint16_t *name,
+                             std::int64_t length) {
+    return reinterpret_cast<Services::Locale *>(l)->host->lookup_locale(name, length);
+  }
+  static void destroy(HostPool *p) {
+    auto *pool = reinterpret_cast<Pool *>(p);
+    pool->host->destroy(*pool);
+  }
+  static void *alloc(HostPool *p, std::uint64_t size, std::uint32_t flags) {
+    auto *pool = reinterpret_cast<Pool *>(p);
+    return pool->host->alloc(*pool, size, flags);
+  }
+  static void free(HostPool *p, void *block) {
+    auto *pool = reinterpret_cast<Pool *>(p);
+    pool->host->free(*pool, block);
+  }
+  static void close(HostJournal *j) {
+    auto *journal = reinterpret_cast<Journal *>(j);
+    journal->host->close(*journal);
+  }
+};
+
+ReferenceHost::ReferenceHost(const std::string &module_path)
+    : library_(module_path), services_(std::make_unique<Services>()) {
+  services_->host = this;
+  services_->locale.host = this;
+  services_->table.create_pool = &Callbacks::create_pool;
+  services_->table.create_journal = &Callbacks::create_journal;
+  services_->table.locale_services = &services_->locale.table;
+  services_->locale.table.lookup_locale = &Callbacks::lookup_locale;
+  module().qvextent(&services_->table);
+  module().set_exception_handler(&ReferenceHost::record_fault, this);
+}
+
+ReferenceHost::~ReferenceHost() {
+  module().set_exception_handler(nullptr, nullptr);
+  for (auto &pool : pools_)
+    if (pool->alive) destroy(*pool);
+}
+
+HostServices *ReferenceHost::services() { return &services_->table; }
+
+void ReferenceHost::refuse_alloc(long k) {
+  faults_.refuse_alloc = k;
+  allocs_since_plan_ = 0;
+}
+
+void ReferenceHost::record_fault(std::uint32_t code, void *self) {
+  static_cast<ReferenceHost *>(self)->raised_.push_back(code);
+}
+
+HostPool *ReferenceHost::make_pool(const PoolParams *params, void *context,
+                                   const char *name) {
+  HostEvent event = event_of(EventKind::create_pool);
+  event.name = name;
+  event.context = context;
+  event.pool_params = *params;
+  if (faults_.fail_create_pool) {
+    events_.push_back(event);
+    return nullptr;
+  }
+  auto pool = std::make_unique<Pool>();
+  pool->host = this;
+  pool->id = static_cast<int>(pools_.size());
+  pool->table.destroy = &Callbacks::destroy;
+  pool->table.alloc = &Callbacks::alloc;
+  pool->table.free = &Callbacks::free;
+  event.pool = pool->id;
+  events_.push_back(event);
+  pools_.push_back(std::move(pool));
+  return &pools_.back()->table;
+}
+
+void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) {
+  HostEvent event = event_of(EventKind::alloc);
+  event.pool = pool.id;
+  event.size = size;
+  event.flags = flags;
+  ++allocs_since_plan_;
+  const bool refused = (faults_.refuse_alloc > 0 && allocs_since_plan_ == faults_.refuse_alloc) ||
+                       (faults_.refuse_zero_size && size == 0);
+  void *block = refused ? nullptr : std::malloc(size == 0 ? 1 : size);
+  if (block != nullptr) {
+    std::memset(block, faults_.zero_fill ? 0x00 : 0xA5, size);
+    blocks_.push_back({pool.id, size, flags, block});
+  }
+  event.block = block;
+  events_.push_back(event);
+  return block;
+}
+
+void ReferenceHost::free(Pool &pool, void *block) {
+  HostEvent event = event_of(EventKind::free);
+  event.pool = pool.id;
+  event.block = block;
+  for (auto &record : blocks_) {
+    if (record.address == block && record.pool == pool.id && !record.freed &&
+        !record.pool_destroyed) {
+      record.freed = true;
+      event.size = record.size;
+      std::free(block);
+      break;
+    }
+  }
+  events_.push_back(event);
+}
+
+void ReferenceHost::destroy(Pool &pool) {
+  HostEvent event = event_of(EventKind::destroy_pool);
+  event.pool = pool.id;
+  events_.push_back(event);
+  for (auto &record : blocks_) {
+    if (record.pool == pool.id && !record.freed && !record.pool_destroyed) {
+      record.pool_destroyed = true;
+      std::free(record.address);
+    }
+  }
+  pool.alive = false;
+}
+
+HostJournal *ReferenceHost::make_journal(const JournalParams *params,
+                                         void *context, const char *name) {
+  HostEvent event = event_of(EventKind::create_journal);
+  event.name = name;
+  event.context = context;
+  event.journal_params = *params;
+  if (faults_.fail_create_journal) {
+    events_.push_back(event);
+    return nullptr;
+  }
+  auto journal = std::make_unique<Journal>();
+  journal->host = this;
+  journal->id = static_cast<int>(journals_.size());
+  journal->table.close = &Callbacks::close;
+  event.journal = journal->id;
+  events_.push_back(event);
+  journals_.push_back(std::move(journal));
+  return &journals_.back()->table;
+}
+
+void ReferenceHost::close(Journal &journal) {
+  HostEvent event = event_of(EventKind::close_journal);
+  event.journal = journal.id;
+  events_.push_back(event);
+  journal.open = false;
+}
+
+void *ReferenceHost::lookup_locale(const std::uint16_t *name, std::int64_t length) {
+  HostEvent event = event_of(EventKind::lookup_locale);
+  event.locale_name.assign(name, name + length);
+  event.locale_length = length;
+  events_.push_back(event);
+  return faults_.null_locale ? nullptr : &locale_token_;
+}
+
+std::vector<BlockRecord> ReferenceHost::live_blocks() const {
+  std::vector<BlockRecord> live;
+  for (const auto &record : blocks_)
+    if (!record.freed && !record.pool_destroyed) live.push_back(record);
+  return live;
+}
+
+int ReferenceHost::live_pools() const {
+  int count = 0;
+  for (const auto &pool : pools_) count += pool->alive ? 1 : 0;
+  return count;
+}
+
+int ReferenceHost::open_journals() const {
+  int count = 0;
+  for (const auto &journal : journals_) count += journal->open ? 1 : 0;
+  return count;
+}
+
+ExtensionDescriptor *ReferenceHost::create_descriptor() {
+  ExtensionDescriptor *descriptor = nullptr;
+  call_under_traps([&] { descriptor = module().qvdep(nullptr, context()); });
+  return descriptor;
+}
+
+TestInstance *ReferenceHost::create_instance(ExtensionDescriptor *descriptor) {
+  TestInstance *instance = nullptr;
+  call_under_traps([&] { instance = descriptor->create_instance(context()); });
+  return instance;
+}
+
+void ReferenceHost::destroy_instance(TestInstance *instance) {
+  call_under_traps([&] { instance->destroy(instance); });
+}
+
+void ReferenceHost::release_descriptor(ExtensionDescriptor *descriptor) {
+  call_under_traps([&] { descriptor->release(descriptor); });
+}
+
+RunOutcome ReferenceHost::run(TestInstance *instance, DependenceRequest *request) {
+  RunOutcome outcome;
+  std::int32_t status = -1;
+  outcome.call = call_under_traps([&] { status = instance->run(instance, request); });
+  outcome.status = outcome.call.trapped ? -1 : status;
+  return outcome;
+}
+
+void ReferenceHost::free_block(TestInstance *instance, void *block) {
+  instance->pool->free(instance->pool, block);
+}
+
+}  // namespace qvd::host
