@@ -1,0 +1,78 @@
+// Reading a long-format panel from CSV.
+#include <bit>
+#include <sstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "cli/csv_panel.h"
+
+namespace qvd::cli {
+namespace {
+
+bool missing(double v) { return (std::bit_cast<std::uint64_t>(v) >> 48) == 0xFFFF; }
+
+CsvPanel read(const std::string &text, const PanelColumns &columns = {}) {
+  std::istringstream in(text);
+  return read_csv_panel(in, columns);
+}
+
+TEST(CsvPanel, LaysOutSectionsPeriodsAndValues) {
+  // Unsorted periods, a section missing a period, a quoted header, an NA.
+  const CsvPanel p = read(
+      "\"firm\",year,y,x1,x2\n"
+      "b,2001,5,6,7\n"
+      "a,2000,1,2,3\n"
+      "b,2000,8,9,10\n"
+      "a,2001,NA,12,13\n"
+      "c,2001,14,15,16\n");
+  EXPECT_EQ(p.section_labels, (std::vector<std::string>{"b", "a", "c"}));
+  EXPECT_EQ(p.periods, (std::vector<double>{2000, 2001}));
+  EXPECT_EQ(p.panel.sections, 3);
+  EXPECT_EQ(p.panel.periods, 2);
+  EXPECT_EQ(p.panel.regressors, 2);
+  EXPECT_EQ(p.dependent, "y");
+  EXPECT_EQ(p.regressors, (std::vector<std::string>{"x1", "x2"}));
+  EXPECT_EQ(p.observations, 5);
+  const auto &v = p.panel.values;  // (section, period): x1, x2, y
+  ASSERT_EQ(v.size(), 18u);
+  EXPECT_EQ(std::vector<double>(v.begin(), v.begin() + 6), (std::vector<double>{9, 10, 8, 6, 7, 5}));
+  EXPECT_EQ(std::vector<double>(v.begin() + 6, v.begin() + 11), (std::vector<double>{2, 3, 1, 12, 13}));
+  EXPECT_TRUE(missing(v[11]));
+  for (int i = 12; i < 15; ++i) EXPECT_TRUE(missing(v[i])) << i;  // c lacks 2000
+  EXPECT_EQ(std::vector<double>(v.begin() + 15, v.end()), (std::vector<double>{15, 16, 14}));
+}
+
+TEST(CsvPanel, NamedColumnsPickAndOrderTheRegressors) {
+  const CsvPanel p = read("y,t,id,x1,x2\n1,1,a,2,3\n4,2,a,5,6\n",
+                          {"id", "t", "y", {"x2"}});
+  EXPECT_EQ(p.regressors, (std::vector<std::string>{"x2"}));
+  EXPECT_EQ(p.panel.values, (std::vector<double>{3, 1, 6, 4}));
+}
+
+TEST(CsvPanel, RefusesWhatItCannotRead) {
+  const struct {
+    const char *text;
+    PanelColumns columns;
+    const char *message;
+  } cases[] = {
+      {"", {}, "empty"},
+      {"a,b\n1,2\n", {}, "three columns"},
+      {"id,t,y\na,1,2\na,1,3\n", {}, "twice"},
+      {"id,t,y\na,1,x\n", {}, "line 2: not a number"},
+      {"id,t,y\na,,1\n", {}, "not a number"},
+      {"id,t,y\na,1\n", {}, "expected 3 fields"},
+      {"id,t,y\n", {"id", "t", "z", {}}, "no column named \"z\""},
+  };
+  for (const auto &c : cases) {
+    try {
+      read(c.text, c.columns);
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const std::runtime_error &e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qvd::cli
