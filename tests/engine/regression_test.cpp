@@ -46,7 +46,9 @@ namespace {
 
 using Matrix = std::vector<double>;  // column-major
 constexpr double kUnit = 0x1p-53;
-constexpr double kEpsilonBits = 0x1.0000000000001p-1022;  // 0x0010000000000001
+// Restriction coefficients count as non-zero above this (bits 0x0010000000000001).
+constexpr double kNonZeroThreshold = 0x1.0000000000001p-1022;
+static_assert(std::bit_cast<std::uint64_t>(kNonZeroThreshold) == 0x0010000000000001u);
 
 double bits(std::uint64_t b) { return std::bit_cast<double>(b); }
 bool same_bits(double a, double b) {
@@ -460,7 +462,7 @@ struct Restricted {
 };
 
 TEST(Regression, RestrictedMatchesBorderedSystem) {
-  const double e = kEpsilonBits, above = std::nextafter(e, 1.0);
+  const double e = kNonZeroThreshold, above = std::nextafter(e, 1.0);
   const Restricted cases[] = {
       {"dense", 3, 1, {{0.3, -1, 2, 0.5}}, {1.5}, "1111"},
       {"two dense", 4, 1, {{1, 1, 1, 1, 1}, {0, 2, -1, 0, 3}}, {2, -1}, "11111"},
