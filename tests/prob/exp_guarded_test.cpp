@@ -57,6 +57,7 @@ TEST(ExpGuarded, LimitsAndFaults) {
       {1000.0, kInf, kOverflowTwice},
       // k does not fit in 32 bits: the same two faults and +inf.
       {1e10, kInf, kOverflowTwice},
+      {1.7976931348623157e308, kInf, kOverflowTwice},
       {kInf, kInf, kOverflowTwice},
       // Below the explicit limit the scaling alone overflows.
       {709.782712893384, kInf, kOverflow},

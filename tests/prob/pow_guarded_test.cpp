@@ -88,6 +88,12 @@ TEST(PowGuarded, ExponentsBeyondThe32BitRange) {
       {2.0, -kInf, 0.0, kNone},
       {0.5, kInf, 0.0, kNone},
       {kInf, -kInf, 0.0, kNone},
+      // ln a * b beyond the double range decides by its sign alone.
+      {1e300, 1e308, kMax, kOverflow},
+      {1e-300, -kMax, kMax, kOverflow},
+      {1e-300, 1e308, 0.0, kNone},
+      {1e300, -kMax, 0.0, kNone},
+      {kInf, -3e9, 0.0, kNone},
       {1.0, 3e9, 1.0, kNone},
       {1.0, -1e300, 1.0, kNone},
       {-2.0, 3e9, kMax, kDomain},
