@@ -57,11 +57,12 @@ PairSums pair_sums(const double *e_i, const double *e_j, std::int32_t periods) {
   return s;
 }
 
-// The quiet comparison keeps a NaN sum of squares (a residual that is NaN
-// without being marked missing) from trapping: such a pair is not usable.
+// Ordinary comparisons: a NaN sum of squares (a residual that is NaN without
+// being marked missing) is not data the statistics can use, and under the
+// host's trap setting it ends the call with an invalid-operation fault
+// instead of silently dropping the pair while F still counts it.
 bool usable(const PairSums &s) {
-  return std::isgreater(s.s_ii, kMinSumOfSquares) &&
-         std::isgreater(s.s_jj, kMinSumOfSquares) && s.periods > 0;
+  return s.s_ii > kMinSumOfSquares && s.s_jj > kMinSumOfSquares && s.periods > 0;
 }
 
 // min(p, N - 1): beyond N - 1 no further pair can join the local statistic.

@@ -17,16 +17,6 @@
 #include "prob/masked_fp_call.h"
 #include "support/fault_recorder.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer would otherwise catch SIGFPE itself and exit with a
-// report; the death tests want the signal to end the process as it would
-// without instrumentation.
-extern "C" __attribute__((visibility("default"))) const char *
-__asan_default_options() {
-  return "handle_sigfpe=0";
-}
-#endif
-
 namespace qvd {
 namespace {
 
