@@ -19,10 +19,13 @@
 // P(s, x) = P(s + 1, x) + x^s e^(-x) / Gamma(s + 1).
 //
 // Accuracy: the tails are limited by the log-density, whose terms of size
-// about s ln x cancel; the relative error is a few units in the last place
-// for moderate shapes and grows roughly like s * 2^-53 at large shapes. The
-// series gives up (failure) with x at or just below the shape once the shape
-// reaches the tens of thousands.
+// about s ln x (or s, in the Stirling form) cancel. Against quad-precision
+// references the relative error of the directly computed tail is below
+// 1e-14 for shapes under 10, about 2e-12 near 1000 and 1e-11 near 1e5; the
+// normal approximation at 1e9 is good to about 1e-10 and its density to
+// 1e-7. For shapes far below 1 the upper tail Q(s, x) = Q(s + 1, x) - d
+// cancels and loses about log10(x/s) digits. The series gives up (failure)
+// with x at or just below the shape once the shape reaches about 7e4.
 #include "prob/incomplete_gamma.h"
 
 #include <bit>
