@@ -115,29 +115,10 @@ __attribute__((target("avx"))) void finish_pivot_row(double *row,
 
 }  // namespace
 
-__attribute__((target("avx"))) void sweep_avx(double *S, int k, int n,
-                                              char *flags, double *work,
-                                              double tol) {
-  double *const pivot_row = S + row_start(k);
-  const double d = pivot_row[k];
-  if (pivot_refused(d, tol)) return;
-
-  const double c = 1.0 / d;
-  pivot_row[k] = c;
-  const bool f = flags[k] == kSwept;
-  flags[k] = f ? kNotSwept : kSwept;
-
-  scale_pivot_row(pivot_row, work, flags, k, c, f);
-  work[k] = 0.0;
-  scale_pivot_column(S, k, n, flags, work, c, f);
-  for (int i = 0; i < k; ++i) {
-    update_row(S + row_start(i), work, i + 1, pivot_row[i]);
-  }
-  for (int i = k + 1; i < n; ++i) {
-    double *const row = S + row_start(i);
-    update_row(row, work, i + 1, row[k]);
-  }
-  finish_pivot_row(pivot_row, flags, k, f);
+void sweep_avx(double *S, int k, int n, char *flags, double *work,
+                double tol) {
+  sweep_with<&scale_pivot_row, &update_row, &finish_pivot_row>(S, k, n, flags,
+                                                               work, tol);
 }
 
 }  // namespace qvd

@@ -48,6 +48,36 @@ inline int scalar_head(const double *dest, int len, unsigned alignment) {
   return head < len ? head : len;
 }
 
+// The sweep of pivot k around a variant's row kernels (steps 4, 7, 8 and 9
+// vectorised by the variant; the pivot test, the reciprocal, the flag and
+// the strided pivot column are common):
+//   scale_pivot_row(pivot_row, work, flags, k, c, f)
+//   update_row(row, work, len, g)
+//   finish_pivot_row(pivot_row, flags, k, f)
+template <auto scale_pivot_row, auto update_row, auto finish_pivot_row>
+void sweep_with(double *S, int k, int n, char *flags, double *work, double tol) {
+  double *const pivot_row = S + row_start(k);
+  const double d = pivot_row[k];
+  if (pivot_refused(d, tol)) return;
+
+  const double c = 1.0 / d;
+  pivot_row[k] = c;
+  const bool f = flags[k] == kSwept;
+  flags[k] = f ? kNotSwept : kSwept;
+
+  scale_pivot_row(pivot_row, work, flags, k, c, f);
+  work[k] = 0.0;
+  scale_pivot_column(S, k, n, flags, work, c, f);
+  for (int i = 0; i < k; ++i) {
+    update_row(S + row_start(i), work, i + 1, pivot_row[i]);
+  }
+  for (int i = k + 1; i < n; ++i) {
+    double *const row = S + row_start(i);
+    update_row(row, work, i + 1, row[k]);
+  }
+  finish_pivot_row(pivot_row, flags, k, f);
+}
+
 }  // namespace qvd::sweep_detail
 
 #endif
