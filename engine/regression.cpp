@@ -34,6 +34,7 @@
 #include "matrix/cross_products.h"
 #include "matrix/packed_storage.h"
 #include "matrix/sweep.h"
+#include "prob/double_constants.h"
 #include "prob/missing_value.h"
 
 namespace qvd {
@@ -41,9 +42,7 @@ namespace {
 
 // Pivot tolerance tau = 2^-53 + 2 ulps, bits 0x3CA0000000000002: a diagonal
 // must exceed it (regressors) or exceed it in magnitude (restrictions).
-constexpr double kPivotTolerance = 0x1.0000000000002p-53;
-static_assert(std::bit_cast<std::uint64_t>(kPivotTolerance) ==
-              0x3CA0000000000002u);
+constexpr double kPivotTolerance = kHalfEpsilonPlus2Ulps;
 
 // A restriction coefficient counts as non-zero above the smallest normal
 // double plus one ulp, bits 0x0010000000000001.

@@ -15,11 +15,10 @@
 // any fault.
 #include "prob/exp_guarded.h"
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 
 #include "platform/raise_exception.h"
+#include "prob/double_constants.h"
 #include "prob/fault_codes.h"
 #include "prob/math_library.h"
 
@@ -45,20 +44,13 @@ constexpr double kQ3 = 0.5;
 // stops fitting in 32 bits.
 constexpr double kHugeArgument = 1e9;
 
-constexpr std::uint64_t kMagnitudeBits = 0x7FFFFFFFFFFFFFFFull;
-constexpr std::uint64_t kInfinityBits = 0x7FF0000000000000ull;
-constexpr std::uint64_t kQuietBit = 0x0008000000000000ull;
-
 }  // namespace
 
 double exp_guarded(double x) {
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
   // A NaN passes every test below and comes out as NaN. It is handed back
   // quietened without a comparison, which would trap under the host's
   // setting, and without the integer conversion of step 4.
-  if ((bits & kMagnitudeBits) > kInfinityBits) {
-    return std::bit_cast<double>(bits | kQuietBit);
-  }
+  if (is_nan_bits(x)) return quieted_nan(x);
   if (x > kUpperLimit) {
     raise_exception(EXCEPTION_FLT_OVERFLOW);
     // Resumed. Where k would not fit in 32 bits (+inf included) scale by

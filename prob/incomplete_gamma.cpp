@@ -32,6 +32,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "prob/double_constants.h"
 #include "prob/exp_guarded.h"
 #include "prob/log_gamma.h"
 #include "prob/math_library.h"
@@ -44,13 +45,8 @@ namespace {
 constexpr double kEpsilon = 5.551115123125785e-16;
 static_assert(std::bit_cast<std::uint64_t>(kEpsilon) == 0x3CC4000000000002ull);
 
-// ln sqrt(2 pi) and 1 / sqrt(2 pi) as stored.
-constexpr double kLnSqrt2Pi = 0.9189385332046728;
+// 1 / sqrt(2 pi) as stored.
 constexpr double kInvSqrt2Pi = 0.3989422804014327;
-
-// ln of the largest double, and the largest double.
-constexpr double kLogDoubleMax = 709.782712893384;
-constexpr double kDoubleMax = 1.7976931348623157e308;
 
 // From this shape on, the normal approximation serves near the centre and
 // the lower tail is taken from its continued fraction instead of the series.
@@ -276,10 +272,10 @@ int incomplete_gamma(double x, double s, double *lower, double *upper,
 
   double tail = exp_guarded(lib_log(y) + l);
   double d;
-  if (l < -kLogDoubleMax) {
+  if (l < -kLnLargestDouble) {
     d = 0.0;
-  } else if (l > kLogDoubleMax) {
-    d = kDoubleMax;
+  } else if (l > kLnLargestDouble) {
+    d = kLargestDouble;
   } else {
     d = exp_guarded(l);
   }

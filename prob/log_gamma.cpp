@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "prob/double_constants.h"
 #include "prob/math_library.h"
 
 namespace qvd {
@@ -29,12 +30,9 @@ static_assert(std::bit_cast<std::uint64_t>(kDomainLimit) ==
               0x0010000000000001ull);
 // Two units above 2^-53: the width of the exact zeros at 1 and 2 and of
 // the half-integer test.
-constexpr double kTolerance = 1.110223024625157e-16;
-static_assert(std::bit_cast<std::uint64_t>(kTolerance) ==
-              0x3CA0000000000002ull);
+constexpr double kTolerance = kHalfEpsilonPlus2Ulps;
 
 constexpr double kStirlingFrom = 15.0;
-constexpr double kLnSqrt2Pi = 0.9189385332046728;
 constexpr double kMinusLnGammaHalf3 = 0.12078223763524522;  // -ln Gamma(1.5)
 
 // Stirling's series coefficients B_2k / (2k (2k - 1)).

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/raise_exception.h"
+#include "prob/double_constants.h"
 #include "prob/fault_codes.h"
 
 namespace qvd {
@@ -16,16 +17,8 @@ constexpr int kLdexpClamp = 65536;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
 constexpr std::uint64_t kExponentBits = 0x7FF0000000000000ull;
-constexpr std::uint64_t kQuietBit = 0x0008000000000000ull;
 
 std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
-
-bool is_nan_bits(double x) { return (bits(x) & ~kSignBit) > kExponentBits; }
-
-// A NaN handed back without arithmetic, so a signalling NaN cannot trap.
-double quieted(double nan) {
-  return std::bit_cast<double>(bits(nan) | kQuietBit);
-}
 
 bool is_subnormal_bits(double x) {
   const std::uint64_t magnitude = bits(x) & ~kSignBit;
@@ -35,7 +28,7 @@ bool is_subnormal_bits(double x) {
 }  // namespace
 
 double lib_log(double x) {
-  if (is_nan_bits(x)) return quieted(x);
+  if (is_nan_bits(x)) return quieted_nan(x);
   if ((bits(x) & ~kSignBit) == 0) {
     raise_exception(EXCEPTION_FLT_DIVIDE_BY_ZERO);
     return -kInfinity;
@@ -48,7 +41,7 @@ double lib_log(double x) {
 }
 
 double lib_ldexp(double v, int n) {
-  if (is_nan_bits(v)) return quieted(v);
+  if (is_nan_bits(v)) return quieted_nan(v);
   const std::uint64_t magnitude = bits(v) & ~kSignBit;
   if (magnitude == 0 || magnitude == kExponentBits) return v;
   n = std::clamp(n, -kLdexpClamp, kLdexpClamp);
@@ -66,13 +59,13 @@ double lib_ldexp(double v, int n) {
 double lib_frexp(double x, int *e) {
   if (is_nan_bits(x)) {
     *e = 0;
-    return quieted(x);
+    return quieted_nan(x);
   }
   return std::frexp(x, e);
 }
 
 double lib_cbrt(double x) {
-  if (is_nan_bits(x)) return quieted(x);
+  if (is_nan_bits(x)) return quieted_nan(x);
   return std::cbrt(x);
 }
 

@@ -29,6 +29,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "prob/double_constants.h"
 #include "prob/exp_guarded.h"
 #include "prob/incomplete_gamma.h"
 #include "prob/log_gamma.h"
@@ -51,14 +52,9 @@ static_assert(std::bit_cast<std::uint64_t>(kOneNinth) ==
 // Largest start estimate that fits a 32-bit index.
 constexpr double kLargestIndex = 2147483647.0;
 
-// ln sqrt(2 pi) as stored.
-constexpr double kLnSqrt2Pi = 0.9189385332046728;
-
 // A correction counts as negligible below this fraction of the sum (two
 // units above 2^-53).
-constexpr double kTolerance = 1.110223024625157e-16;
-static_assert(std::bit_cast<std::uint64_t>(kTolerance) ==
-              0x3CA0000000000002ull);
+constexpr double kTolerance = kHalfEpsilonPlus2Ulps;
 
 // The sum is abandoned when it reaches this many terms.
 constexpr int kTermLimit = 1000;

@@ -24,6 +24,7 @@
 #include <limits>
 
 #include "platform/raise_exception.h"
+#include "prob/double_constants.h"
 #include "prob/exp_guarded.h"
 #include "prob/fault_codes.h"
 #include "prob/math_library.h"
@@ -32,10 +33,7 @@
 namespace qvd {
 namespace {
 
-constexpr double kLargestDouble = 1.7976931348623157e308;
 constexpr double kIntLimit = 2147483647.0;
-// ln of the largest double; beyond it e^t overflows.
-constexpr double kLogLargest = 709.782712893384;
 
 // The core's constants as stored.
 constexpr double B[2] = {1.0, 1.5};
@@ -92,14 +90,6 @@ double hi(double v) { return from_words(static_cast<std::uint32_t>(hw(v)), 0); }
 
 bool is_zero(double v) {
   return (std::bit_cast<std::uint64_t>(v) & 0x7FFFFFFFFFFFFFFFull) == 0;
-}
-bool is_nan(double v) {
-  return (std::bit_cast<std::uint64_t>(v) & 0x7FFFFFFFFFFFFFFFull) >
-         0x7FF0000000000000ull;
-}
-double quieted(double nan) {
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(nan) |
-                               0x0008000000000000ull);
 }
 
 double domain_error() {
@@ -199,16 +189,16 @@ void log2_split(double x, double *t1_out, double *t2_out) {
 
 // x^y for x > 0 (or +inf, or NaN) and a non-integral y, |y| <= 2^31 - 1.
 double pow_core(double x, double y) {
-  if (is_nan(x)) return quieted(x);
+  if (is_nan_bits(x)) return quieted_nan(x);
   if (lw(y) == 0 && hw(y) == 0x3FE00000) return std::sqrt(x);
   if (lw(x) == 0 && (hw(x) == 0x3FF00000 || hw(x) == 0x7FF00000)) {
-    if (is_nan(y)) return hw(x) == 0x3FF00000 ? 1.0 : quieted(y);
+    if (is_nan_bits(y)) return hw(x) == 0x3FF00000 ? 1.0 : quieted_nan(y);
     double z = x;
     if (y < 0.0) z = 1.0 / z;
     return z;
   }
   // A NaN exponent with another positive base has no meaningful power.
-  if (is_nan(y)) return quieted(y);
+  if (is_nan_bits(y)) return quieted_nan(y);
 
   double t1;
   double t2;
@@ -269,9 +259,9 @@ double pow_guarded(double a, double b) {
   if (is_zero(a)) return is_zero(b) ? 1.0 : 0.0;
 
   // 2. Exponents beyond the 32-bit range, through e^(b ln a).
-  if (!is_nan(b) && std::fabs(b) > kIntLimit) {
+  if (!is_nan_bits(b) && std::fabs(b) > kIntLimit) {
     if (std::isless(a, 0.0)) return domain_error();
-    if (is_nan(a)) return quieted(a);
+    if (is_nan_bits(a)) return quieted_nan(a);
     const double la = lib_log(a);
     if (la == 0.0 && std::isinf(b)) {
       // 1^(+-inf): 0 * inf is an invalid operation; raise it as the
@@ -280,7 +270,7 @@ double pow_guarded(double a, double b) {
       return std::numeric_limits<double>::quiet_NaN();
     }
     const double t = log_times(la, b);
-    if (t > kLogLargest) {
+    if (t > kLnLargestDouble) {
       raise_exception(EXCEPTION_FLT_OVERFLOW);
       return kLargestDouble;
     }
@@ -289,7 +279,7 @@ double pow_guarded(double a, double b) {
   }
 
   // 3. Integral exponents by binary powering.
-  if (!is_nan(b)) {
+  if (!is_nan_bits(b)) {
     const std::int32_t n = static_cast<std::int32_t>(b);
     if (n == b) return binary_power(a, n);
   }
