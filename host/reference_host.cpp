@@ -138,6 +138,7 @@ void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) 
   void *block = refused ? nullptr : std::malloc(size == 0 ? 1 : size);
   if (block != nullptr) {
     std::memset(block, faults_.zero_fill ? 0x00 : 0xA5, size);
+    live_.emplace(block, blocks_.size());
     blocks_.push_back({pool.id, size, flags, block});
   }
   event.block = block;
@@ -149,14 +150,14 @@ void ReferenceHost::free(Pool &pool, void *block) {
   HostEvent event = event_of(EventKind::free);
   event.pool = pool.id;
   event.block = block;
-  for (auto &record : blocks_) {
-    if (record.address == block && record.pool == pool.id && !record.freed &&
-        !record.pool_destroyed) {
-      record.freed = true;
-      event.size = record.size;
-      std::free(block);
-      break;
-    }
+  // A block of another pool, or one not live, is recorded but not freed.
+  const auto live = live_.find(block);
+  if (live != live_.end() && blocks_[live->second].pool == pool.id) {
+    BlockRecord &record = blocks_[live->second];
+    record.freed = true;
+    event.size = record.size;
+    std::free(block);
+    live_.erase(live);
   }
   events_.push_back(event);
 }
@@ -165,11 +166,15 @@ void ReferenceHost::destroy(Pool &pool) {
   HostEvent event = event_of(EventKind::destroy_pool);
   event.pool = pool.id;
   events_.push_back(event);
-  for (auto &record : blocks_) {
-    if (record.pool == pool.id && !record.freed && !record.pool_destroyed) {
-      record.pool_destroyed = true;
-      std::free(record.address);
+  for (auto live = live_.begin(); live != live_.end();) {
+    BlockRecord &record = blocks_[live->second];
+    if (record.pool != pool.id) {
+      ++live;
+      continue;
     }
+    record.pool_destroyed = true;
+    std::free(record.address);
+    live = live_.erase(live);
   }
   pool.alive = false;
 }

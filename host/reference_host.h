@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/guarded_call.h"
@@ -130,6 +131,7 @@ class ReferenceHost {
   std::vector<std::unique_ptr<Journal>> journals_;
   std::vector<HostEvent> events_;
   std::vector<BlockRecord> blocks_;
+  std::unordered_map<const void *, std::size_t> live_;  // block -> blocks_ index
   std::vector<std::uint32_t> raised_;
   FaultPlan faults_;
   long allocs_since_plan_ = 0;
