@@ -1,17 +1,15 @@
 #include "cli/csv_panel.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
-#include <cstdint>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 
+#include "prob/missing_value.h"
+
 namespace qvd::cli {
 namespace {
-
-const double kMissing = std::bit_cast<double>(std::uint64_t{QVDEP_MISSING_RESULT_BITS});
 
 std::string trim(const std::string &s) {
   const auto first = s.find_first_not_of(" \t\r");
@@ -51,7 +49,7 @@ std::runtime_error error_at(long line, const std::string &what) {
 }
 
 double parse_number(const std::string &text, long line, bool allow_missing) {
-  if (allow_missing && (text.empty() || text == "NA" || text == ".")) return kMissing;
+  if (allow_missing && (text.empty() || text == "NA" || text == ".")) return MISSING_RESULT;
   double value = 0;
   const char *end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -132,7 +130,7 @@ CsvPanel read_csv_panel(std::istream &in, const PanelColumns &columns) {
   out.panel.sections = static_cast<int>(n);
   out.panel.periods = static_cast<int>(t);
   out.panel.regressors = static_cast<int>(layout.regressors.size());
-  out.panel.values.assign(n * t * width, kMissing);
+  out.panel.values.assign(n * t * width, MISSING_RESULT);
   std::vector<bool> seen(n * t, false);
   for (const Row &row : rows) {
     const std::size_t i = static_cast<std::size_t>(section_of[row.section]);

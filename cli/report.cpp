@@ -1,14 +1,14 @@
 #include "cli/report.h"
 
-#include <bit>
-#include <cstdint>
 #include <cstdio>
+
+#include "prob/missing_value.h"
 
 namespace qvd::cli {
 namespace {
 
 std::string format(const char *pattern, double value) {
-  if ((std::bit_cast<std::uint64_t>(value) >> 48) == 0xFFFF) return "missing";
+  if (is_missing(value)) return "missing";
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, pattern, value);
   return buffer;
