@@ -21,12 +21,24 @@
 //
 // The sums are accumulated pair by pair in panel order, each in the form
 // written below; the results are exact to the rounding of those sums.
+//
+// The N(N-1)/2 pair sums are the cost, N^2 T / 2 products. They are formed
+// for one cross-section against a block of partners at a time by the vector
+// kernels of pair_sums.h, which reproduce the straightforward loop bit for
+// bit. A cross-section without a missing residual has the same S_ii with
+// every partner that has none either (the sum over all periods, in period
+// order), so those sums are formed once, before the pairs, and kept in the
+// last packed row of the correlation matrix, whose cells (k, N-1) are
+// written only when pair (k, N-1) is reached, after the last use of S_kk.
 #include "engine/pairwise.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
+#include "engine/pair_sums.h"
 #include "matrix/packed_storage.h"
+#include "platform/cpu_features.h"
 #include "prob/missing_value.h"
 #include "prob/noncentral_chi2.h"
 #include "prob/normal_cdf.h"
@@ -37,6 +49,14 @@ namespace {
 // A pair is usable when both residual sums of squares exceed this.
 constexpr double kMinSumOfSquares = 1e-12;
 
+// Marks a cross-section with a missing residual in the table of whole-row
+// sums of squares; a sum of squares is never -1.
+constexpr double kIncompleteRow = -1.0;
+
+bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
 // The cross products of two residual rows over their common periods.
 struct PairSums {
   double s_ii = 0.0;
@@ -44,18 +64,6 @@ struct PairSums {
   double s_ij = 0.0;
   std::int32_t periods = 0;  // T_ij
 };
-
-PairSums pair_sums(const double *e_i, const double *e_j, std::int32_t periods) {
-  PairSums s;
-  for (std::int32_t t = 0; t < periods; ++t) {
-    if (is_missing(e_i[t]) || is_missing(e_j[t])) continue;
-    s.s_ii += e_i[t] * e_i[t];
-    s.s_jj += e_j[t] * e_j[t];
-    s.s_ij += e_i[t] * e_j[t];
-    ++s.periods;
-  }
-  return s;
-}
 
 // Ordinary comparisons: a NaN sum of squares (a residual that is NaN without
 // being marked missing) is not data the statistics can use, and under the
@@ -77,51 +85,77 @@ double local_normaliser(std::int32_t order, std::int32_t sections) {
   return static_cast<double>((2 * n - p - 1) * p);
 }
 
-}  // namespace
+int diagonal(int k) { return packed_index(k, k); }
 
-void pairwise_statistics(DependenceRequest &request, const double *residuals) {
-  const std::int32_t n = request.n_sections;
-  const std::int32_t periods = request.n_periods;
-  const std::int32_t order = effective_order(request.cdp_order, n);
-  double *const corr = request.correlations;
-
-  request.lm = 0.0;
-  request.scaled_lm = 0.0;
-  request.cd = 0.0;
-  request.cdp = 0.0;
-  const std::int32_t f = n * (n - 1);  // N(N + 1) < 2^31 by the run frame
-
-  for (std::int32_t i = 1; i < n; ++i) {
-    const double *e_i = residuals + static_cast<std::int64_t>(i - 1) * periods;
-    for (std::int32_t j = i + 1; j <= n; ++j) {
-      const double *e_j =
-          residuals + static_cast<std::int64_t>(j - 1) * periods;
-      const PairSums s = pair_sums(e_i, e_j, periods);
-      // The diagonal cells keep the working sums of the latest pair; the
-      // off-diagonal cell keeps S_ij unless the pair is usable.
-      double &c_ij = corr[packed_index(i - 1, j - 1)];
-      corr[packed_index(i - 1, i - 1)] = s.s_ii;
-      corr[packed_index(j - 1, j - 1)] = s.s_jj;
-      c_ij = s.s_ij;
-      if (!usable(s)) continue;
-
-      c_ij = c_ij / std::sqrt(s.s_ii);
-      c_ij = c_ij / std::sqrt(s.s_jj);
-      const double rho = c_ij;
-      const double t_ij = static_cast<double>(s.periods);
-
-      request.lm += (rho * t_ij) * rho;
-      const double q = 1.0 / std::sqrt(static_cast<double>(f));
-      request.scaled_lm += ((t_ij * rho) * rho - 1.0) * q;
-      const double r = std::sqrt(static_cast<double>(2 * s.periods));
-      request.cd += (q * r) * rho;
-      if (j - i <= order)
-        request.cdp += (r * rho) / std::sqrt(local_normaliser(order, n));
-    }
+// Turns pair sums into correlations and adds the usable pairs to the four
+// statistics, in the order the pairs are given.
+class Accumulator {
+ public:
+  // 1/sqrt(F) and sqrt(D) are formed only where a pair can use them: with
+  // fewer than two cross-sections F is 0, and for orders below 1 D is not
+  // positive.
+  explicit Accumulator(const DependenceRequest &r)
+      : n_(r.n_sections),
+        order_(effective_order(r.cdp_order, r.n_sections)),
+        corr_(r.correlations) {
+    if (n_ >= 2) q_ = 1.0 / std::sqrt(static_cast<double>(n_ * (n_ - 1)));
+    if (order_ >= 1) sqrt_d_ = std::sqrt(local_normaliser(order_, n_));
   }
 
-  // LM p-value: upper tail of chi2 with N(N-1)/2 degrees of freedom. The
-  // lower tail is not needed; a failure leaves the p-value missing.
+  // Pair (i, j), i < j, from 0. The diagonal cells keep the working sums of
+  // the latest pair; the off-diagonal cell keeps S_ij unless the pair is
+  // usable.
+  void add(int i, int j, const PairSums &s) {
+    double &c_ij = corr_[packed_index(i, j)];
+    corr_[diagonal(i)] = s.s_ii;
+    corr_[diagonal(j)] = s.s_jj;
+    c_ij = s.s_ij;
+    if (!usable(s)) return;
+
+    c_ij = c_ij / std::sqrt(s.s_ii);
+    c_ij = c_ij / std::sqrt(s.s_jj);
+    const double rho = c_ij;
+    const double t_ij = static_cast<double>(s.periods);
+
+    lm_ += (rho * t_ij) * rho;
+    scaled_lm_ += ((t_ij * rho) * rho - 1.0) * q_;
+    const double r = root_of_twice(s.periods);
+    cd_ += (q_ * r) * rho;
+    if (j - i <= order_) cdp_ += (r * rho) / sqrt_d_;
+  }
+
+  void store(DependenceRequest &r) const {
+    r.lm = lm_;
+    r.scaled_lm = scaled_lm_;
+    r.cd = cd_;
+    r.cdp = cdp_;
+  }
+
+ private:
+  // sqrt(2 T_ij), the product formed as an integer; nearly every pair has
+  // the same T_ij, so the last root is kept.
+  double root_of_twice(std::int32_t periods) {
+    if (periods != root_periods_) {
+      root_periods_ = periods;
+      root_ = std::sqrt(static_cast<double>(2 * periods));
+    }
+    return root_;
+  }
+
+  std::int32_t n_, order_;
+  double *corr_;
+  double q_ = 0.0, sqrt_d_ = 0.0;
+  double lm_ = 0.0, scaled_lm_ = 0.0, cd_ = 0.0, cdp_ = 0.0;
+  std::int32_t root_periods_ = -1;
+  double root_ = 0.0;
+};
+
+// LM, scaled LM, CD and CD(p) p-values, in that order.
+void p_values(DependenceRequest &request) {
+  const std::int32_t n = request.n_sections;
+  const std::int32_t f = n * (n - 1);  // N(N + 1) < 2^31 by the run frame
+  // Upper tail of chi2 with N(N-1)/2 degrees of freedom. The lower tail is
+  // not needed; a failure leaves the p-value missing.
   double lower = 0.0;
   if (noncentral_chi2_cdf(request.lm, static_cast<double>(f / 2), 0.0, &lower,
                           &request.lm_pvalue) != 0)
@@ -129,6 +163,87 @@ void pairwise_statistics(DependenceRequest &request, const double *residuals) {
   request.scaled_lm_pvalue = 1.0 - normal_cdf(request.scaled_lm);
   request.cd_pvalue = (1.0 - normal_cdf(std::fabs(request.cd))) * 2.0;
   request.cdp_pvalue = 2.0 * (1.0 - normal_cdf(std::fabs(request.cdp)));
+}
+
+// Whole-row sums of squares, sum_t e_k(t)^2 in period order, into
+// table[0 .. N), or kIncompleteRow for a row with a missing residual.
+void whole_row_sums(const ResidualMatrix &E, double *table) {
+  for (std::int32_t k = 0; k < E.sections; ++k) table[k] = 0.0;
+  for (std::int32_t t = 0; t < E.periods; ++t) {
+    const double *e = E.period(t);
+    for (std::int32_t k = 0; k < E.sections; ++k) {
+      if (same_bits(table[k], kIncompleteRow)) continue;
+      table[k] = is_missing(e[k]) ? kIncompleteRow : table[k] + e[k] * e[k];
+    }
+  }
+}
+
+void pairs_by_blocks(const DependenceRequest &request, const double *residuals,
+                     const PairSumKernels &kernels, Accumulator &acc) {
+  const std::int32_t n = request.n_sections;
+  const ResidualMatrix E{residuals, n, request.n_periods};
+  // Cells (k, N-1), k = 0 .. N-1, are contiguous: packed row N-1.
+  double *const table = request.correlations + packed_index(0, n - 1);
+  whole_row_sums(E, table);
+  const double whole_last = table[n - 1];  // its cell is also diagonal N-1
+  PartnerSums sums;
+  for (std::int32_t i = 0; i + 1 < n; ++i) {
+    const double whole_i = table[i];
+    const bool complete_i = !same_bits(whole_i, kIncompleteRow);
+    for (std::int32_t first = i + 1; first < n; first += kPartnerBlock) {
+      const int count = n - first < kPartnerBlock ? n - first : kPartnerBlock;
+      auto whole = [&](int j) { return j == n - 1 ? whole_last : table[j]; };
+      bool complete = complete_i;
+      for (int k = 0; complete && k < count; ++k)
+        complete = !same_bits(whole(first + k), kIncompleteRow);
+      if (complete)
+        kernels.cross(E, i, first, count, sums.s_ij);
+      else
+        kernels.masked(E, i, first, count, sums);
+      for (int k = 0; k < count; ++k) {
+        const int j = first + k;
+        const PairSums s =
+            complete ? PairSums{whole_i, whole(j), sums.s_ij[k], E.periods}
+                     : PairSums{sums.s_ii[k], sums.s_jj[k], sums.s_ij[k],
+                                static_cast<std::int32_t>(sums.common[k])};
+        acc.add(i, j, s);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void pairwise_statistics(DependenceRequest &request, const double *residuals) {
+  Accumulator acc(request);
+  if (request.n_sections >= 2)
+    pairs_by_blocks(request, residuals,
+                    pair_sum_kernels_for(processor_feature_level()), acc);
+  acc.store(request);
+  p_values(request);
+}
+
+void pairwise_statistics_straightforward(DependenceRequest &request,
+                                         const double *residuals) {
+  const std::int32_t n = request.n_sections;
+  const ResidualMatrix E{residuals, n, request.n_periods};
+  Accumulator acc(request);
+  for (std::int32_t i = 0; i + 1 < n; ++i) {
+    for (std::int32_t j = i + 1; j < n; ++j) {
+      PairSums s;
+      for (std::int32_t t = 0; t < E.periods; ++t) {
+        const double *e = E.period(t);
+        if (is_missing(e[i]) || is_missing(e[j])) continue;
+        s.s_ii += e[i] * e[i];
+        s.s_jj += e[j] * e[j];
+        s.s_ij += e[i] * e[j];
+        ++s.periods;
+      }
+      acc.add(i, j, s);
+    }
+  }
+  acc.store(request);
+  p_values(request);
 }
 
 }  // namespace qvd

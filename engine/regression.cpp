@@ -237,16 +237,17 @@ double residual_of(const double *values, const Layout &L,
   return e;
 }
 
-// Step 10: row `section` of the residual matrix, missing exactly where the
-// period was left out of the fit.
+// Step 10: the residuals of cross-section `section`, every stride-th
+// element from out, missing exactly where the period was left out of the
+// fit.
 void store_residuals(const DependenceRequest &r, const Layout &L, int section,
-                     const double *coefficients, double *residuals) {
-  double *out = residuals + static_cast<std::int64_t>(section - 1) * L.periods;
+                     const double *coefficients, double *out,
+                     std::int64_t stride) {
   for (int t = 1; t <= L.periods; ++t) {
     const double *values = observation(r, L, section, t);
-    out[t - 1] = any_missing(values, L.regressors + 1)
-                     ? MISSING_RESULT
-                     : residual_of(values, L, coefficients);
+    out[(t - 1) * stride] = any_missing(values, L.regressors + 1)
+                                ? MISSING_RESULT
+                                : residual_of(values, L, coefficients);
   }
 }
 
@@ -254,6 +255,14 @@ void store_residuals(const DependenceRequest &r, const Layout &L, int section,
 
 void regress_cross_section(DependenceRequest &request, int section,
                            double *coefficients, double *residuals) {
+  regress_cross_section_strided(
+      request, section, coefficients,
+      residuals + static_cast<std::int64_t>(section - 1) * request.n_periods, 1);
+}
+
+void regress_cross_section_strided(DependenceRequest &request, int section,
+                                   double *coefficients, double *out,
+                                   std::int64_t stride) {
   const Layout L = layout_of(request);
   accumulate(request, L, section);
   request.status = 0;
@@ -268,7 +277,7 @@ void regress_cross_section(DependenceRequest &request, int section,
   }
   check_fit(request, L);
   read_coefficients(request, L, coefficients);
-  store_residuals(request, L, section, coefficients, residuals);
+  store_residuals(request, L, section, coefficients, out, stride);
 }
 
 }  // namespace qvd

@@ -2,6 +2,8 @@
 #ifndef QVDEP_ENGINE_REGRESSION_H
 #define QVDEP_ENGINE_REGRESSION_H
 
+#include <cstdint>
+
 #include "qvdep.h"
 
 namespace qvd {
@@ -12,6 +14,13 @@ namespace qvd {
 // `near_perfect_fit`. Uses the work buffers held in the request.
 void regress_cross_section(DependenceRequest &request, int section,
                            double *coefficients, double *residuals);
+
+// The same, with the T residuals of the cross-section written to
+// out[0], out[stride], .., out[(T - 1) * stride]: stride N into a
+// period-major matrix (T rows of N) puts them in its column section - 1.
+void regress_cross_section_strided(DependenceRequest &request, int section,
+                                   double *coefficients, double *out,
+                                   std::int64_t stride);
 
 }  // namespace qvd
 

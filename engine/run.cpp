@@ -94,8 +94,11 @@ std::int32_t run(TestInstance *instance, DependenceRequest *request) {
   r.correlations = static_cast<double *>(block);
 
   r.intercept_copy = r.n_intercept;
+  // The residuals are kept period-major (T rows of N): the pairwise stage
+  // reads the residuals of many partners at one period together.
   for (std::int32_t section = 1; section <= d.sections; ++section)
-    regress_cross_section(r, section, coefficients, residuals);
+    regress_cross_section_strided(r, section, coefficients,
+                                  residuals + (section - 1), d.sections);
   pairwise_statistics(r, residuals);
 
   // The correlations stay with the host.

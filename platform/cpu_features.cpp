@@ -14,6 +14,9 @@ std::atomic<unsigned> g_feature_level{0};
 constexpr unsigned kCpuidOsxsave = 1u << 27;  // leaf 1, ECX
 constexpr unsigned kCpuidAvx = 1u << 28;      // leaf 1, ECX
 constexpr unsigned long long kXcr0SseAvxState = 0x6;  // XMM and YMM saved
+constexpr unsigned kCpuidAvx512f = 1u << 16;  // leaf 7 subleaf 0, EBX
+// Opmask, upper halves of ZMM0-15 and ZMM16-31 saved, on top of XMM and YMM.
+constexpr unsigned long long kXcr0Avx512State = 0xE6;
 
 __attribute__((target("xsave"))) unsigned long long read_xcr0() {
   return _xgetbv(0);
@@ -24,9 +27,14 @@ unsigned detect_feature_level() {
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return kFeatureLevelSse2;
   const bool avx = (ecx & kCpuidAvx) != 0;
   const bool osxsave = (ecx & kCpuidOsxsave) != 0;
-  if (avx && osxsave && (read_xcr0() & kXcr0SseAvxState) == kXcr0SseAvxState)
-    return kFeatureLevelAvx;
-  return kFeatureLevelSse2;
+  if (!avx || !osxsave) return kFeatureLevelSse2;
+  const unsigned long long xcr0 = read_xcr0();
+  if ((xcr0 & kXcr0SseAvxState) != kXcr0SseAvxState) return kFeatureLevelSse2;
+  unsigned a7 = 0, b7 = 0, c7 = 0, d7 = 0;
+  if (__get_cpuid_count(7, 0, &a7, &b7, &c7, &d7) != 0 &&
+      (b7 & kCpuidAvx512f) != 0 && (xcr0 & kXcr0Avx512State) == kXcr0Avx512State)
+    return kFeatureLevelAvx512;
+  return kFeatureLevelAvx;
 }
 
 }  // namespace

@@ -9,6 +9,9 @@ namespace qvd {
 
 inline constexpr unsigned kFeatureLevelSse2 = 0x10000;
 inline constexpr unsigned kFeatureLevelAvx = 0x20000;
+// AVX-512 Foundation, with the opmask and all 512-bit register state saved
+// by the operating system. Implies kFeatureLevelAvx.
+inline constexpr unsigned kFeatureLevelAvx512 = 0x30000;
 
 // The level, detected on the first call.
 unsigned processor_feature_level();

@@ -36,8 +36,10 @@ Outcome statistics_of(const std::vector<std::vector<double>> &rows, int order,
   Outcome out;
   const int n = static_cast<int>(rows.size());
   const int t = n == 0 ? 0 : static_cast<int>(rows[0].size());
-  std::vector<double> residuals;
-  for (const auto &row : rows) residuals.insert(residuals.end(), row.begin(), row.end());
+  // The statistics read the residuals period-major: T rows of N.
+  std::vector<double> residuals(static_cast<std::size_t>(n) * t);
+  for (int k = 0; k < n; ++k)
+    for (int p = 0; p < t; ++p) residuals[static_cast<std::size_t>(p) * n + k] = rows[k][p];
   out.correlations.assign(static_cast<std::size_t>(n) * (n + 1) / 2 + 1, fill);
   out.request.n_sections = n;
   out.request.n_periods = t;

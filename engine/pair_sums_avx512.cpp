@@ -1,0 +1,102 @@
+// The pairwise sums with 512-bit vectors: eight partners to a register.
+//
+// Lanes beyond the block and lanes whose partner residual is missing are
+// masked out of every load, product and sum, so they neither change a sum
+// nor raise a fault. This file is compiled for AVX-512F; no fused
+// multiply-add is ever formed (contraction is off).
+#include <immintrin.h>
+
+#include "engine/pair_sums.h"
+#include "prob/missing_value.h"
+
+namespace qvd {
+namespace {
+
+constexpr int kLanes = 8;
+constexpr int kCrossRegisters = kPartnerBlock / kLanes;  // 8 running sums
+constexpr int kMaskedRegisters = 4;                      // 4 x 4 running sums
+
+// Lanes [0, count - 8u) of register u, clipped to 0..8.
+__mmask8 lane_mask(int count, int u) {
+  const int lanes = count - kLanes * u;
+  if (lanes <= 0) return 0;
+  if (lanes >= kLanes) return 0xFF;
+  return static_cast<__mmask8>((1u << lanes) - 1);
+}
+
+void cross(const ResidualMatrix &E, int i, int first, int count,
+           double *s_ij) {
+  __m512d sum[kCrossRegisters];
+  __mmask8 live[kCrossRegisters];
+  for (int u = 0; u < kCrossRegisters; ++u) {
+    sum[u] = _mm512_setzero_pd();
+    live[u] = lane_mask(count, u);
+  }
+  for (std::int32_t t = 0; t < E.periods; ++t) {
+    const double *e = E.period(t);
+    const __m512d a = _mm512_set1_pd(e[i]);
+    const double *b = e + first;
+    for (int u = 0; u < kCrossRegisters; ++u) {
+      const __m512d v = _mm512_maskz_loadu_pd(live[u], b + kLanes * u);
+      sum[u] = _mm512_add_pd(sum[u], _mm512_maskz_mul_pd(live[u], a, v));
+    }
+  }
+  for (int u = 0; u < kCrossRegisters; ++u)
+    _mm512_mask_storeu_pd(s_ij + kLanes * u, live[u], sum[u]);
+}
+
+// Present (not missing) lanes: top 16 bits not all ones.
+__mmask8 present(__mmask8 live, __m512d v) {
+  const __m512i top = _mm512_set1_epi64(static_cast<long long>(0xFFFF000000000000ull));
+  return _mm512_mask_cmplt_epu64_mask(live, _mm512_castpd_si512(v), top);
+}
+
+// Partners first .. first + count - 1 with count <= 32, into slots from
+// offset.
+void masked_chunk(const ResidualMatrix &E, int i, int first, int count,
+                  PartnerSums &out, int offset) {
+  __m512d s_ii[kMaskedRegisters], s_jj[kMaskedRegisters],
+      s_ij[kMaskedRegisters], common[kMaskedRegisters];
+  __mmask8 live[kMaskedRegisters];
+  for (int u = 0; u < kMaskedRegisters; ++u) {
+    s_ii[u] = s_jj[u] = s_ij[u] = common[u] = _mm512_setzero_pd();
+    live[u] = lane_mask(count, u);
+  }
+  const __m512d one = _mm512_set1_pd(1.0);
+  for (std::int32_t t = 0; t < E.periods; ++t) {
+    const double *e = E.period(t);
+    const double a = e[i];
+    if (is_missing(a)) continue;
+    const __m512d av = _mm512_set1_pd(a);
+    const __m512d aa = _mm512_set1_pd(a * a);
+    const double *b = e + first;
+    for (int u = 0; u < kMaskedRegisters; ++u) {
+      const __m512d v = _mm512_maskz_loadu_pd(live[u], b + kLanes * u);
+      const __mmask8 m = present(live[u], v);
+      s_ii[u] = _mm512_mask_add_pd(s_ii[u], m, s_ii[u], aa);
+      s_jj[u] = _mm512_mask_add_pd(s_jj[u], m, s_jj[u], _mm512_maskz_mul_pd(m, v, v));
+      s_ij[u] = _mm512_mask_add_pd(s_ij[u], m, s_ij[u], _mm512_maskz_mul_pd(m, av, v));
+      common[u] = _mm512_mask_add_pd(common[u], m, common[u], one);
+    }
+  }
+  for (int u = 0; u < kMaskedRegisters; ++u) {
+    const int slot = offset + kLanes * u;
+    _mm512_mask_storeu_pd(out.s_ii + slot, live[u], s_ii[u]);
+    _mm512_mask_storeu_pd(out.s_jj + slot, live[u], s_jj[u]);
+    _mm512_mask_storeu_pd(out.s_ij + slot, live[u], s_ij[u]);
+    _mm512_mask_storeu_pd(out.common + slot, live[u], common[u]);
+  }
+}
+
+void masked(const ResidualMatrix &E, int i, int first, int count,
+            PartnerSums &out) {
+  constexpr int kChunk = kLanes * kMaskedRegisters;
+  for (int k = 0; k < count; k += kChunk)
+    masked_chunk(E, i, first + k, count - k < kChunk ? count - k : kChunk, out, k);
+}
+
+}  // namespace
+
+const PairSumKernels kPairSumsAvx512{cross, masked};
+
+}  // namespace qvd
