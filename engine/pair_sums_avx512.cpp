@@ -24,25 +24,45 @@ __mmask8 lane_mask(int count, int u) {
   return static_cast<__mmask8>((1u << lanes) - 1);
 }
 
-void cross(const ResidualMatrix &E, int i, int first, int count,
-           double *s_ij) {
+// A whole block: every lane live, no masks needed.
+void cross_block(const ResidualMatrix &E, int i, int first, double *s_ij) {
   __m512d sum[kCrossRegisters];
-  __mmask8 live[kCrossRegisters];
-  for (int u = 0; u < kCrossRegisters; ++u) {
-    sum[u] = _mm512_setzero_pd();
-    live[u] = lane_mask(count, u);
-  }
+#pragma GCC unroll 8
+  for (int u = 0; u < kCrossRegisters; ++u) sum[u] = _mm512_setzero_pd();
   for (std::int32_t t = 0; t < E.periods; ++t) {
     const double *e = E.period(t);
     const __m512d a = _mm512_set1_pd(e[i]);
     const double *b = e + first;
-    for (int u = 0; u < kCrossRegisters; ++u) {
-      const __m512d v = _mm512_maskz_loadu_pd(live[u], b + kLanes * u);
-      sum[u] = _mm512_add_pd(sum[u], _mm512_maskz_mul_pd(live[u], a, v));
-    }
+#pragma GCC unroll 8
+    for (int u = 0; u < kCrossRegisters; ++u)
+      sum[u] = _mm512_add_pd(sum[u], _mm512_mul_pd(a, _mm512_loadu_pd(b + kLanes * u)));
   }
-  for (int u = 0; u < kCrossRegisters; ++u)
-    _mm512_mask_storeu_pd(s_ij + kLanes * u, live[u], sum[u]);
+#pragma GCC unroll 8
+  for (int u = 0; u < kCrossRegisters; ++u) _mm512_storeu_pd(s_ij + kLanes * u, sum[u]);
+}
+
+// Fewer than a block: up to 8 registers, lanes past the end masked out of
+// loads and products (a masked lane raises no fault).
+void cross_part(const ResidualMatrix &E, int i, int first, int count,
+                double *s_ij) {
+  for (int k = 0; k < count; k += kLanes) {
+    const __mmask8 live = lane_mask(count - k, 0);
+    __m512d sum = _mm512_setzero_pd();
+    for (std::int32_t t = 0; t < E.periods; ++t) {
+      const double *e = E.period(t);
+      const __m512d v = _mm512_maskz_loadu_pd(live, e + first + k);
+      sum = _mm512_add_pd(sum, _mm512_maskz_mul_pd(live, _mm512_set1_pd(e[i]), v));
+    }
+    _mm512_mask_storeu_pd(s_ij + k, live, sum);
+  }
+}
+
+void cross(const ResidualMatrix &E, int i, int first, int count,
+           double *s_ij) {
+  if (count == kPartnerBlock)
+    cross_block(E, i, first, s_ij);
+  else
+    cross_part(E, i, first, count, s_ij);
 }
 
 // Present (not missing) lanes: top 16 bits not all ones.
@@ -58,6 +78,7 @@ void masked_chunk(const ResidualMatrix &E, int i, int first, int count,
   __m512d s_ii[kMaskedRegisters], s_jj[kMaskedRegisters],
       s_ij[kMaskedRegisters], common[kMaskedRegisters];
   __mmask8 live[kMaskedRegisters];
+#pragma GCC unroll 8
   for (int u = 0; u < kMaskedRegisters; ++u) {
     s_ii[u] = s_jj[u] = s_ij[u] = common[u] = _mm512_setzero_pd();
     live[u] = lane_mask(count, u);
@@ -70,6 +91,7 @@ void masked_chunk(const ResidualMatrix &E, int i, int first, int count,
     const __m512d av = _mm512_set1_pd(a);
     const __m512d aa = _mm512_set1_pd(a * a);
     const double *b = e + first;
+  #pragma GCC unroll 8
     for (int u = 0; u < kMaskedRegisters; ++u) {
       const __m512d v = _mm512_maskz_loadu_pd(live[u], b + kLanes * u);
       const __mmask8 m = present(live[u], v);
@@ -79,6 +101,7 @@ void masked_chunk(const ResidualMatrix &E, int i, int first, int count,
       common[u] = _mm512_mask_add_pd(common[u], m, common[u], one);
     }
   }
+#pragma GCC unroll 8
   for (int u = 0; u < kMaskedRegisters; ++u) {
     const int slot = offset + kLanes * u;
     _mm512_mask_storeu_pd(out.s_ii + slot, live[u], s_ii[u]);

@@ -22,14 +22,17 @@ namespace qvd::pair_sums_vector {
 template <class V, int R>
 void cross_chunk(const ResidualMatrix &E, int i, int first, double *s_ij) {
   typename V::type sum[R];
+#pragma GCC unroll 8
   for (int u = 0; u < R; ++u) sum[u] = V::zero();
   for (std::int32_t t = 0; t < E.periods; ++t) {
     const double *e = E.period(t);
     const typename V::type a = V::broadcast(e[i]);
     const double *b = e + first;
+  #pragma GCC unroll 8
     for (int u = 0; u < R; ++u)
       sum[u] = V::add(sum[u], V::mul(a, V::load(b + V::kLanes * u)));
   }
+#pragma GCC unroll 8
   for (int u = 0; u < R; ++u) V::store(s_ij + V::kLanes * u, sum[u]);
 }
 
@@ -49,6 +52,7 @@ void masked_chunk(const ResidualMatrix &E, int i, int first, PartnerSums &out,
                   int offset) {
   using T = typename V::type;
   T s_ii[R], s_jj[R], s_ij[R], common[R];
+#pragma GCC unroll 8
   for (int u = 0; u < R; ++u) s_ii[u] = s_jj[u] = s_ij[u] = common[u] = V::zero();
   const T one = V::broadcast(1.0);
   for (std::int32_t t = 0; t < E.periods; ++t) {
@@ -58,6 +62,7 @@ void masked_chunk(const ResidualMatrix &E, int i, int first, PartnerSums &out,
     const T av = V::broadcast(a);
     const T aa = V::broadcast(a * a);
     const double *b = e + first;
+  #pragma GCC unroll 8
     for (int u = 0; u < R; ++u) {
       const T v = V::load(b + V::kLanes * u);
       const T gone = V::missing(v);  // all ones where the partner is missing
@@ -67,6 +72,7 @@ void masked_chunk(const ResidualMatrix &E, int i, int first, PartnerSums &out,
       common[u] = V::add(common[u], V::clear(gone, one));
     }
   }
+#pragma GCC unroll 8
   for (int u = 0; u < R; ++u) {
     const int slot = offset + V::kLanes * u;
     V::store(out.s_ii + slot, s_ii[u]);

@@ -37,7 +37,6 @@
 #include <cstdint>
 
 #include "engine/pair_sums.h"
-#include "matrix/packed_storage.h"
 #include "platform/cpu_features.h"
 #include "prob/missing_value.h"
 #include "prob/noncentral_chi2.h"
@@ -85,7 +84,10 @@ double local_normaliser(std::int32_t order, std::int32_t sections) {
   return static_cast<double>((2 * n - p - 1) * p);
 }
 
-int diagonal(int k) { return packed_index(k, k); }
+// The packed index rule of packed_storage.h, for i <= j, inline in the
+// loop over pairs.
+int packed_cell(int i, int j) { return i + j * (j + 1) / 2; }
+int diagonal(int k) { return packed_cell(k, k); }
 
 // Turns pair sums into correlations and adds the usable pairs to the four
 // statistics, in the order the pairs are given.
@@ -106,7 +108,7 @@ class Accumulator {
   // the latest pair; the off-diagonal cell keeps S_ij unless the pair is
   // usable.
   void add(int i, int j, const PairSums &s) {
-    double &c_ij = corr_[packed_index(i, j)];
+    double &c_ij = corr_[packed_cell(i, j)];
     corr_[diagonal(i)] = s.s_ii;
     corr_[diagonal(j)] = s.s_jj;
     c_ij = s.s_ij;
@@ -178,12 +180,15 @@ void whole_row_sums(const ResidualMatrix &E, double *table) {
   }
 }
 
-void pairs_by_blocks(const DependenceRequest &request, const double *residuals,
-                     const PairSumKernels &kernels, Accumulator &acc) {
+// The statistics are kept in a local accumulator, which nothing else can
+// reach, so its sums stay in registers between pairs.
+void pairs_by_blocks(DependenceRequest &request, const double *residuals,
+                     const PairSumKernels &kernels) {
+  Accumulator acc(request);
   const std::int32_t n = request.n_sections;
   const ResidualMatrix E{residuals, n, request.n_periods};
   // Cells (k, N-1), k = 0 .. N-1, are contiguous: packed row N-1.
-  double *const table = request.correlations + packed_index(0, n - 1);
+  double *const table = request.correlations + packed_cell(0, n - 1);
   whole_row_sums(E, table);
   const double whole_last = table[n - 1];  // its cell is also diagonal N-1
   PartnerSums sums;
@@ -210,16 +215,17 @@ void pairs_by_blocks(const DependenceRequest &request, const double *residuals,
       }
     }
   }
+  acc.store(request);
 }
 
 }  // namespace
 
 void pairwise_statistics(DependenceRequest &request, const double *residuals) {
-  Accumulator acc(request);
   if (request.n_sections >= 2)
     pairs_by_blocks(request, residuals,
-                    pair_sum_kernels_for(processor_feature_level()), acc);
-  acc.store(request);
+                    pair_sum_kernels_for(processor_feature_level()));
+  else
+    Accumulator(request).store(request);
   p_values(request);
 }
 
