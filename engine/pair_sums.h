@@ -43,6 +43,10 @@ struct PairSumKernels {
   // Neither row has a missing residual: s_ij only, over every period.
   void (*cross)(const ResidualMatrix &E, int i, int first, int count,
                 double *s_ij);
+  // Rows i and i + 1 against the same partners, none of the three with a
+  // missing residual: each partner's residual is loaded once for two sums.
+  void (*cross2)(const ResidualMatrix &E, int i, int first, int count,
+                 double *s_ij, double *s_next_j);
   // Rows that may hold missing residuals: all four sums over the periods
   // at which neither residual is missing.
   void (*masked)(const ResidualMatrix &E, int i, int first, int count,
@@ -62,6 +66,8 @@ const PairSumKernels &pair_sum_kernels_for(unsigned feature_level);
 // kernels, and the tails that a variant's vectors do not cover.
 void cross_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
                        double *s_ij);
+void cross2_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
+                        double *s_ij, double *s_next_j);
 void masked_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
                         PartnerSums &out, int offset);
 

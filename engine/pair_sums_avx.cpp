@@ -34,6 +34,10 @@ struct Avx {
 void cross(const ResidualMatrix &E, int i, int first, int count, double *s) {
   pair_sums_vector::cross<Avx>(E, i, first, count, s);
 }
+void cross2(const ResidualMatrix &E, int i, int first, int count, double *s,
+            double *s_next) {
+  pair_sums_vector::cross2<Avx>(E, i, first, count, s, s_next);
+}
 void masked(const ResidualMatrix &E, int i, int first, int count,
             PartnerSums &out) {
   pair_sums_vector::masked<Avx>(E, i, first, count, out);
@@ -41,6 +45,6 @@ void masked(const ResidualMatrix &E, int i, int first, int count,
 
 }  // namespace
 
-const PairSumKernels kPairSumsAvx{cross, masked};
+const PairSumKernels kPairSumsAvx{cross, cross2, masked};
 
 }  // namespace qvd

@@ -41,6 +41,32 @@ void cross_block(const ResidualMatrix &E, int i, int first, double *s_ij) {
   for (int u = 0; u < kCrossRegisters; ++u) _mm512_storeu_pd(s_ij + kLanes * u, sum[u]);
 }
 
+// Two rows against a whole block: 16 running sums, each partner loaded
+// once per period.
+void cross2_block(const ResidualMatrix &E, int i, int first, double *s_ij,
+                  double *s_next_j) {
+  __m512d sum[kCrossRegisters], next[kCrossRegisters];
+#pragma GCC unroll 8
+  for (int u = 0; u < kCrossRegisters; ++u) sum[u] = next[u] = _mm512_setzero_pd();
+  for (std::int32_t t = 0; t < E.periods; ++t) {
+    const double *e = E.period(t);
+    const __m512d a = _mm512_set1_pd(e[i]);
+    const __m512d c = _mm512_set1_pd(e[i + 1]);
+    const double *b = e + first;
+#pragma GCC unroll 8
+    for (int u = 0; u < kCrossRegisters; ++u) {
+      const __m512d v = _mm512_loadu_pd(b + kLanes * u);
+      sum[u] = _mm512_add_pd(sum[u], _mm512_mul_pd(a, v));
+      next[u] = _mm512_add_pd(next[u], _mm512_mul_pd(c, v));
+    }
+  }
+#pragma GCC unroll 8
+  for (int u = 0; u < kCrossRegisters; ++u) {
+    _mm512_storeu_pd(s_ij + kLanes * u, sum[u]);
+    _mm512_storeu_pd(s_next_j + kLanes * u, next[u]);
+  }
+}
+
 // Fewer than a block: up to 8 registers, lanes past the end masked out of
 // loads and products (a masked lane raises no fault).
 void cross_part(const ResidualMatrix &E, int i, int first, int count,
@@ -63,6 +89,16 @@ void cross(const ResidualMatrix &E, int i, int first, int count,
     cross_block(E, i, first, s_ij);
   else
     cross_part(E, i, first, count, s_ij);
+}
+
+void cross2(const ResidualMatrix &E, int i, int first, int count,
+            double *s_ij, double *s_next_j) {
+  if (count == kPartnerBlock) {
+    cross2_block(E, i, first, s_ij, s_next_j);
+  } else {
+    cross_part(E, i, first, count, s_ij);
+    cross_part(E, i + 1, first, count, s_next_j);
+  }
 }
 
 // Present (not missing) lanes: top 16 bits not all ones.
@@ -120,6 +156,6 @@ void masked(const ResidualMatrix &E, int i, int first, int count,
 
 }  // namespace
 
-const PairSumKernels kPairSumsAvx512{cross, masked};
+const PairSumKernels kPairSumsAvx512{cross, cross2, masked};
 
 }  // namespace qvd

@@ -19,6 +19,12 @@ void cross_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
   }
 }
 
+void cross2_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
+                        double *s_ij, double *s_next_j) {
+  cross_sums_scalar(E, i, first, count, s_ij);
+  cross_sums_scalar(E, i + 1, first, count, s_next_j);
+}
+
 void masked_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
                         PartnerSums &out, int offset) {
   for (int k = 0; k < count; ++k) {
@@ -46,7 +52,8 @@ void masked_reference(const ResidualMatrix &E, int i, int first, int count,
 }
 }  // namespace
 
-const PairSumKernels kPairSumsReference{cross_sums_scalar, masked_reference};
+const PairSumKernels kPairSumsReference{cross_sums_scalar, cross2_sums_scalar,
+                                        masked_reference};
 
 const PairSumKernels &pair_sum_kernels_for(unsigned feature_level) {
   if (feature_level >= kFeatureLevelAvx512) return kPairSumsAvx512;

@@ -28,6 +28,10 @@ struct Sse2 {
 void cross(const ResidualMatrix &E, int i, int first, int count, double *s) {
   pair_sums_vector::cross<Sse2>(E, i, first, count, s);
 }
+void cross2(const ResidualMatrix &E, int i, int first, int count, double *s,
+            double *s_next) {
+  pair_sums_vector::cross2<Sse2>(E, i, first, count, s, s_next);
+}
 void masked(const ResidualMatrix &E, int i, int first, int count,
             PartnerSums &out) {
   pair_sums_vector::masked<Sse2>(E, i, first, count, out);
@@ -35,6 +39,6 @@ void masked(const ResidualMatrix &E, int i, int first, int count,
 
 }  // namespace
 
-const PairSumKernels kPairSumsSse2{cross, masked};
+const PairSumKernels kPairSumsSse2{cross, cross2, masked};
 
 }  // namespace qvd

@@ -47,6 +47,15 @@ void cross(const ResidualMatrix &E, int i, int first, int count,
   cross_sums_scalar(E, i, first + k, count - k, s_ij + k);
 }
 
+// Two rows: the same kernel twice (the 16 vector registers of SSE2 and AVX
+// leave no room for a second set of running sums).
+template <class V>
+void cross2(const ResidualMatrix &E, int i, int first, int count,
+            double *s_ij, double *s_next_j) {
+  cross<V>(E, i, first, count, s_ij);
+  cross<V>(E, i + 1, first, count, s_next_j);
+}
+
 template <class V, int R>
 void masked_chunk(const ResidualMatrix &E, int i, int first, PartnerSums &out,
                   int offset) {

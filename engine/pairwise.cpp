@@ -180,50 +180,109 @@ void whole_row_sums(const ResidualMatrix &E, double *table) {
   }
 }
 
-// The statistics are kept in a local accumulator, which nothing else can
-// reach, so its sums stay in registers between pairs.
-void pairs_by_blocks(DependenceRequest &request, const double *residuals,
-                     const PairSumKernels &kernels) {
-  Accumulator acc(request);
-  const std::int32_t n = request.n_sections;
-  const ResidualMatrix E{residuals, n, request.n_periods};
-  // Cells (k, N-1), k = 0 .. N-1, are contiguous: packed row N-1.
-  double *const table = request.correlations + packed_cell(0, n - 1);
-  whole_row_sums(E, table);
-  const double whole_last = table[n - 1];  // its cell is also diagonal N-1
-  PartnerSums sums;
-  for (std::int32_t i = 0; i + 1 < n; ++i) {
-    const double whole_i = table[i];
-    const bool complete_i = !same_bits(whole_i, kIncompleteRow);
-    for (std::int32_t first = i + 1; first < n; first += kPartnerBlock) {
-      const int count = n - first < kPartnerBlock ? n - first : kPartnerBlock;
-      auto whole = [&](int j) { return j == n - 1 ? whole_last : table[j]; };
-      bool complete = complete_i;
-      for (int k = 0; complete && k < count; ++k)
-        complete = !same_bits(whole(first + k), kIncompleteRow);
-      if (complete)
-        kernels.cross(E, i, first, count, sums.s_ij);
-      else
-        kernels.masked(E, i, first, count, sums);
-      for (int k = 0; k < count; ++k) {
-        const int j = first + k;
-        const PairSums s =
-            complete ? PairSums{whole_i, whole(j), sums.s_ij[k], E.periods}
-                     : PairSums{sums.s_ii[k], sums.s_jj[k], sums.s_ij[k],
-                                static_cast<std::int32_t>(sums.common[k])};
-        acc.add(i, j, s);
+// Walks the pairs in order, one cross-section i against blocks of partners.
+// Where rows i and i + 1 are both complete, the complete blocks of both are
+// summed in one pass over the partners' residuals: row i's pairs are
+// finished at once, and row i + 1's cross sums wait in that row's own cells
+// (i + 1, j), which nothing else touches before pair (i + 1, j) is reached.
+// Both rows then take their blocks from i + 2 on, partner i + 1 of row i
+// alone before them.
+//
+// The statistics are kept in an accumulator local to run(), which nothing
+// else can reach, so its sums stay in registers between pairs.
+class PairWalk {
+ public:
+  PairWalk(DependenceRequest &request, const double *residuals,
+           const PairSumKernels &kernels)
+      : E_{residuals, request.n_sections, request.n_periods},
+        kernels_(kernels),
+        corr_(request.correlations),
+        table_(corr_ + packed_cell(0, E_.sections - 1)) {}
+
+  void run(DependenceRequest &request) {
+    Accumulator acc(request);
+    const std::int32_t n = E_.sections;
+    whole_row_sums(E_, table_);
+    whole_last_ = table_[n - 1];  // its cell is also diagonal N - 1
+    double whole_i = whole(0);
+    bool waiting = false;  // row i's complete blocks were summed with row i - 1
+    for (std::int32_t i = 0; i + 1 < n; ++i) {
+      const double whole_next = whole(i + 1);  // before row i + 1's cells fill
+      const bool tile =
+          !waiting && i + 2 < n && complete(whole_i) && complete(whole_next);
+      std::int32_t first = i + 1;
+      if (tile) {
+        finish(acc, i, whole_i, first, 1, sum_block(i, whole_i, first, 1, Mode::kOwn));
+        ++first;
       }
+      for (; first < n; first += kPartnerBlock) {
+        const int count = n - first < kPartnerBlock ? n - first : kPartnerBlock;
+        const Mode mode = waiting ? Mode::kWaiting : tile ? Mode::kWithNext : Mode::kOwn;
+        finish(acc, i, whole_i, first, count, sum_block(i, whole_i, first, count, mode));
+      }
+      waiting = tile;
+      whole_i = whole_next;
     }
+    acc.store(request);
   }
-  acc.store(request);
-}
+
+ private:
+  enum class Mode { kOwn, kWithNext, kWaiting };
+
+  static bool complete(double whole) { return !same_bits(whole, kIncompleteRow); }
+  double whole(std::int32_t j) const {
+    return j == E_.sections - 1 ? whole_last_ : table_[j];
+  }
+
+  // Sums of pairs (i, first) .. (i, first + count - 1) into sums_; true
+  // when all of them are complete, so that only s_ij was formed.
+  bool sum_block(std::int32_t i, double whole_i, std::int32_t first, int count,
+                 Mode mode) {
+    bool all_complete = complete(whole_i);
+    for (int k = 0; all_complete && k < count; ++k)
+      all_complete = complete(whole(first + k));
+    double *const s_ij = sums_.s_ij;
+    if (!all_complete) {
+      kernels_.masked(E_, i, first, count, sums_);
+    } else if (mode == Mode::kWaiting) {
+      for (int k = 0; k < count; ++k) s_ij[k] = corr_[packed_cell(i, first + k)];
+    } else if (mode == Mode::kWithNext) {
+      kernels_.cross2(E_, i, first, count, s_ij, next_);
+      for (int k = 0; k < count; ++k) corr_[packed_cell(i + 1, first + k)] = next_[k];
+    } else {
+      kernels_.cross(E_, i, first, count, s_ij);
+    }
+    return all_complete;
+  }
+
+  // The pairs of one block, in order, into the statistics.
+  void finish(Accumulator &acc, std::int32_t i, double whole_i,
+              std::int32_t first, int count, bool all_complete) const {
+    for (int k = 0; k < count; ++k)
+      acc.add(i, first + k,
+              all_complete
+                  ? PairSums{whole_i, whole(first + k), sums_.s_ij[k], E_.periods}
+                  : PairSums{sums_.s_ii[k], sums_.s_jj[k], sums_.s_ij[k],
+                             static_cast<std::int32_t>(sums_.common[k])});
+  }
+
+  const ResidualMatrix E_;
+  const PairSumKernels &kernels_;
+  double *const corr_;
+  // Cells (k, N-1), k = 0 .. N-1, are contiguous: packed row N-1.
+  double *const table_;
+  double whole_last_ = 0.0;
+  PartnerSums sums_;
+  alignas(64) double next_[kPartnerBlock];
+};
 
 }  // namespace
 
 void pairwise_statistics(DependenceRequest &request, const double *residuals) {
   if (request.n_sections >= 2)
-    pairs_by_blocks(request, residuals,
-                    pair_sum_kernels_for(processor_feature_level()));
+    PairWalk(request, residuals,
+             pair_sum_kernels_for(processor_feature_level()))
+        .run(request);
   else
     Accumulator(request).store(request);
   p_values(request);

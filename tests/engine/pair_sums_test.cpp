@@ -22,7 +22,7 @@
 namespace qvd {
 namespace {
 
-enum class Pattern { kNone, kScattered, kDense, kWholeRows, kAlternating, kThreshold };
+enum class Pattern { kNone, kScattered, kDense, kWholeRows, kAlternating, kThreshold, kFewRows };
 
 constexpr std::uint64_t kMissingPatterns[] = {
     0xFFFF000000000000ull, QVDEP_MISSING_RESULT_BITS, 0xFFFFFFFFFFFFFFFFull,
@@ -53,6 +53,7 @@ std::vector<double> residuals_of(Pattern p, int n, int t, std::mt19937_64 &rng) 
       bool miss = gone;
       if (p == Pattern::kScattered || p == Pattern::kThreshold) miss = unit(rng) < 0.05;
       if (p == Pattern::kDense) miss = unit(rng) < 0.4;
+      if (p == Pattern::kFewRows) miss = k % 29 == 3 && unit(rng) < 0.05;
       if (p == Pattern::kAlternating) miss = k % 2 == 1 && (s + k / 2) % 2 == 0;
       e[static_cast<std::size_t>(s) * n + k] = miss ? missing(rng) : v;
     }
@@ -120,7 +121,8 @@ void compare(Pattern p, int n, int t, std::mt19937_64 &rng) {
 
 constexpr Pattern kPatterns[] = {Pattern::kNone,      Pattern::kScattered,
                                  Pattern::kDense,     Pattern::kWholeRows,
-                                 Pattern::kAlternating, Pattern::kThreshold};
+                                 Pattern::kAlternating, Pattern::kThreshold,
+                                 Pattern::kFewRows};
 
 TEST_P(PairSumVariant, MatchesTheStraightforwardLoopBitForBit) {
   std::mt19937_64 rng(GetParam());
@@ -129,6 +131,7 @@ TEST_P(PairSumVariant, MatchesTheStraightforwardLoopBitForBit) {
   for (Pattern p : kPatterns) compare(p, 133, 61, rng);
   compare(Pattern::kNone, 300, 250, rng);
   compare(Pattern::kScattered, 257, 250, rng);
+  compare(Pattern::kFewRows, 390, 40, rng);
 }
 
 // A NaN residual that is not marked missing still ends in the invalid
