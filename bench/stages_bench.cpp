@@ -138,6 +138,22 @@ void BM_Run(benchmark::State &state) {
     }
     host.free_block(instance, request.correlations);
   }
+  // Memory of one more run: every block the module took from the pool,
+  // against the eight buffers of the run frame.
+  const std::size_t seen = host.blocks().size();
+  DependenceRequest request = qvd::host::make_request(panel, {});
+  host.run(instance, &request);
+  double bytes = 0;
+  for (std::size_t b = seen; b < host.blocks().size(); ++b)
+    bytes += static_cast<double>(host.blocks()[b].size);
+  state.counters["pool_blocks"] = static_cast<double>(host.blocks().size() - seen);
+  state.counters["pool_bytes"] = bytes;
+  const double n = panel.sections, t = panel.periods, kc = panel.regressors + 1,
+               m = kc + 1;
+  state.counters["eight_buffers_bytes"] = (8 * kc + 8) + (8 * kc + 8) + (kc + 1) +
+                                         2 * 8 * (m * (m + 1) / 2) + 8 * n * t +
+                                         8 * kc + 8 * (n * (n + 1) / 2);
+  host.free_block(instance, request.correlations);
   host.destroy_instance(instance);
   host.release_descriptor(descriptor);
 }
@@ -227,6 +243,7 @@ class Collector : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> best;
   std::map<std::string, double> masked_calls;
+  std::map<std::string, std::map<std::string, double>> memory;
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &r : runs) {
@@ -238,6 +255,8 @@ class Collector : public benchmark::ConsoleReporter {
       if (it == best.end() || s < it->second) best[name] = s;
       auto c = r.counters.find("masked_calls");
       if (c != r.counters.end()) masked_calls[name] = c->second;
+      for (const char *key : {"pool_blocks", "pool_bytes", "eight_buffers_bytes"})
+        if (r.counters.count(key)) memory[name][key] = r.counters.at(key);
     }
   }
 };
@@ -284,6 +303,15 @@ void print_ratios(const Collector &c) {
        get("BM_PairwiseStraightforward/2000/250/4/0") / syrk, 0},
       {"(straightforward pairwise, 5% missing / dsyrk)",
        get("BM_PairwiseStraightforward/2000/250/4/5") / syrk, 0}};
+  auto mem = c.memory.find("BM_Run/2000/250/4/0");
+  if (mem != c.memory.end()) {
+    std::map<std::string, double> m = mem->second;
+    std::printf("\nmemory of a run 2000/250/4/0: %.0f pool blocks, %.0f bytes; "
+                "the eight buffers: %.0f bytes  %s\n",
+                m["pool_blocks"], m["pool_bytes"], m["eight_buffers_bytes"],
+                m["pool_blocks"] == 8 && m["pool_bytes"] == m["eight_buffers_bytes"]
+                    ? "met" : "NOT MET");
+  }
   std::printf("\n%-48s %8s %8s\n", "target", "ratio", "limit");
   for (const Target &t : targets) {
     if (t.limit > 0)
