@@ -54,7 +54,6 @@ struct PairSumKernels {
 };
 
 // The variants; callers pick with pair_sum_kernels_for().
-extern const PairSumKernels kPairSumsReference;  // one pair at a time
 extern const PairSumKernels kPairSumsSse2;
 extern const PairSumKernels kPairSumsAvx;
 extern const PairSumKernels kPairSumsAvx512;
@@ -62,12 +61,10 @@ extern const PairSumKernels kPairSumsAvx512;
 // The fastest variant that the processor feature level allows.
 const PairSumKernels &pair_sum_kernels_for(unsigned feature_level);
 
-// Scalar sums of pairs (i, first) .. (i, first + count - 1); the reference
-// kernels, and the tails that a variant's vectors do not cover.
+// Scalar sums of pairs (i, first) .. (i, first + count - 1), one pair at a
+// time: the tails that a variant's vectors do not cover.
 void cross_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
                        double *s_ij);
-void cross2_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
-                        double *s_ij, double *s_next_j);
 void masked_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
                         PartnerSums &out, int offset);
 

@@ -1,5 +1,6 @@
 // The pairwise sums one pair at a time, period by period: the definition
-// that every vector variant reproduces bit for bit.
+// that every vector variant reproduces bit for bit, and the tails of the
+// vector variants. Also the choice of variant.
 #include "engine/pair_sums.h"
 
 #include "platform/cpu_features.h"
@@ -17,12 +18,6 @@ void cross_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
     }
     s_ij[k] = s;
   }
-}
-
-void cross2_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
-                        double *s_ij, double *s_next_j) {
-  cross_sums_scalar(E, i, first, count, s_ij);
-  cross_sums_scalar(E, i + 1, first, count, s_next_j);
 }
 
 void masked_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
@@ -44,16 +39,6 @@ void masked_sums_scalar(const ResidualMatrix &E, int i, int first, int count,
     out.common[offset + k] = common;
   }
 }
-
-namespace {
-void masked_reference(const ResidualMatrix &E, int i, int first, int count,
-                      PartnerSums &out) {
-  masked_sums_scalar(E, i, first, count, out, 0);
-}
-}  // namespace
-
-const PairSumKernels kPairSumsReference{cross_sums_scalar, cross2_sums_scalar,
-                                        masked_reference};
 
 const PairSumKernels &pair_sum_kernels_for(unsigned feature_level) {
   if (feature_level >= kFeatureLevelAvx512) return kPairSumsAvx512;
