@@ -134,7 +134,7 @@ HostPool *ReferenceHost::make_pool(const PoolParams *params, void *context,
   }
   auto pool = std::make_unique<Pool>();
   pool->host = this;
-  pool->id = static_cast<int>(pools_.size());
+  pool->id = next_pool_id_++;
   pool->table.destroy = &Callbacks::destroy;
   pool->table.alloc = &Callbacks::alloc;
   pool->table.free = &Callbacks::free;
@@ -213,7 +213,7 @@ HostJournal *ReferenceHost::make_journal(const JournalParams *params,
   }
   auto journal = std::make_unique<Journal>();
   journal->host = this;
-  journal->id = static_cast<int>(journals_.size());
+  journal->id = next_journal_id_++;
   journal->table.close = &Callbacks::close;
   event.journal = journal->id;
   events_.push_back(event);
@@ -248,6 +248,8 @@ void ReferenceHost::forget_history() {
     kept.push_back(record);
   }
   blocks_ = std::move(kept);
+  std::erase_if(pools_, [](const auto &pool) { return !pool->alive; });
+  std::erase_if(journals_, [](const auto &journal) { return !journal->open; });
 }
 
 std::vector<BlockRecord> ReferenceHost::live_blocks() const {

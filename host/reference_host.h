@@ -113,8 +113,9 @@ class ReferenceHost {
   // What the module did.
   const std::vector<HostEvent> &events() const { return events_; }
   void clear_events() { events_.clear(); }
-  // Drops the events and the records of blocks no longer live, for a caller
-  // that runs the module without end and inspects only what is live.
+  // Drops the events and the records of blocks, pools and journals no longer
+  // live, for a caller that runs the module without end and inspects only
+  // what is live.
   void forget_history();
   const std::vector<BlockRecord> &blocks() const { return blocks_; }
   std::vector<BlockRecord> live_blocks() const;
@@ -151,6 +152,8 @@ class ReferenceHost {
   mutable std::mutex mutex_;  // guards every member the services change
   FaultPlan faults_;
   long allocs_since_plan_ = 0;
+  int next_pool_id_ = 0;
+  int next_journal_id_ = 0;
   int context_token_ = 0;
   int locale_token_ = 0;
 };
