@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <csignal>
+#include <mutex>
 
 #include "platform/fp_control.h"
 
@@ -11,9 +12,41 @@ namespace {
 thread_local sigjmp_buf *g_escape = nullptr;
 thread_local volatile sig_atomic_t g_signal_code = 0;
 
+// The disposition of a signal belongs to the whole process, while guarded
+// calls run on any number of threads at once. The handler is installed when
+// the first guarded call begins and the previous disposition comes back when
+// the last one ends; a trap is synchronous, so it arrives on the thread that
+// caused it and that thread's escape is the one taken.
+std::mutex g_install_mutex;
+int g_guarded_calls = 0;
+struct sigaction g_previous_action {};
+
 void on_sigfpe(int, siginfo_t *info, void *) {
+  if (g_escape == nullptr) {
+    // A thread outside any guarded call: end the process as the default
+    // disposition would.
+    signal(SIGFPE, SIG_DFL);
+    raise(SIGFPE);
+    return;
+  }
   g_signal_code = info != nullptr ? info->si_code : 0;
   siglongjmp(*g_escape, 1);
+}
+
+void install_handler() {
+  const std::lock_guard<std::mutex> lock(g_install_mutex);
+  if (g_guarded_calls++ > 0) return;
+  struct sigaction action {};
+  action.sa_sigaction = &on_sigfpe;
+  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGFPE, &action, &g_previous_action);
+}
+
+void remove_handler() {
+  const std::lock_guard<std::mutex> lock(g_install_mutex);
+  if (--g_guarded_calls > 0) return;
+  sigaction(SIGFPE, &g_previous_action, nullptr);
 }
 
 // The setjmp frame stays small and free of objects with destructors.
@@ -45,12 +78,7 @@ std::string CallOutcome::describe() const {
 }
 
 CallOutcome call_under_traps(const std::function<void()> &call) {
-  struct sigaction action {};
-  action.sa_sigaction = &on_sigfpe;
-  action.sa_flags = SA_SIGINFO | SA_NODEFER;
-  sigemptyset(&action.sa_mask);
-  struct sigaction previous {};
-  sigaction(SIGFPE, &action, &previous);
+  install_handler();
   const unsigned saved_mxcsr = read_mxcsr();
   write_mxcsr(kMxcsrTrapMasks);
 
@@ -60,7 +88,7 @@ CallOutcome call_under_traps(const std::function<void()> &call) {
   outcome.signal_code = g_signal_code;
 
   write_mxcsr(saved_mxcsr);
-  sigaction(SIGFPE, &previous, nullptr);
+  remove_handler();
   return outcome;
 }
 

@@ -18,8 +18,8 @@ struct CallOutcome {
 };
 
 // Runs `call` with MXCSR in the trap setting and a SIGFPE handler that
-// abandons the call; afterwards the caller's MXCSR and SIGFPE disposition
-// are restored. A call abandoned this way may leave module work unfinished
+// abandons the call; afterwards the caller's MXCSR is restored, and the
+// SIGFPE disposition once no other thread is inside a guarded call. A call abandoned this way may leave module work unfinished
 // (buffers stay in their pool, results unwritten).
 CallOutcome call_under_traps(const std::function<void()> &call);
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace qvd::host {
 
@@ -97,16 +98,32 @@ ReferenceHost::~ReferenceHost() {
 HostServices *ReferenceHost::services() { return &services_->table; }
 
 void ReferenceHost::refuse_alloc(long k) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   faults_.refuse_alloc = k;
   allocs_since_plan_ = 0;
 }
 
 void ReferenceHost::record_fault(std::uint32_t code, void *self) {
-  static_cast<ReferenceHost *>(self)->raised_.push_back(code);
+  auto *host = static_cast<ReferenceHost *>(self);
+  const std::lock_guard<std::mutex> lock(host->mutex_);
+  host->raised_[std::this_thread::get_id()].push_back(code);
+}
+
+// The map's entries stay where they are when it grows, and only the calling
+// thread adds to its own entry, so the reference stays valid and quiet.
+const std::vector<std::uint32_t> &ReferenceHost::raised_faults() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return raised_[std::this_thread::get_id()];
+}
+
+void ReferenceHost::clear_raised_faults() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  raised_[std::this_thread::get_id()].clear();
 }
 
 HostPool *ReferenceHost::make_pool(const PoolParams *params, void *context,
                                    const char *name) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   HostEvent event = event_of(EventKind::create_pool);
   event.name = name;
   event.context = context;
@@ -117,7 +134,7 @@ HostPool *ReferenceHost::make_pool(const PoolParams *params, void *context,
   }
   auto pool = std::make_unique<Pool>();
   pool->host = this;
-  pool->id = static_cast<int>(pools_.size());
+  pool->id = next_pool_id_++;
   pool->table.destroy = &Callbacks::destroy;
   pool->table.alloc = &Callbacks::alloc;
   pool->table.free = &Callbacks::free;
@@ -128,13 +145,15 @@ HostPool *ReferenceHost::make_pool(const PoolParams *params, void *context,
 }
 
 void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   HostEvent event = event_of(EventKind::alloc);
   event.pool = pool.id;
   event.size = size;
   event.flags = flags;
   ++allocs_since_plan_;
   const bool refused = (faults_.refuse_alloc > 0 && allocs_since_plan_ == faults_.refuse_alloc) ||
-                       (faults_.refuse_zero_size && size == 0);
+                       (faults_.refuse_zero_size && size == 0) ||
+                       (faults_.max_block != 0 && size > faults_.max_block);
   void *block = refused ? nullptr : std::malloc(size == 0 ? 1 : size);
   if (block != nullptr) {
     std::memset(block, faults_.zero_fill ? 0x00 : 0xA5, size);
@@ -147,6 +166,7 @@ void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) 
 }
 
 void ReferenceHost::free(Pool &pool, void *block) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   HostEvent event = event_of(EventKind::free);
   event.pool = pool.id;
   event.block = block;
@@ -163,6 +183,7 @@ void ReferenceHost::free(Pool &pool, void *block) {
 }
 
 void ReferenceHost::destroy(Pool &pool) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   HostEvent event = event_of(EventKind::destroy_pool);
   event.pool = pool.id;
   events_.push_back(event);
@@ -181,6 +202,7 @@ void ReferenceHost::destroy(Pool &pool) {
 
 HostJournal *ReferenceHost::make_journal(const JournalParams *params,
                                          void *context, const char *name) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   HostEvent event = event_of(EventKind::create_journal);
   event.name = name;
   event.context = context;
@@ -191,7 +213,7 @@ HostJournal *ReferenceHost::make_journal(const JournalParams *params,
   }
   auto journal = std::make_unique<Journal>();
   journal->host = this;
-  journal->id = static_cast<int>(journals_.size());
+  journal->id = next_journal_id_++;
   journal->table.close = &Callbacks::close;
   event.journal = journal->id;
   events_.push_back(event);
@@ -200,6 +222,7 @@ HostJournal *ReferenceHost::make_journal(const JournalParams *params,
 }
 
 void ReferenceHost::close(Journal &journal) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   HostEvent event = event_of(EventKind::close_journal);
   event.journal = journal.id;
   events_.push_back(event);
@@ -207,6 +230,7 @@ void ReferenceHost::close(Journal &journal) {
 }
 
 void *ReferenceHost::lookup_locale(const std::uint16_t *name, std::int64_t length) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   HostEvent event = event_of(EventKind::lookup_locale);
   event.locale_name.assign(name, name + length);
   event.locale_length = length;
@@ -214,7 +238,22 @@ void *ReferenceHost::lookup_locale(const std::uint16_t *name, std::int64_t lengt
   return faults_.null_locale ? nullptr : &locale_token_;
 }
 
+void ReferenceHost::forget_history() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  events_.clear();
+  std::vector<BlockRecord> kept;
+  for (const BlockRecord &record : blocks_) {
+    if (record.freed || record.pool_destroyed) continue;
+    live_[record.address] = kept.size();
+    kept.push_back(record);
+  }
+  blocks_ = std::move(kept);
+  std::erase_if(pools_, [](const auto &pool) { return !pool->alive; });
+  std::erase_if(journals_, [](const auto &journal) { return !journal->open; });
+}
+
 std::vector<BlockRecord> ReferenceHost::live_blocks() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
   std::vector<BlockRecord> live;
   for (const auto &record : blocks_)
     if (!record.freed && !record.pool_destroyed) live.push_back(record);
@@ -222,12 +261,14 @@ std::vector<BlockRecord> ReferenceHost::live_blocks() const {
 }
 
 int ReferenceHost::live_pools() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
   int count = 0;
   for (const auto &pool : pools_) count += pool->alive ? 1 : 0;
   return count;
 }
 
 int ReferenceHost::open_journals() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
   int count = 0;
   for (const auto &journal : journals_) count += journal->open ? 1 : 0;
   return count;

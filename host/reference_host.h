@@ -1,7 +1,7 @@
 // A reference host for the module: the host's services implemented at the
 // byte offsets the module calls them by, with pools that record every block
 // and can be told to fail, and a fault handler that records what the module
-// raises. Tests drive the module through its real binary interface with it,
+// raises, separately for each thread. Tests drive the module through its real binary interface with it,
 // and so does the command-line tool.
 //
 //   qvd::host::ReferenceHost host(path_to_libqvdep_so);
@@ -14,7 +14,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -68,6 +70,7 @@ struct FaultPlan {
   bool zero_fill = false;         // blocks start zeroed (else 0xA5 bytes)
   bool null_locale = false;       // lookup_locale yields null
   long refuse_alloc = 0;          // the k-th alloc from now is refused (0: none)
+  std::uint64_t max_block = 0;    // larger allocs are refused (0: no limit)
 };
 
 struct RunOutcome {
@@ -75,6 +78,14 @@ struct RunOutcome {
   CallOutcome call;
 };
 
+// One host serves one loaded module, whose services pointer and fault
+// handler are module-wide: several threads share the host and may call the
+// module at the same time through different instances. The host's services
+// (pools, journals, locale, fault recording) may be called from any thread.
+// The inspection and configuration members below (events, blocks, faults,
+// refuse_alloc) are for a moment when no module call is running, except
+// raised_faults and clear_raised_faults, which see the calling thread's
+// faults only.
 class ReferenceHost {
  public:
   // Loads the module and records the host's services with qvextent.
@@ -102,12 +113,17 @@ class ReferenceHost {
   // What the module did.
   const std::vector<HostEvent> &events() const { return events_; }
   void clear_events() { events_.clear(); }
+  // Drops the events and the records of blocks, pools and journals no longer
+  // live, for a caller that runs the module without end and inspects only
+  // what is live.
+  void forget_history();
   const std::vector<BlockRecord> &blocks() const { return blocks_; }
   std::vector<BlockRecord> live_blocks() const;
   int live_pools() const;
   int open_journals() const;
-  const std::vector<std::uint32_t> &raised_faults() const { return raised_; }
-  void clear_raised_faults() { raised_.clear(); }
+  // Codes the module raised on the calling thread.
+  const std::vector<std::uint32_t> &raised_faults() const;
+  void clear_raised_faults();
 
   struct Pool;
   struct Journal;
@@ -132,9 +148,12 @@ class ReferenceHost {
   std::vector<HostEvent> events_;
   std::vector<BlockRecord> blocks_;
   std::unordered_map<const void *, std::size_t> live_;  // block -> blocks_ index
-  std::vector<std::uint32_t> raised_;
+  mutable std::unordered_map<std::thread::id, std::vector<std::uint32_t>> raised_;
+  mutable std::mutex mutex_;  // guards every member the services change
   FaultPlan faults_;
   long allocs_since_plan_ = 0;
+  int next_pool_id_ = 0;
+  int next_journal_id_ = 0;
   int context_token_ = 0;
   int locale_token_ = 0;
 };

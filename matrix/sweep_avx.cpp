@@ -7,8 +7,10 @@
 // from the block's four flag bytes, and a negation is 0 - x as in the scalar
 // code. Every cell receives the same rounded multiplication and rounded
 // subtraction in the same order as in sweep_reference(), so the results are
-// the same bits. Only AVX is enabled for these functions, never FMA: a
-// fused multiply-subtract would round once instead of twice.
+// the same bits, NaN results included: every product keeps its factors in
+// the order written (matrix/ordered_product.h). Only AVX is enabled for
+// these functions, never FMA: a fused multiply-subtract would round once
+// instead of twice.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -54,7 +56,7 @@ __attribute__((target("avx"))) void scale_pivot_row(double *row, double *work,
   int j = 0;
   for (; j < head; ++j) {
     work[j] = row[j];
-    const double t = row[j] * c;
+    const double t = ordered_product_vex(row[j], c);
     row[j] = ((flags[j] == kSwept) == f) ? t : 0.0 - t;
   }
   const __m256d vc = _mm256_set1_pd(c);
@@ -63,14 +65,14 @@ __attribute__((target("avx"))) void scale_pivot_row(double *row, double *work,
   for (; j + kLanes <= k; j += kLanes) {
     const __m256d old = _mm256_load_pd(row + j);
     _mm256_storeu_pd(work + j, old);
-    const __m256d t = _mm256_mul_pd(old, vc);
+    const __m256d t = ordered_product_vex(old, vc);
     const __m256d negated = _mm256_sub_pd(zero, t);
     _mm256_store_pd(row + j, _mm256_blendv_pd(t, negated,
                                               state_differs(flags + j, state)));
   }
   for (; j < k; ++j) {
     work[j] = row[j];
-    const double t = row[j] * c;
+    const double t = ordered_product_vex(row[j], c);
     row[j] = ((flags[j] == kSwept) == f) ? t : 0.0 - t;
   }
 }
@@ -81,13 +83,13 @@ __attribute__((target("avx"))) void update_row(double *row,
                                                double g) {
   const int head = scalar_head(row, len, kAlignment);
   int j = 0;
-  for (; j < head; ++j) row[j] = row[j] - work[j] * g;
+  for (; j < head; ++j) row[j] = row[j] - ordered_product_vex(work[j], g);
   const __m256d vg = _mm256_set1_pd(g);
   for (; j + kLanes <= len; j += kLanes) {
-    const __m256d product = _mm256_mul_pd(_mm256_loadu_pd(work + j), vg);
+    const __m256d product = ordered_product_vex(_mm256_loadu_pd(work + j), vg);
     _mm256_store_pd(row + j, _mm256_sub_pd(_mm256_load_pd(row + j), product));
   }
-  for (; j < len; ++j) row[j] = row[j] - work[j] * g;
+  for (; j < len; ++j) row[j] = row[j] - ordered_product_vex(work[j], g);
 }
 
 // Step 9: negate S(k, j) where row j is in the pivot's old state f.

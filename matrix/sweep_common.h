@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "matrix/ordered_product.h"
+
 namespace qvd::sweep_detail {
 
 inline constexpr char kSwept = '1';
@@ -29,7 +31,7 @@ inline void scale_pivot_column(double *S, int k, int n, const char *flags,
   for (int i = k + 1; i < n; ++i) {
     double &cell = S[row_start(i) + k];
     work[i] = ((flags[i] == kSwept) == f) ? cell : 0.0 - cell;
-    cell = cell * c;
+    cell = ordered_product(cell, c);
   }
 }
 

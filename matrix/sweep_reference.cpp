@@ -10,10 +10,14 @@
 //
 // Every negation is 0 - x (a +0 stays +0), and every cell update is a
 // rounded product followed by a rounded difference, never fused, so the
-// result is determined to the last bit.
+// result is determined to the last bit. Every product keeps its factors in
+// the order written (the cell, or the saved value, first), so that where two
+// NaNs meet the result is the first one's, quietened, in every variant.
 #include "matrix/sweep.h"
 
 #include <cmath>
+
+#include "matrix/ordered_product.h"
 
 namespace qvd {
 
@@ -52,7 +56,7 @@ void sweep_reference(double *S, int k, int n, char *flags, double *work,
   // scaled value that the rows above need as their multiplier.
   for (int j = 0; j < k; ++j) {
     work[j] = pivot_row[j];
-    const double t = pivot_row[j] * c;
+    const double t = ordered_product(pivot_row[j], c);
     pivot_row[j] = same_state(j) ? t : 0.0 - t;
   }
 
@@ -64,14 +68,14 @@ void sweep_reference(double *S, int k, int n, char *flags, double *work,
   for (int i = k + 1; i < n; ++i) {
     double &cell = S[row_start(i) + k];
     work[i] = same_state(i) ? cell : 0.0 - cell;
-    cell = cell * c;
+    cell = ordered_product(cell, c);
   }
 
   // 7. Rows above the pivot, multiplier from the pivot row.
   for (int i = 0; i < k; ++i) {
     double *const row = S + row_start(i);
     const double g = pivot_row[i];
-    for (int j = 0; j <= i; ++j) row[j] = row[j] - work[j] * g;
+    for (int j = 0; j <= i; ++j) row[j] = row[j] - ordered_product(work[j], g);
   }
 
   // 8. Rows below the pivot, multiplier from the pivot column; the cell
@@ -79,7 +83,7 @@ void sweep_reference(double *S, int k, int n, char *flags, double *work,
   for (int i = k + 1; i < n; ++i) {
     double *const row = S + row_start(i);
     const double g = row[k];
-    for (int j = 0; j <= i; ++j) row[j] = row[j] - work[j] * g;
+    for (int j = 0; j <= i; ++j) row[j] = row[j] - ordered_product(work[j], g);
   }
 
   // 9. Pivot row again: with step 4 every cell ends at 0 - (old * c).

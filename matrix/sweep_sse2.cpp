@@ -7,7 +7,8 @@
 // from the block's two flag bytes, and a negation is 0 - x as in the scalar
 // code. Every cell receives the same rounded multiplication and rounded
 // subtraction in the same order as in sweep_reference(), so the results are
-// the same bits.
+// the same bits, NaN results included: every product keeps its factors in
+// the order written (matrix/ordered_product.h).
 #include <emmintrin.h>
 
 #include <cstdint>
@@ -53,7 +54,7 @@ void scale_pivot_row(double *row, double *work, const char *flags, int k,
                      double c, bool f) {
   auto scalar = [&](int j) {
     work[j] = row[j];
-    const double t = row[j] * c;
+    const double t = ordered_product(row[j], c);
     row[j] = ((flags[j] == kSwept) == f) ? t : 0.0 - t;
   };
   const int head = scalar_head(row, k, kAlignment);
@@ -65,7 +66,7 @@ void scale_pivot_row(double *row, double *work, const char *flags, int k,
   for (; j + kLanes <= k; j += kLanes) {
     const __m128d old = _mm_load_pd(row + j);
     _mm_storeu_pd(work + j, old);
-    const __m128d t = _mm_mul_pd(old, vc);
+    const __m128d t = ordered_product(old, vc);
     const __m128d negated = _mm_sub_pd(zero, t);
     _mm_store_pd(row + j, select(state_differs(flags + j, state), negated, t));
   }
@@ -76,13 +77,13 @@ void scale_pivot_row(double *row, double *work, const char *flags, int k,
 void update_row(double *row, const double *work, int len, double g) {
   const int head = scalar_head(row, len, kAlignment);
   int j = 0;
-  for (; j < head; ++j) row[j] = row[j] - work[j] * g;
+  for (; j < head; ++j) row[j] = row[j] - ordered_product(work[j], g);
   const __m128d vg = _mm_set1_pd(g);
   for (; j + kLanes <= len; j += kLanes) {
-    const __m128d product = _mm_mul_pd(_mm_loadu_pd(work + j), vg);
+    const __m128d product = ordered_product(_mm_loadu_pd(work + j), vg);
     _mm_store_pd(row + j, _mm_sub_pd(_mm_load_pd(row + j), product));
   }
-  for (; j < len; ++j) row[j] = row[j] - work[j] * g;
+  for (; j < len; ++j) row[j] = row[j] - ordered_product(work[j], g);
 }
 
 // Step 9: negate S(k, j) where row j is in the pivot's old state f.

@@ -84,8 +84,10 @@ double stirling_correction(double x) {
 }
 
 double log_gamma(double x) {
-  // Quiet comparisons throughout: a NaN must not trap; it fails every test
-  // and leaves through the Stirling branch as NaN.
+  // A NaN comes back as its quiet form. It is caught by its bits before any
+  // arithmetic: a signalling NaN would trap in the first comparison or
+  // subtraction, where a quiet one would pass through as itself.
+  if (is_nan_bits(x)) return quieted_nan(x);
   if (std::islessequal(x, kDomainLimit)) return LGAMMA_DOMAIN;
   if (std::isless(std::fabs(x - 1.0), kTolerance) ||
       std::isless(std::fabs(x - 2.0), kTolerance)) {

@@ -10,10 +10,15 @@
 // lower-tail probabilities keep their relative precision, except that
 // e^(-y^2) is taken from one rounded square: its relative error grows like
 // y^2 ulps far out in the tail. The upper half is rounded against 1.
-// No argument raises a fault; NaN gives NaN.
+// No argument raises a fault or traps. A NaN comes back as its quiet form:
+// a signalling NaN would trap in the first multiplication, so every NaN is
+// recognised by its bits and returned before any arithmetic, the way a
+// quiet one would have come through the kernels.
 #include "prob/normal_cdf.h"
 
 #include <cmath>
+
+#include "prob/double_constants.h"
 
 #include "prob/exp_guarded.h"
 #include "prob/math_library.h"
@@ -93,13 +98,14 @@ double erfc_large(double y) {
 }  // namespace
 
 double normal_cdf(double x) {
+  if (is_nan_bits(x)) return quieted_nan(x);
   const double v = kInvSqrt2 * x;
   double result;
   if (std::isgreater(x, 0.0)) {
     result = v <= kSmallLimit ? 1.0 + erf_small(v)
                               : 1.0 + (1.0 - erfc_large(v));
   } else {
-    // x <= 0, -0 or NaN; a NaN takes the small-range kernel.
+    // x <= 0 or -0.
     const double w = 0 - v;
     result = std::isgreater(w, kSmallLimit) ? erfc_large(w)
                                             : 1.0 - erf_small(w);

@@ -100,12 +100,24 @@ double domain_error() {
 // ln a times b. Where the product would leave the double range (ln a up to
 // 744 in size, b up to the largest double) only its sign matters to the
 // caller, so the signed infinity is formed without the overflowing multiply.
+// The range is decided by the binary exponents alone: with la = f 2^e1 and
+// b = g 2^e2, f and g in [0.5, 1), the product lies in [2^(e1+e2-2),
+// 2^(e1+e2)). At e1 + e2 <= kProductExponentLimit it stays below 2^1000 and
+// cannot overflow; above it, it is at least 2^999, far beyond both limits
+// the caller compares with (about +-709), so the infinity decides alike.
+// A rounded bound such as DBL_MAX / |la| would let a product equal to the
+// bound through, and that product can still round up to an overflow.
+constexpr int kProductExponentLimit = 1000;
+
 double log_times(double la, double b) {
-  if (std::fabs(la) > 1.0 && std::fabs(b) > kLargestDouble / std::fabs(la)) {
-    const bool negative = std::signbit(la) != std::signbit(b);
-    return negative ? -std::numeric_limits<double>::infinity()
-                    : std::numeric_limits<double>::infinity();
-  }
+  const bool negative = std::signbit(la) != std::signbit(b);
+  const double infinity = negative ? -std::numeric_limits<double>::infinity()
+                                   : std::numeric_limits<double>::infinity();
+  if (std::isinf(la) || std::isinf(b)) return infinity;  // la is not 0 here
+  int e1 = 0, e2 = 0;
+  std::frexp(la, &e1);
+  std::frexp(b, &e2);
+  if (e1 + e2 > kProductExponentLimit) return infinity;
   return la * b;
 }
 

@@ -23,11 +23,26 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
 
 #include "pipeline_reference.h"
 
 namespace qvd::e2e {
 namespace {
+
+// Boost evaluates the chi-square tail in x87 extended precision, which
+// valgrind computes in double precision only: there the reference loses the
+// far tail (0 or NaN below about 1e-200). Under valgrind (the memcheck run)
+// that one comparison is left out; everything else is compared as usual.
+bool extended_precision_available() {
+#ifdef RUNNING_ON_VALGRIND
+  return RUNNING_ON_VALGRIND == 0;
+#else
+  return true;
+#endif
+}
 
 struct WorstSeen {
   double statistic = 0, correlation = 0, working_sum = 0;
@@ -151,6 +166,8 @@ void check_case(const Case &c) {
 
   if (n >= 2) {
     ASSERT_FALSE(std::isnan(r.lm_pvalue)) << "LM p-value missing";
+  }
+  if (n >= 2 && extended_precision_available()) {
     const double expected = chi2_upper_tail(r.lm, n * (n - 1) / 2.0);
     const double e = relative_to_scale(r.lm_pvalue, expected, 1e-300);
     worst().lm_pvalue = std::max(worst().lm_pvalue, e);

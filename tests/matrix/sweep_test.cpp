@@ -131,16 +131,27 @@ class RandomMatrices {
   }
 
   // Full-precision values of either sign, with signed zeros; in a matrix
-  // with specials now and then an infinity too (whose NaNs are the default
-  // NaN whatever the operand order, so they compare bit for bit).
+  // with specials now and then an infinity or a NaN of random sign and
+  // payload too. Where two NaNs meet in a product the result depends on
+  // which one is the first operand, so these catch a variant that orders
+  // the factors differently.
   double cell(bool specials) {
     switch (below(specials ? 64 : 32)) {
       case 0: return 0.0;
       case 1: return -0.0;
       case 32: return std::numeric_limits<double>::infinity();
       case 33: return -std::numeric_limits<double>::infinity();
+      case 34:
+      case 35: return nan();
       default: return uniform(-1.0, 1.0);
     }
+  }
+
+  // Quiet or signalling, either sign, a payload that is never empty.
+  double nan() {
+    const std::uint64_t payload = (rng_() & 0x000FFFFFFFFFFFFFull) | 1u;
+    const std::uint64_t sign = rng_() & 0x8000000000000000ull;
+    return std::bit_cast<double>(sign | 0x7FF0000000000000ull | payload);
   }
 
   // Diagonals large enough to keep repeated sweeps finite most of the time,
@@ -173,7 +184,7 @@ class RandomMatrices {
   void fill(SweepState &s, bool specials = false) {
     for (int i = 0; i < s.n; ++i) {
       for (int j = 0; j < i; ++j) s.at(i, j) = cell(specials);
-      s.at(i, i) = diagonal(s.n);
+      s.at(i, i) = specials && below(16) == 0 ? nan() : diagonal(s.n);
       s.flags[i] = flag();
     }
     for (int i = 0; i < s.n; ++i) s.work[i] = uniform(-9.0, 9.0);

@@ -13,6 +13,7 @@
 #include "prob/log_gamma.h"
 #include "quad_reference.h"
 #include "support/fault_recorder.h"
+#include "support/nan_patterns.h"
 
 namespace qvd {
 namespace {
@@ -93,6 +94,17 @@ TEST(LogGamma, NotANumberAndInfinity) {
   FaultRecorder recorder;
   EXPECT_TRUE(std::isnan(lgam(kNaN)));
   EXPECT_EQ(lgam(kInf), kInf);
+  EXPECT_EQ(recorder.codes(), kNone);
+}
+
+// Quiet and signalling NaNs alike come back as the quiet form of the
+// argument (payload and sign kept), without a fault or a trap.
+TEST(LogGamma, EveryNaNComesBackQuietened) {
+  FaultRecorder recorder;
+  for (const std::uint64_t nan : testing::kNaNPatterns) {
+    const double got = lgam(std::bit_cast<double>(nan));
+    EXPECT_EQ(bits(got), nan | testing::kQuietBit) << std::hex << nan;
+  }
   EXPECT_EQ(recorder.codes(), kNone);
 }
 

@@ -23,6 +23,7 @@
 #include "prob/normal_cdf.h"
 #include "quad_reference.h"
 #include "support/fault_recorder.h"
+#include "support/nan_patterns.h"
 
 namespace qvd {
 namespace {
@@ -64,6 +65,17 @@ TEST(NormalCdf, SpecialValues) {
   }
   EXPECT_TRUE(std::isnan(phi(std::numeric_limits<double>::quiet_NaN())));
   EXPECT_TRUE(std::isnan(phi(-std::numeric_limits<double>::quiet_NaN())));
+  EXPECT_EQ(recorder.codes(), kNone);
+}
+
+// Quiet and signalling NaNs alike come back as the quiet form of the
+// argument (payload and sign kept), without a fault or a trap.
+TEST(NormalCdf, EveryNaNComesBackQuietened) {
+  FaultRecorder recorder;
+  for (const std::uint64_t nan : testing::kNaNPatterns) {
+    const double got = phi(std::bit_cast<double>(nan));
+    EXPECT_EQ(bits(got), nan | testing::kQuietBit) << std::hex << nan;
+  }
   EXPECT_EQ(recorder.codes(), kNone);
 }
 

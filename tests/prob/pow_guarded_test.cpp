@@ -94,6 +94,11 @@ TEST(PowGuarded, ExponentsBeyondThe32BitRange) {
       {1e-300, 1e308, 0.0, kNone},
       {1e300, -kMax, 0.0, kNone},
       {kInf, -3e9, 0.0, kNone},
+      // b equal to the rounded quotient DBL_MAX / ln a: the product itself
+      // still rounds beyond the range and must not reach the multiplier.
+      {1.6654929312630576e88, 8.84963223156264e305, kMax, kOverflow},
+      {1.6654929312630576e88, -8.84963223156264e305, 0.0, kNone},
+      {6.004e-89, 8.84963223156264e305, 0.0, kNone},
       {1.0, 3e9, 1.0, kNone},
       {1.0, -1e300, 1.0, kNone},
       {-2.0, 3e9, kMax, kDomain},
