@@ -192,6 +192,8 @@ Result run_analysis(const LongPanel &data, const Options &options) {
   r.options = options;
   r.section_labels = wide.section_labels;
   r.period_labels = wide.period_labels;
+  r.id_name = data.id_name;
+  r.time_name = data.time_name;
   r.dependent = data.dependent_name;
   r.regressors = data.regressor_names;
   r.warnings = warnings_for(wide, options);

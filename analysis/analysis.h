@@ -82,6 +82,7 @@ struct Result {
   PanelShape shape;
   std::vector<std::string> section_labels;  // panel order
   std::vector<std::string> period_labels;   // sorted
+  std::string id_name, time_name;           // the columns naming them
   std::string dependent;
   std::vector<std::string> regressors;
   Options options;               // as given
