@@ -71,7 +71,9 @@ struct Session {
 };
 
 void check_faults(const host::RunOutcome &outcome, const std::vector<std::uint32_t> &faults) {
-  if (outcome.call.trapped) throw FloatingPointFault(outcome.call.describe());
+  if (outcome.call.trapped)
+    throw FloatingPointFault("floating-point fault during the test, which it ended: " +
+                             outcome.call.describe());
   if (faults.empty()) return;
   std::string names;
   for (std::uint32_t code : faults) {

@@ -81,7 +81,7 @@ void define(CLI::App &app, Arguments &a) {
                  "linear restriction on the coefficients, repeatable: 'value + capital = 0.2', "
                  "'2*value - capital = 0'; const is the intercept")
       ->type_name("'EXPR = VALUE'")
-      ->take_all();
+      ->allow_extra_args(false);
   app.add_option("--seed", a.options.seed, "seed of the weighted CD's random signs")
       ->type_name("N")
       ->default_val(qvd::analysis::kDefaultSeed);
