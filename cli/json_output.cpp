@@ -69,6 +69,7 @@ json result_json(const std::string &source, const analysis::Result &r) {
       {"average_abs_correlation", number(r.mean_abs_correlation)},
       {"weighted_cd", number(r.weighted_cd)},
       {"weighted_cd_pvalue", number(r.weighted_cd_pvalue)},
+      {"weighted_cd_signs", r.signs},
       {"near_perfect_fit", r.module.near_perfect_fit},
       {"module", module_fields(r.module)},
       {"warnings", r.warnings}};
