@@ -63,7 +63,7 @@ json result_json(const std::string &source, const analysis::Result &r) {
         {"usable_pairs", s.usable_pairs},
         {"unusable_pairs", s.unusable_pairs}}},
       {"tests", tests},
-      {"lm_df", r.lm_degrees_of_freedom},
+      {"lm_df", static_cast<long long>(r.lm_degrees_of_freedom)},
       {"lm_pvalue_tool", number(r.lm_pvalue_tool)},
       {"average_correlation", number(r.mean_correlation)},
       {"average_abs_correlation", number(r.mean_abs_correlation)},
