@@ -170,6 +170,13 @@ TEST(Tool, GrunfeldReportAndJsonGiveThePublishedFigures) {
   EXPECT_EQ(j["panel"]["usable_pairs"], 45);
   EXPECT_EQ(j["tests"][0]["p_value"], j["module"]["lm_pvalue"]);
   EXPECT_EQ(j["tests"][0]["p_value_source"], "module");
+
+  // Restricted, the scaled LM's upper tail is 0 in double precision: the
+  // report says so without printing a probability of 0; the JSON keeps 0.
+  args.insert(args.begin(), {"--restrict", "value + capital = 0.2", "--restrict",
+                             "2*value - capital = 0"});
+  EXPECT_NE(qvdep(args).out.find("N(0,1) upper tail     < 2.2e-16"), std::string::npos);
+  EXPECT_EQ(run_json(args)["module"]["scaled_lm_pvalue"].get<double>(), 0.0);
 }
 
 // An unbalanced panel with missing cells and absent rows, read from CSV,
