@@ -7,11 +7,14 @@
 #include <iostream>
 #include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "analysis/errors.h"
 
 namespace qvd::analysis {
 namespace {
+
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 struct Record {
   long line = 0;  // line on which the record starts
@@ -119,8 +122,11 @@ double parse_value(const std::string &raw, const std::string &where, const std::
 }  // namespace
 
 LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSelection &c) {
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (in.bad()) throw InputError(source + ": cannot be read");
+  // Spreadsheets often start a UTF-8 file with a byte-order mark; it is not
+  // part of the first column's name.
+  if (text.starts_with(kUtf8ByteOrderMark)) text.erase(0, kUtf8ByteOrderMark.size());
   std::vector<Record> records = split_records(text, source);
   if (records.empty()) throw InputError(source + ": the file is empty");
   std::vector<std::string> header;
