@@ -1,123 +1,162 @@
 // qvdep: tests a panel in a CSV file for cross-sectional dependence of the
 // errors of per-cross-section regressions, through the module's binary
-// interface.
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
+// interface. A thin layer over the analysis library: it parses the command
+// line, prints the report or the JSON object, and writes the optional
+// correlation table and heatmap.
+//
+// Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
+// module, 1 anything else (module not loadable, file not writable).
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "cli/csv_panel.h"
+#include <CLI/CLI.hpp>
+
+#include "analysis/analysis.h"
+#include "analysis/csv_reader.h"
+#include "analysis/errors.h"
+#include "cli/atomic_file.h"
+#include "cli/correlation_csv.h"
+#include "cli/heatmap_svg.h"
+#include "cli/json_output.h"
 #include "cli/report.h"
-#include "host/dependence_test.h"
-#include "host/module_library.h"
 
 namespace {
 
-constexpr const char kUsage[] =
-    "usage: qvdep [options] FILE.csv\n"
+constexpr int kExitInput = 2, kExitFault = 3, kExitOther = 1;
+
+constexpr const char kDescription[] =
+    "Fits, for every cross-section, a least-squares regression of the dependent variable\n"
+    "on the regressors and tests the residuals for cross-sectional dependence:\n"
+    "Breusch-Pagan LM, Pesaran's scaled LM and CD, the local CD(p), and the weighted CD\n"
+    "of Juodis and Reese (2022), with the average (absolute) residual correlation.\n"
     "\n"
-    "Fits, for every cross-section, a least-squares regression of the dependent\n"
-    "variable on the regressors, and tests the residuals for cross-sectional\n"
-    "dependence (Breusch-Pagan LM, scaled LM, CD and local CD(p)).\n"
+    "FILE is CSV in long format with a header row, one row per cross-section and period\n"
+    "('-' reads standard input). An empty cell, NA or . is a missing value; a period a\n"
+    "cross-section lacks is missing there.";
+
+constexpr const char kFooter[] =
+    "\nExamples:\n"
+    "  qvdep --id firm --time year --y inv --x value,capital --order 2 grunfeld.csv\n"
+    "  qvdep --id firm --time year --y inv --x value,capital --restrict 'value + capital = 0.2' \\\n"
+    "        --format json grunfeld.csv\n"
+    "  qvdep --id firm --time year --y inv --x value,capital --correlations rho.csv \\\n"
+    "        --heatmap rho.svg grunfeld.csv\n"
+    "  cat panel.csv | qvdep --id country --time quarter --y growth --x '' -\n"
     "\n"
-    "The file is in long format with a header row: one row per cross-section\n"
-    "and period. Empty cells, NA and . are missing values.\n"
-    "\n"
-    "options:\n"
-    "  --id COLUMN        cross-section column (default: the first)\n"
-    "  --time COLUMN      period column, numeric (default: the second)\n"
-    "  --y COLUMN         dependent variable (default: the third)\n"
-    "  --x COL[,COL...]   regressors (default: all remaining columns)\n"
-    "  --no-intercept     fit without an intercept\n"
-    "  --order P          neighbourhood order of CD(p) (default: 1)\n"
-    "  --module PATH      module to load (default: libqvdep.so beside qvdep)\n"
-    "  -h, --help         show this text\n";
+    "Exit status: 0 done, 2 bad input, 3 floating-point fault during the test, 1 other errors.\n";
 
 struct Arguments {
   std::string file;
-  std::string module;
-  qvd::cli::PanelColumns columns;
-  qvd::host::TestOptions options;
+  qvd::analysis::ColumnSelection columns;
+  std::string regressors;  // comma-separated
+  bool regressors_given = false;
+  qvd::analysis::Options options;
+  std::string format = "text";
+  std::string correlations_path, heatmap_path;
+  bool version = false;
 };
 
-std::vector<std::string> split_names(const std::string &list) {
-  std::vector<std::string> names;
-  std::stringstream in(list);
-  for (std::string name; std::getline(in, name, ',');)
-    if (!name.empty()) names.push_back(name);
-  return names;
+void define(CLI::App &app, Arguments &a) {
+  app.add_option("FILE", a.file, "input CSV file, or - for standard input");
+  app.add_option("--id", a.columns.id, "cross-section column (default: the first)")
+      ->type_name("COLUMN");
+  app.add_option("--time", a.columns.time,
+                 "period column, numbers or text (default: the second); sorted numerically "
+                 "when every period is a number")
+      ->type_name("COLUMN");
+  app.add_option("--y", a.columns.dependent, "dependent variable (default: the third column)")
+      ->type_name("COLUMN");
+  app.add_option("--x", a.regressors,
+                 "regressors, comma-separated (default: every other column; --x '' for none)")
+      ->type_name("COL[,COL...]");
+  app.add_flag("--no-intercept", [&a](std::int64_t) { a.options.intercept = false; },
+               "fit every equation without an intercept");
+  app.add_option("--order", a.options.order, "neighbourhood order p of the local CD(p) (default 1)")
+      ->type_name("P")
+      ->check(CLI::Range(1, 1000000000));
+  app.add_option("--restrict", a.options.restrictions,
+                 "linear restriction on the coefficients, repeatable: 'value + capital = 0.2', "
+                 "'2*value - capital = 0'; const is the intercept")
+      ->type_name("'EXPR = VALUE'")
+      ->allow_extra_args(false);
+  app.add_option("--seed", a.options.seed, "seed of the weighted CD's random signs")
+      ->type_name("N")
+      ->default_val(qvd::analysis::kDefaultSeed);
+  app.add_option("--format", a.format, "text (default) or json")
+      ->check(CLI::IsMember({"text", "json"}));
+  app.add_option("--correlations", a.correlations_path,
+                 "write the labelled N-by-N residual correlation matrix as CSV")
+      ->type_name("FILE.csv");
+  app.add_option("--heatmap", a.heatmap_path, "draw the correlation matrix as an SVG heatmap")
+      ->type_name("FILE.svg");
+  app.add_option("--module", a.options.module_path,
+                 "module to load (default: libqvdep beside the qvdep program)")
+      ->type_name("PATH");
+  app.add_flag("--version", a.version, "print the module's version from its version record");
 }
 
-int parse_order(const std::string &text) {
-  std::size_t used = 0;
-  const long value = std::stol(text, &used);
-  if (used != text.size() || value < 0 || value > 1000000000)
-    throw std::invalid_argument("--order takes a whole number from 0 up");
-  return static_cast<int>(value);
+int fail(const std::string &message, int status) {
+  std::cerr << "qvdep: " << message << "\n";
+  return status;
 }
 
-Arguments parse_arguments(int argc, char **argv) {
-  Arguments a;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::invalid_argument(arg + " needs a value");
-      return argv[++i];
-    };
-    if (arg == "-h" || arg == "--help") {
-      std::cout << kUsage;
-      std::exit(0);
-    } else if (arg == "--id") {
-      a.columns.section = value();
-    } else if (arg == "--time") {
-      a.columns.period = value();
-    } else if (arg == "--y") {
-      a.columns.dependent = value();
-    } else if (arg == "--x") {
-      a.columns.regressors = split_names(value());
-    } else if (arg == "--no-intercept") {
-      a.options.intercept = false;
-    } else if (arg == "--order") {
-      a.options.cdp_order = parse_order(value());
-    } else if (arg == "--module") {
-      a.module = value();
-    } else if (!arg.empty() && arg[0] == '-') {
-      throw std::invalid_argument("unknown option " + arg);
-    } else if (a.file.empty()) {
-      a.file = arg;
-    } else {
-      throw std::invalid_argument("more than one input file");
-    }
+int run(Arguments &a) {
+  if (a.version) {
+    std::cout << "qvdep " << qvd::analysis::module_version(a.options.module_path) << "\n";
+    return 0;
   }
-  if (a.file.empty()) throw std::invalid_argument("no input file");
-  if (a.module.empty()) a.module = qvd::host::module_path_beside_executable();
-  return a;
+  if (a.file.empty()) return fail("no input file (run qvdep --help for the options)", kExitInput);
+  if (a.regressors_given) {
+    std::vector<std::string> names;
+    std::stringstream list(a.regressors);
+    for (std::string name; std::getline(list, name, ',');)
+      if (!name.empty()) names.push_back(name);
+    a.columns.regressors = names;
+  }
+  const qvd::analysis::LongPanel data = qvd::analysis::read_csv_file(a.file, a.columns);
+  const qvd::analysis::Result result = qvd::analysis::run_analysis(data, a.options);
+  const std::string source = a.file == "-" ? "<stdin>" : a.file;
+  if (!a.correlations_path.empty())
+    qvd::cli::write_file_atomically(a.correlations_path, qvd::cli::correlation_csv(result));
+  if (!a.heatmap_path.empty())
+    qvd::cli::write_file_atomically(
+        a.heatmap_path,
+        qvd::cli::heatmap_svg(result, "Residual correlations: " + result.dependent + ", " +
+                                          source));
+  if (a.format == "json")
+    std::cout << qvd::cli::result_json(source, result).dump(2) << "\n";
+  else
+    std::cout << qvd::cli::report_text(source, result);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+  CLI::App app(kDescription, "qvdep");
+  app.footer(kFooter);
+  app.get_formatter()->column_width(30);
   Arguments args;
+  define(app, args);
   try {
-    args = parse_arguments(argc, argv);
-  } catch (const std::exception &e) {
-    std::cerr << "qvdep: " << e.what() << "\n\n" << kUsage;
-    return 2;
+    app.parse(argc, argv);
+    args.regressors_given = app.count("--x") > 0;
+  } catch (const CLI::CallForHelp &) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::ParseError &e) {
+    return fail(std::string(e.what()) + " (run qvdep --help for the options)", kExitInput);
   }
   try {
-    std::ifstream in(args.file);
-    if (!in) throw std::runtime_error("cannot open " + args.file);
-    const qvd::cli::CsvPanel data = qvd::cli::read_csv_panel(in, args.columns);
-    qvd::host::ReferenceHost host(args.module);
-    const qvd::host::TestResults results =
-        qvd::host::run_dependence_test(host, data.panel, args.options);
-    if (!results.ok()) throw std::runtime_error(results.error());
-    qvd::cli::print_report(std::cout, args.file, data, args.options, results);
+    return run(args);
+  } catch (const qvd::analysis::InputError &e) {
+    return fail(e.what(), kExitInput);
+  } catch (const qvd::analysis::FloatingPointFault &e) {
+    return fail(e.what(), kExitFault);
   } catch (const std::exception &e) {
-    std::cerr << "qvdep: " << args.file << ": " << e.what() << "\n";
-    return 1;
+    return fail(e.what(), kExitOther);
   }
-  return 0;
 }

@@ -1,17 +1,21 @@
-// The command-line tool's report of one test.
+// The readable report of one analysis: the model, the panel's shape, one
+// row per test with its statistic, distribution and p-value, the average
+// correlations, notes and warnings.
 #ifndef QVDEP_CLI_REPORT_H
 #define QVDEP_CLI_REPORT_H
 
-#include <ostream>
 #include <string>
 
-#include "cli/csv_panel.h"
-#include "host/dependence_test.h"
+#include "analysis/analysis.h"
 
 namespace qvd::cli {
 
-void print_report(std::ostream &out, const std::string &source, const CsvPanel &data,
-                  const host::TestOptions &options, const host::TestResults &results);
+std::string report_text(const std::string &source, const analysis::Result &result);
+
+// A p-value as printed: "NA" when there is none, "< 2.2e-16" for an exact 0
+// (a tail below the double's resolution near 1, not a probability of 0),
+// else six significant digits.
+std::string format_pvalue(double p);
 
 }  // namespace qvd::cli
 

@@ -176,6 +176,10 @@ void ReferenceHost::free(Pool &pool, void *block) {
     BlockRecord &record = blocks_[live->second];
     record.freed = true;
     event.size = record.size;
+    if (keep_freed_copies_) {
+      const auto *bytes = static_cast<const unsigned char *>(block);
+      freed_copies_[live->second].assign(bytes, bytes + record.size);
+    }
     std::free(block);
     live_.erase(live);
   }

@@ -125,6 +125,16 @@ class ReferenceHost {
   const std::vector<std::uint32_t> &raised_faults() const;
   void clear_raised_faults();
 
+  // Opt-in: keep a copy of the contents of every block the module gives
+  // back with free, keyed by the block's index in blocks() (the order in
+  // which blocks were granted). Lets a host read work buffers, such as the
+  // residuals, that the module frees before it returns.
+  void keep_freed_copies(bool keep) { keep_freed_copies_ = keep; }
+  const std::unordered_map<std::size_t, std::vector<unsigned char>> &freed_copies() const {
+    return freed_copies_;
+  }
+  void clear_freed_copies() { freed_copies_.clear(); }
+
   struct Pool;
   struct Journal;
   struct Services;
@@ -150,6 +160,8 @@ class ReferenceHost {
   std::unordered_map<const void *, std::size_t> live_;  // block -> blocks_ index
   mutable std::unordered_map<std::thread::id, std::vector<std::uint32_t>> raised_;
   mutable std::mutex mutex_;  // guards every member the services change
+  bool keep_freed_copies_ = false;
+  std::unordered_map<std::size_t, std::vector<unsigned char>> freed_copies_;
   FaultPlan faults_;
   long allocs_since_plan_ = 0;
   int next_pool_id_ = 0;

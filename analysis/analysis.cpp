@@ -1,0 +1,255 @@
+#include "analysis/analysis.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "analysis/errors.h"
+#include "analysis/pair_statistics.h"
+#include "analysis/restriction.h"
+#include "analysis/wide_panel.h"
+#include "host/dependence_test.h"
+#include "host/module_library.h"
+#include "host/reference_host.h"
+
+namespace qvd::analysis {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInt32Limit = 2147483648.0;  // 2^31
+constexpr std::size_t kResidualBuffer = 5;    // the sixth block a run takes
+
+std::string fault_name(std::uint32_t code) {
+  switch (code) {
+    case QVDEP_EXCEPTION_FLT_OVERFLOW: return "overflow";
+    case QVDEP_EXCEPTION_FLT_DIVIDE_BY_ZERO: return "division by zero";
+    case QVDEP_EXCEPTION_FLT_INVALID_OPERATION: return "invalid operation";
+    case QVDEP_EXCEPTION_FLT_UNDERFLOW: return "logarithm of a negative number";
+    case QVDEP_EXCEPTION_DOMAIN_ERROR: return "domain error";
+    default: return "unknown fault";
+  }
+}
+
+// The module beside the program (the build tree), else in the library
+// directory of an installed tree.
+std::string resolve_module(const std::string &path) {
+  if (!path.empty()) return path;
+  const std::filesystem::path beside = host::module_path_beside_executable();
+  if (std::filesystem::exists(beside)) return beside.string();
+  const std::filesystem::path installed =
+      beside.parent_path() / QVDEP_MODULE_FROM_BIN / beside.filename();
+  return std::filesystem::exists(installed) ? installed.string() : beside.string();
+}
+
+std::unique_ptr<host::ReferenceHost> load(const std::string &path) {
+  try {
+    return std::make_unique<host::ReferenceHost>(resolve_module(path));
+  } catch (const std::exception &e) {
+    throw ModuleError(std::string("cannot load the module: ") + e.what());
+  }
+}
+
+// The module keeps its residual block period-major (T rows of N, so that
+// the pairwise stage reads the residuals of many partners at one period
+// from consecutive cells); the pair table wants one row of T per
+// cross-section.
+std::vector<double> section_major(const std::vector<unsigned char> &block, int sections,
+                                  int periods) {
+  const std::size_t n = static_cast<std::size_t>(sections), t = static_cast<std::size_t>(periods);
+  std::vector<double> period_major(n * t), rows(n * t);
+  if (!period_major.empty()) std::memcpy(period_major.data(), block.data(), block.size());
+  for (std::size_t s = 0; s < t; ++s)
+    for (std::size_t i = 0; i < n; ++i) rows[i * t + s] = period_major[s * n + i];
+  return rows;
+}
+
+// What one run of the module leaves: its result fields, the correlation
+// block and the residual block it freed.
+struct ModuleRun {
+  ModuleResults results;
+  std::vector<double> packed;
+  std::vector<double> residuals;
+};
+
+// Descriptor and instance, given back whatever happens.
+struct Session {
+  host::ReferenceHost &host;
+  ExtensionDescriptor *descriptor = nullptr;
+  TestInstance *instance = nullptr;
+  explicit Session(host::ReferenceHost &h) : host(h) {
+    descriptor = host.create_descriptor();
+    if (descriptor != nullptr) instance = host.create_instance(descriptor);
+    if (instance != nullptr) return;
+    if (descriptor != nullptr) host.release_descriptor(descriptor);
+    throw ModuleError("the module could not create a test instance");
+  }
+  ~Session() {
+    if (instance != nullptr) host.destroy_instance(instance);
+    if (descriptor != nullptr) host.release_descriptor(descriptor);
+  }
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+};
+
+void check_faults(const host::RunOutcome &outcome, const std::vector<std::uint32_t> &faults) {
+  if (outcome.call.trapped)
+    throw FloatingPointFault("floating-point fault during the test, which it ended: " +
+                             outcome.call.describe());
+  if (faults.empty()) return;
+  std::string names;
+  for (std::uint32_t code : faults) {
+    const std::string name = fault_name(code);
+    if (names.find(name) == std::string::npos) names += (names.empty() ? "" : ", ") + name;
+  }
+  throw FloatingPointFault("floating-point fault during the test: " + names);
+}
+
+ModuleRun run_module(const host::Panel &panel, const host::TestOptions &options,
+                     const std::string &module_path) {
+  auto host = load(module_path);
+  host->keep_freed_copies(true);
+  Session session(*host);
+  DependenceRequest request = host::make_request(panel, options);
+  const std::size_t first_block = host->blocks().size();
+  host->clear_raised_faults();
+  const host::RunOutcome outcome = host->run(session.instance, &request);
+  check_faults(outcome, host->raised_faults());
+  if (outcome.status != QVDEP_RUN_OK) {
+    host::TestResults failed;
+    failed.outcome = outcome;
+    throw ModuleError("the module did not run the test: " + failed.error());
+  }
+  ModuleRun run;
+  run.results = {request.lm,  request.lm_pvalue,  request.scaled_lm, request.scaled_lm_pvalue,
+                 request.cd,  request.cd_pvalue,  request.cdp,       request.cdp_pvalue,
+                 request.near_perfect_fit != 0};
+  const std::size_t n = static_cast<std::size_t>(panel.sections);
+  const std::size_t cells = n * static_cast<std::size_t>(panel.periods);
+  run.packed.assign(request.correlations, request.correlations + n * (n + 1) / 2);
+  host->free_block(session.instance, request.correlations);
+  const auto copy = host->freed_copies().find(first_block + kResidualBuffer);
+  if (copy == host->freed_copies().end() || copy->second.size() != cells * sizeof(double))
+    throw ModuleError("the host found no residual block among the buffers the module freed");
+  run.residuals = section_major(copy->second, panel.sections, panel.periods);
+  return run;
+}
+
+host::TestOptions module_options(const Options &options, const std::vector<std::string> &names) {
+  if (options.order < 1)
+    throw InputError("the order of CD(p) must be 1 or more, not " + std::to_string(options.order));
+  host::TestOptions out;
+  out.intercept = options.intercept;
+  out.cdp_order = options.order;
+  for (const std::string &text : options.restrictions) {
+    const Restriction r = parse_restriction(text, names, options.intercept);
+    out.restriction_coef.insert(out.restriction_coef.end(), r.coefficients.begin(),
+                                r.coefficients.end());
+    out.restriction_rhs.push_back(r.rhs);
+  }
+  return out;
+}
+
+void check_size(const WidePanel &wide, const Options &options) {
+  const double n = wide.panel.sections;
+  const double m = wide.panel.regressors + (options.intercept ? 1 : 0) +
+                   static_cast<double>(options.restrictions.size()) + 1;
+  if (n * (n + 1) >= kInt32Limit)
+    throw InputError("the panel is too large for the module: " + std::to_string(wide.panel.sections) +
+                     " cross-sections, at most 46340");
+  if (m * (m + 1) >= kInt32Limit)
+    throw InputError("the model is too large for the module: regressors, intercept and "
+                     "restrictions exceed 46339");
+}
+
+std::vector<std::string> warnings_for(const WidePanel &wide, const Options &options) {
+  std::vector<std::string> warnings;
+  const int n = wide.panel.sections;
+  if (n < 2)
+    warnings.push_back("fewer than two cross-sections: no pair can be correlated, and "
+                       "every statistic is 0");
+  const long free = static_cast<long>(wide.panel.regressors) + (options.intercept ? 1 : 0) -
+                    static_cast<long>(options.restrictions.size());
+  std::string thin;
+  int count = 0;
+  for (int i = 0; i < n; ++i)
+    if (wide.complete_per_section[static_cast<std::size_t>(i)] <= free) {
+      if (++count <= 5) thin += (thin.empty() ? "" : ", ") + wide.section_labels[static_cast<std::size_t>(i)];
+    }
+  if (count > 0)
+    warnings.push_back(std::to_string(count) + " cross-section" + (count > 1 ? "s have" : " has") +
+                       " no more complete periods than free coefficients (" +
+                       std::to_string(free) + "), so no residual variation: " + thin +
+                       (count > 5 ? ", ..." : ""));
+  if (n >= 2 && options.order > n - 1)
+    warnings.push_back("order " + std::to_string(options.order) + " exceeds N - 1 = " +
+                       std::to_string(n - 1) + "; CD(p) uses every pair");
+  return warnings;
+}
+
+std::vector<TestRow> test_rows(const Result &r) {
+  const ModuleResults &m = r.module;
+  TestRow lm{"LM", m.lm, "chi2(" + std::to_string(static_cast<long long>(r.lm_degrees_of_freedom)) + ")",
+             m.lm_pvalue, PValueSource::module};
+  if (is_missing(m.lm_pvalue)) {
+    lm.pvalue = r.lm_pvalue_tool;
+    lm.source = std::isnan(r.lm_pvalue_tool) ? PValueSource::none : PValueSource::tool;
+  }
+  return {lm,
+          {"scaled LM", m.scaled_lm, "N(0,1) upper tail", m.scaled_lm_pvalue, PValueSource::module},
+          {"CD", m.cd, "N(0,1) two-sided", m.cd_pvalue, PValueSource::module},
+          {"CD(" + std::to_string(r.options.order) + ")", m.cdp, "N(0,1) two-sided", m.cdp_pvalue,
+           PValueSource::module},
+          {"weighted CD", r.weighted_cd, "N(0,1) two-sided", r.weighted_cd_pvalue,
+           PValueSource::tool}};
+}
+
+}  // namespace
+
+Result run_analysis(const LongPanel &data, const Options &options) {
+  const host::TestOptions module_opts = module_options(options, data.regressor_names);
+  const WidePanel wide = make_wide_panel(data);
+  check_size(wide, options);
+
+  Result r;
+  r.options = options;
+  r.section_labels = wide.section_labels;
+  r.period_labels = wide.period_labels;
+  r.id_name = data.id_name;
+  r.time_name = data.time_name;
+  r.dependent = data.dependent_name;
+  r.regressors = data.regressor_names;
+  r.warnings = warnings_for(wide, options);
+  const int n = wide.panel.sections;
+  r.effective_order = std::min(options.order, n > 1 ? n - 1 : 0);
+
+  const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
+  r.module = run.results;
+  const PairTable pairs = pair_table(run.residuals, n, wide.panel.periods, run.packed);
+
+  r.shape = {n, wide.panel.periods, wide.panel.regressors,
+             static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),
+             wide.complete_observations, pairs.usable, pairs.unusable};
+  r.lm_degrees_of_freedom = static_cast<double>(static_cast<long long>(n) * (n - 1) / 2);
+  r.lm_pvalue_tool = is_missing(r.module.lm_pvalue)
+                         ? chi2_upper_tail(r.module.lm, r.lm_degrees_of_freedom)
+                         : kNaN;
+  r.mean_correlation = pairs.mean;
+  r.mean_abs_correlation = pairs.mean_abs;
+  r.signs = random_signs(n, options.seed);
+  r.weighted_cd = weighted_cd(pairs, r.signs);
+  r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
+  r.correlations = pairs.correlations;
+  r.common_periods = pairs.common_periods;
+  r.tests = test_rows(r);
+  return r;
+}
+
+std::string module_version(const std::string &module_path) {
+  auto host = load(module_path);
+  VersionRecord record{};
+  host->module().qvrelct1(&record);
+  return record.slot[0].text != nullptr ? record.slot[0].text : "";
+}
+
+}  // namespace qvd::analysis

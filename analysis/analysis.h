@@ -1,0 +1,121 @@
+// The dependence test as one call: a long-format panel and options in, one
+// result record out. The module is loaded and driven through its binary
+// interface by the reference host; every figure the module computes is kept
+// as it wrote it, and the library adds what follows from the module's
+// outputs and the data:
+//
+//  - the panel's shape: complete observations, pairs of cross-sections that
+//    could be correlated (both residual sums of squares over the common
+//    periods above 1e-12 and at least one common period) and those that
+//    could not;
+//  - the average and the average absolute residual correlation over the
+//    usable pairs;
+//  - the weighted CD of Juodis and Reese (2022): CD on the residuals
+//    multiplied by independent random signs w_i, one per cross-section. A
+//    sign changes no sum of squares and no common period, and turns rho_ij
+//    into w_i w_j rho_ij, so CD_W = sqrt(2/(N(N-1))) sum_{i<j} sqrt(T_ij)
+//    w_i w_j rho_ij over the usable pairs, two-sided normal;
+//  - the upper chi-square tail of LM, computed by the library when the
+//    module returns its p-value missing.
+//
+// Which pairs were usable is not in the correlations block (an unusable
+// pair's cell holds a raw sum), so the host keeps a copy of the residual
+// block when the module gives it back, and the sums are formed again from it
+// in the module's order.
+//
+// Nothing is printed. Failures are thrown as the types of errors.h.
+#ifndef QVDEP_ANALYSIS_ANALYSIS_H
+#define QVDEP_ANALYSIS_ANALYSIS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/long_panel.h"
+
+namespace qvd::analysis {
+
+constexpr std::uint64_t kDefaultSeed = 20220101;
+
+struct Options {
+  bool intercept = true;
+  int order = 1;                          // neighbourhood order p of CD(p), 1 or more
+  std::vector<std::string> restrictions;  // "value + capital = 0.2", ...
+  std::uint64_t seed = kDefaultSeed;      // signs of the weighted CD
+  std::string module_path;                // empty: libqvdep beside the executable
+};
+
+// Shape of the panel as the module sees it.
+struct PanelShape {
+  int sections = 0;                  // N, in order of first appearance
+  int periods = 0;                   // T
+  int regressors = 0;                // K
+  int restrictions = 0;              // h
+  long rows = 0;                     // observations given
+  long complete_observations = 0;    // (i, t) with every value present
+  long usable_pairs = 0;             // pairs that entered the statistics
+  long unusable_pairs = 0;           // pairs that could not be correlated
+};
+
+// The module's result fields exactly as it wrote them (a missing LM p-value
+// is NaN with the module's bit pattern).
+struct ModuleResults {
+  double lm = 0, lm_pvalue = 0;
+  double scaled_lm = 0, scaled_lm_pvalue = 0;
+  double cd = 0, cd_pvalue = 0;
+  double cdp = 0, cdp_pvalue = 0;
+  bool near_perfect_fit = false;
+};
+
+enum class PValueSource { module, tool, none };
+
+// One line of the report.
+struct TestRow {
+  std::string name;          // "LM", "scaled LM", "CD", "CD(2)", "weighted CD"
+  double statistic = 0;
+  std::string distribution;  // "chi2(45)", "N(0,1) upper tail", "N(0,1) two-sided"
+  double pvalue = 0;         // NaN when there is none
+  PValueSource source = PValueSource::module;
+};
+
+struct Result {
+  PanelShape shape;
+  std::vector<std::string> section_labels;  // panel order
+  std::vector<std::string> period_labels;   // sorted
+  std::string id_name, time_name;           // the columns naming them
+  std::string dependent;
+  std::vector<std::string> regressors;
+  Options options;               // as given
+  int effective_order = 0;       // the order the module used: min(p, N - 1)
+
+  ModuleResults module;
+  double lm_degrees_of_freedom = 0;  // N(N - 1)/2
+  double lm_pvalue_tool = 0;         // NaN unless the library computed it
+  double mean_correlation = 0;       // NaN without usable pairs
+  double mean_abs_correlation = 0;
+  double weighted_cd = 0, weighted_cd_pvalue = 0;
+  std::vector<int> signs;            // w_i of the weighted CD, +1 or -1
+
+  std::vector<TestRow> tests;        // LM, scaled LM, CD, CD(p), weighted CD
+
+  // N-by-N, row after row: rho_ij for usable pairs, 1 on the diagonal, NaN
+  // for pairs that could not be correlated.
+  std::vector<double> correlations;
+  // N-by-N: T_ij, the periods both residual series observe (the diagonal
+  // holds each cross-section's complete observations).
+  std::vector<int> common_periods;
+
+  std::vector<std::string> warnings;  // one line each
+};
+
+// Lays the panel out for the module, runs it and derives the figures above.
+// Throws InputError, FloatingPointFault or ModuleError.
+Result run_analysis(const LongPanel &data, const Options &options);
+
+// The module's version as its version record reports it (the release text
+// of the record's first slot).
+std::string module_version(const std::string &module_path = "");
+
+}  // namespace qvd::analysis
+
+#endif

@@ -1,0 +1,39 @@
+// Reading a long-format panel from CSV (RFC 4180: fields separated by
+// commas, double quotes around fields that hold commas, quotes or line
+// breaks, "" for a quote inside them, CRLF or LF line ends) with a header
+// row naming the columns.
+//
+// An empty cell, NA or . in a numeric column is a missing value; any other
+// text must be a finite number, so nan, inf and the like are errors.
+#ifndef QVDEP_ANALYSIS_CSV_READER_H
+#define QVDEP_ANALYSIS_CSV_READER_H
+
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/long_panel.h"
+
+namespace qvd::analysis {
+
+struct ColumnSelection {
+  std::string id;         // empty: the first column
+  std::string time;       // empty: the second column
+  std::string dependent;  // empty: the third column
+  // Unset: every other column. Set and empty: no regressor.
+  std::optional<std::vector<std::string>> regressors;
+};
+
+// `source` names the input in messages ("FILE:LINE:COLUMN: ..."). Throws
+// InputError for an unknown column, a ragged row, a bad number, an empty
+// file or one with only a header.
+LongPanel read_csv(std::istream &in, const std::string &source,
+                   const ColumnSelection &columns);
+
+// Reads a file, or standard input when `path` is "-".
+LongPanel read_csv_file(const std::string &path, const ColumnSelection &columns);
+
+}  // namespace qvd::analysis
+
+#endif

@@ -1,0 +1,51 @@
+// What the library derives from the module's outputs, pair by pair.
+//
+// The module leaves the packed correlation matrix, whose cell (i, j) holds
+// rho_ij when the pair was usable and a raw cross-product sum when it was
+// not. Usability depends on sums the module does not keep: the number T_ij
+// of periods where both residuals are present and the residual sums of
+// squares S_ii, S_jj over those periods (usable: both above 1e-12 and
+// T_ij > 0). They are formed again here from a copy of the residual block,
+// adding e(t)*e(t) in period order exactly as the module does, so the
+// decision is the module's to the bit.
+#ifndef QVDEP_ANALYSIS_PAIR_STATISTICS_H
+#define QVDEP_ANALYSIS_PAIR_STATISTICS_H
+
+#include <cstdint>
+#include <vector>
+
+namespace qvd::analysis {
+
+struct PairTable {
+  int sections = 0;
+  std::vector<double> correlations;  // N-by-N; 1 on the diagonal, NaN when unusable
+  std::vector<int> common_periods;   // N-by-N; T_ij, diagonal: present residuals
+  long usable = 0, unusable = 0;
+  double mean = 0, mean_abs = 0;     // over usable pairs; NaN when there is none
+};
+
+// `residuals`: N rows of T values (missing: top 16 bits all ones);
+// `packed`: the module's correlation block, N(N+1)/2 values.
+PairTable pair_table(const std::vector<double> &residuals, int sections, int periods,
+                     const std::vector<double> &packed);
+
+// N independent signs, +1 or -1 with equal probability, from a 64-bit
+// Mersenne twister seeded with `seed` (its output sequence is fixed by the
+// C++ standard, so a seed gives the same signs everywhere).
+std::vector<int> random_signs(int sections, std::uint64_t seed);
+
+// CD_W = sum over usable pairs of (Q*R)*(w_i w_j rho_ij), Q = 1/sqrt(N(N-1)),
+// R = sqrt(2 T_ij): the module's CD with every correlation's sign flipped by
+// the weights.
+double weighted_cd(const PairTable &pairs, const std::vector<int> &signs);
+
+// Upper tail P(X > x) of the chi-square distribution with df degrees of
+// freedom (Boost.Math); NaN when df < 1.
+double chi2_upper_tail(double x, double df);
+
+// Two-sided normal p-value 2(1 - Phi(|z|)) = erfc(|z|/sqrt 2) (Boost.Math).
+double normal_two_sided(double z);
+
+}  // namespace qvd::analysis
+
+#endif

@@ -1,0 +1,39 @@
+// Laying a long-format panel out the way the module reads it: for each
+// cross-section (in order of first appearance, since the local CD depends
+// on it), for each period (sorted numerically when every period is a
+// number, else as text), the regressors then the dependent value. A period
+// a cross-section lacks is missing there.
+#ifndef QVDEP_ANALYSIS_WIDE_PANEL_H
+#define QVDEP_ANALYSIS_WIDE_PANEL_H
+
+#include <string>
+#include <vector>
+
+#include "analysis/long_panel.h"
+#include "host/dependence_test.h"
+
+namespace qvd::analysis {
+
+struct WidePanel {
+  host::Panel panel;
+  std::vector<std::string> section_labels;
+  std::vector<std::string> period_labels;
+  long complete_observations = 0;
+  std::vector<int> complete_per_section;
+};
+
+// The module's missing-value pattern, and its test: top 16 bits all ones.
+double missing_value();
+bool is_missing(double value);
+
+// Throws InputError for columns of unequal length, an infinite value or a
+// duplicate (id, time) pair, naming the row's line and column.
+WidePanel make_wide_panel(const LongPanel &data);
+
+// "FILE:LINE:COLUMN" (or "row R" for data held in memory) for a row and a
+// variable (0 id, 1 time, 2 dependent, 3 + v regressor v; -1: no column).
+std::string location(const LongPanel &data, std::size_t row, int variable);
+
+}  // namespace qvd::analysis
+
+#endif

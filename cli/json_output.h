@@ -1,0 +1,21 @@
+// The analysis as one JSON object: options used, the panel's shape, one
+// entry per test, the averages and the weighted CD, and the module's raw
+// result fields exactly as it wrote them (a missing value is null, with a
+// flag saying it was missing). Figures the tool computed sit beside the
+// module's, never in their place.
+#ifndef QVDEP_CLI_JSON_OUTPUT_H
+#define QVDEP_CLI_JSON_OUTPUT_H
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/analysis.h"
+
+namespace qvd::cli {
+
+nlohmann::json result_json(const std::string &source, const analysis::Result &result);
+
+}  // namespace qvd::cli
+
+#endif
