@@ -21,7 +21,7 @@ def _pyplot():
 
 
 def heatmap(rho: np.ndarray, labels: Sequence[Any], *, ax: Optional[Any], title: str,
-            cmap: str):
+            cmap: str, axis_name: str):
     plt = _pyplot()
     if ax is None:
         n = len(labels)
@@ -37,6 +37,8 @@ def heatmap(rho: np.ndarray, labels: Sequence[Any], *, ax: Optional[Any], title:
     ax.set_yticks(ticks)
     ax.set_xticklabels([str(labels[i]) for i in ticks], rotation=90)
     ax.set_yticklabels([str(labels[i]) for i in ticks])
+    ax.set_xlabel(axis_name)
+    ax.set_ylabel(axis_name)
     ax.set_title(title)
     ax.figure.colorbar(image, ax=ax, label="residual correlation")
     return ax

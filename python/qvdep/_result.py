@@ -164,7 +164,7 @@ class CDTestResult:
         from ._plot import heatmap
         return heatmap(np.array(self._raw["correlations"]), self._sections, ax=ax,
                        title=title if title is not None else f"Residual correlations: {self.y}",
-                       cmap=cmap)
+                       cmap=cmap, axis_name=self.id)
 
     def __repr__(self) -> str:
         def num(v: float) -> str:
