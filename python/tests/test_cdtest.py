@@ -163,6 +163,11 @@ def test_unbalanced_panel_against_reference(tmp_path):
     assert r.lm == pytest.approx(lm, rel=1e-9) and r.cd == pytest.approx(cd, rel=1e-9)
     assert list(r.correlations.index) == list(range(7))
     assert any("no more complete periods" in w for w in r.warnings)
+    # None in an object column and pd.NA in a nullable one are missing too.
+    other = df.assign(x0=df.x0.astype("Float64"), y=df.y.astype(object).where(df.y.notna(), None))
+    assert other.y.isna().any() and other.x0.isna().any()
+    same = qvdep.cdtest(other, id="id", time="t", y="y", x=["x0", "x1"])
+    assert same.to_dict() == r.to_dict()
 
 
 # Restrictions against the unrestricted fit of the transformed model they
