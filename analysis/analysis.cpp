@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "analysis/errors.h"
@@ -30,8 +31,15 @@ std::string fault_name(std::uint32_t code) {
   }
 }
 
+// The module beside the program (the build tree), else in the library
+// directory of an installed tree.
 std::string resolve_module(const std::string &path) {
-  return path.empty() ? host::module_path_beside_executable() : path;
+  if (!path.empty()) return path;
+  const std::filesystem::path beside = host::module_path_beside_executable();
+  if (std::filesystem::exists(beside)) return beside.string();
+  const std::filesystem::path installed =
+      beside.parent_path() / QVDEP_MODULE_FROM_BIN / beside.filename();
+  return std::filesystem::exists(installed) ? installed.string() : beside.string();
 }
 
 std::unique_ptr<host::ReferenceHost> load(const std::string &path) {

@@ -125,8 +125,8 @@ LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSele
   if (records.empty()) throw InputError(source + ": the file is empty");
   std::vector<std::string> header;
   for (const auto &h : records[0].fields) header.push_back(trim(h));
-  if (records.size() == 1) throw InputError(source + ": the file has a header but no data rows");
   const std::vector<std::size_t> columns = resolve(header, c, source);
+  if (records.size() == 1) throw InputError(source + ": the file has a header but no data rows");
 
   LongPanel data;
   data.source = source;

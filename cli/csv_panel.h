@@ -28,10 +28,11 @@ struct CsvPanel {
   long observations = 0;                    // rows read
 };
 
-// Cross-sections keep their order of first appearance; periods are sorted
-// numerically. A period a cross-section lacks, and an empty cell, "NA" or
-// ".", become missing values. Throws std::runtime_error with the line
-// number for anything it cannot read.
+// Cross-sections keep their order of first appearance; periods must be
+// numbers and are sorted numerically. A period a cross-section lacks, and an
+// empty cell, "NA" or ".", become missing values. Throws
+// analysis::InputError (a std::runtime_error) with the line and column for
+// anything it cannot read. The analysis library's reader does the work.
 CsvPanel read_csv_panel(std::istream &in, const PanelColumns &columns);
 
 }  // namespace qvd::cli

@@ -25,7 +25,7 @@ std::string model_line(const analysis::Result &r) {
 
 const char *test_title(const analysis::TestRow &row, std::size_t index) {
   static const char *const kTitles[] = {"Breusch-Pagan LM", "Pesaran scaled LM", "Pesaran CD",
-                                        "local CD", "weighted CD (JR)"};
+                                        "local CD", "weighted CD"};
   (void)row;
   return index < 5 ? kTitles[index] : "";
 }
@@ -71,7 +71,8 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
   out += fmt::format("\n  average correlation {}, average absolute correlation {} over {} pairs\n",
                      statistic(r.mean_correlation), statistic(r.mean_abs_correlation),
                      s.usable_pairs);
-  out += fmt::format("  weighted CD: residuals multiplied by random signs, seed {}\n",
+  out += fmt::format("  weighted CD (Juodis and Reese 2022): residuals multiplied by random signs, "
+                     "seed {}\n",
                      r.options.seed);
   if (tool_pvalue)
     out += "  * p-value computed by qvdep (upper chi-square tail): the module returned it missing\n";

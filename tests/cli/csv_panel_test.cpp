@@ -57,11 +57,11 @@ TEST(CsvPanel, RefusesWhatItCannotRead) {
     const char *message;
   } cases[] = {
       {"", {}, "empty"},
-      {"a,b\n1,2\n", {}, "three columns"},
-      {"id,t,y\na,1,2\na,1,3\n", {}, "twice"},
-      {"id,t,y\na,1,x\n", {}, "line 2: not a number"},
-      {"id,t,y\na,,1\n", {}, "not a number"},
-      {"id,t,y\na,1\n", {}, "expected 3 fields"},
+      {"a,b\n1,2\n", {}, "no column 3"},
+      {"id,t,y\na,1,2\na,1,3\n", {}, "duplicate (id, t) pair (a, 1)"},
+      {"id,t,y\na,1,x\n", {}, ":2:3: column \"y\": not a number"},
+      {"id,t,y\na,,1\n", {}, ":2:2: column \"t\": empty"},
+      {"id,t,y\na,1\n", {}, "2 fields where the header has 3"},
       {"id,t,y\n", {"id", "t", "z", {}}, "no column named \"z\""},
   };
   for (const auto &c : cases) {

@@ -1,0 +1,419 @@
+// The qvdep tool run as a user runs it: a process with arguments, a CSV
+// file in, a report, JSON object and files out. The figures are checked
+// against the module driven directly through the reference host with
+// hand-built requests, against the independent LAPACK/Boost reference of
+// the end-to-end tests, and against published Grunfeld figures.
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "pipeline_reference.h"
+
+namespace qvd::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+fs::path scratch() {
+  static const fs::path dir = [] {
+    const fs::path d = fs::temp_directory_path() /
+                       ("qvdep_tool_test_" + std::to_string(std::random_device{}()));
+    fs::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+
+std::string slurp(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string quote(const std::string &arg) {
+  std::string q = "'";
+  for (char ch : arg) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  return q + "'";
+}
+
+ToolRun run_program(const std::string &program, const std::vector<std::string> &args) {
+  // A sanitized tool must let the module's SIGFPE reach its own handler.
+  setenv("ASAN_OPTIONS", "handle_sigfpe=0:detect_leaks=1", 0);
+  std::string command = quote(program);
+  for (const auto &a : args) command += " " + quote(a);
+  const fs::path out = scratch() / "stdout", err = scratch() / "stderr";
+  command += " >" + quote(out.string()) + " 2>" + quote(err.string());
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+}
+
+ToolRun qvdep(const std::vector<std::string> &args) { return run_program(QVDEP_TOOL_PATH, args); }
+
+fs::path write(const std::string &name, const std::string &text) {
+  const fs::path path = scratch() / name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+// The panel in long format: columns id, t, y, x1..xK; periods written as
+// 1990 + 3t in shuffled row order (each section's first row kept in section
+// order, which fixes the panel order); missing cells as "", NA or "."; rows
+// with nothing present left out, except those of the first section and the
+// first period, which keep every section and period in the file.
+std::string long_csv(const host::Panel &panel, const std::vector<std::string> &labels,
+                     std::mt19937_64 &rng) {
+  const int n = panel.sections, t = panel.periods, k = panel.regressors;
+  static const char *const kMissing[] = {"", "NA", "."};
+  std::vector<std::string> rows;
+  std::string text = "id,t,y";
+  for (int v = 0; v < k; ++v) text += ",x" + std::to_string(v + 1);
+  text += "\n";
+  int cell = 0;
+  auto field = [&](double v) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return marked_missing(v) ? std::string(kMissing[cell++ % 3]) : std::string(buffer);
+  };
+  std::string firsts;
+  for (int i = 0; i < n; ++i)
+    for (int p = 0; p < t; ++p) {
+      const double *o = panel.values.data() + (static_cast<std::size_t>(i) * t + p) * (k + 1);
+      bool any = false;
+      for (int v = 0; v <= k; ++v) any = any || !marked_missing(o[v]);
+      if (!any && i > 0 && p > 0) continue;
+      std::string row = "\"" + labels[static_cast<std::size_t>(i)] + "\"," +
+                        std::to_string(1990 + 3 * p) + "," + field(o[k]);
+      for (int v = 0; v < k; ++v) row += "," + field(o[v]);
+      if (p == 0) firsts += row + "\n";
+      else rows.push_back(row);
+    }
+  std::shuffle(rows.begin(), rows.end(), rng);
+  text += firsts;
+  for (const auto &r : rows) text += r + "\n";
+  return text;
+}
+
+std::vector<std::string> labels_for(int n) {
+  std::vector<std::string> labels;
+  for (int i = 0; i < n; ++i) labels.push_back("s" + std::to_string((i * 7919) % 1000) + ", ltd");
+  return labels;
+}
+
+// The module's fields as the tool's JSON reports them, against a direct run.
+void expect_module_fields(const json &j, const host::TestResults &r) {
+  const json &m = j.at("module");
+  const double direct[] = {r.lm,        r.scaled_lm,        r.scaled_lm_pvalue, r.cd,
+                           r.cd_pvalue, r.cdp,              r.cdp_pvalue};
+  const char *names[] = {"lm", "scaled_lm", "scaled_lm_pvalue", "cd", "cd_pvalue", "cdp",
+                         "cdp_pvalue"};
+  for (int f = 0; f < 7; ++f) EXPECT_EQ(m.at(names[f]).get<double>(), direct[f]) << names[f];
+  if (marked_missing(r.lm_pvalue)) {
+    EXPECT_TRUE(m.at("lm_pvalue").is_null());
+  } else {
+    EXPECT_EQ(m.at("lm_pvalue").get<double>(), r.lm_pvalue);
+  }
+  EXPECT_EQ(m.at("near_perfect_fit").get<bool>(), r.near_perfect_fit);
+}
+
+json run_json(const std::vector<std::string> &args) {
+  std::vector<std::string> all = args;
+  all.push_back("--format");
+  all.push_back("json");
+  const ToolRun run = qvdep(all);
+  EXPECT_EQ(run.status, 0) << run.err;
+  return json::parse(run.out);
+}
+
+const std::string kGrunfeld = QVDEP_EXAMPLES_DIR "/grunfeld.csv";
+const std::vector<std::string> kGrunfeldArgs = {"--id", "firm", "--time", "year", "--y", "inv",
+                                                "--x", "value,capital", "--order", "2"};
+
+TEST(Tool, GrunfeldReportAndJsonGiveThePublishedFigures) {
+  std::vector<std::string> args = kGrunfeldArgs;
+  args.push_back(kGrunfeld);
+  const ToolRun report = qvdep(args);
+  ASSERT_EQ(report.status, 0) << report.err;
+  for (const char *printed : {"97.617948", "chi2(45)", "9.3182e-06", "5.546419", "1.4579e-08",
+                              "5.340053", "9.29194e-08", "3.963275", "7.39287e-05",
+                              "45 usable, 0 could not", "200 complete of 200"})
+    EXPECT_NE(report.out.find(printed), std::string::npos) << printed << "\n" << report.out;
+
+  const json j = run_json(args);
+  const struct {
+    const char *name;
+    double published, last_place;
+  } figures[] = {{"lm", 97.617948, 1e-6},       {"lm_pvalue", 9.318204e-06, 1e-12},
+                 {"scaled_lm", 5.546419, 1e-6}, {"scaled_lm_pvalue", 1.458e-08, 1e-11},
+                 {"cd", 5.340053, 1e-6},        {"cd_pvalue", 9.291941e-08, 1e-14},
+                 {"cdp", 3.963275, 1e-6},       {"cdp_pvalue", 7.393e-05, 1e-8}};
+  for (const auto &f : figures)
+    EXPECT_LE(std::fabs(j["module"][f.name].get<double>() - f.published), 0.5 * f.last_place)
+        << f.name;
+  EXPECT_EQ(j["panel"]["cross_sections"], 10);
+  EXPECT_EQ(j["panel"]["usable_pairs"], 45);
+  EXPECT_EQ(j["tests"][0]["p_value"], j["module"]["lm_pvalue"]);
+  EXPECT_EQ(j["tests"][0]["p_value_source"], "module");
+
+  // Restricted, the scaled LM's upper tail is 0 in double precision: the
+  // report says so without printing a probability of 0; the JSON keeps 0.
+  args.insert(args.begin(), {"--restrict", "value + capital = 0.2", "--restrict",
+                             "2*value - capital = 0"});
+  EXPECT_NE(qvdep(args).out.find("N(0,1) upper tail     < 2.2e-16"), std::string::npos);
+  EXPECT_EQ(run_json(args)["module"]["scaled_lm_pvalue"].get<double>(), 0.0);
+}
+
+// An unbalanced panel with missing cells and absent rows, read from CSV,
+// against the same panel laid out by hand: the module's fields bit for bit.
+TEST(Tool, UnbalancedCsvPanelMatchesTheHandBuiltRequest) {
+  std::mt19937_64 rng(71);
+  for (int round = 0; round < 3; ++round) {
+    PanelShape shape{7 + 4 * round, 12 + round, 1 + round % 2, true, 0.7, 0.08, true, 0};
+    const host::Panel panel = random_panel(rng, shape);
+    const fs::path csv = write("unbalanced.csv", long_csv(panel, labels_for(shape.sections), rng));
+    host::TestOptions options;
+    options.cdp_order = 1 + round;
+    const host::TestResults direct = host::run_dependence_test(module_host(), panel, options);
+    ASSERT_TRUE(direct.ok());
+    const json j = run_json({"--id", "id", "--time", "t", "--y", "y", "--order",
+                             std::to_string(options.cdp_order), csv.string()});
+    expect_module_fields(j, direct);
+  }
+}
+
+TEST(Tool, RestrictionsFromTextMatchArraysWrittenByHand) {
+  std::mt19937_64 rng(5);
+  const host::Panel panel = random_panel(rng, {9, 15, 2, true, 0.5, 0.0, false, 0});
+  const fs::path csv = write("restricted.csv", long_csv(panel, labels_for(9), rng));
+  const struct {
+    std::vector<std::string> text;
+    std::vector<double> coef, rhs;  // rows of (const, x1, x2)
+  } cases[] = {
+      {{"x1 + x2 = 0.2"}, {0, 1, 1}, {0.2}},
+      {{"2*x1 - x2 = 0"}, {0, 2, -1}, {0}},
+      {{"const = 1.5*x2 - 3"}, {1, 0, -1.5}, {-3}},
+      {{"x1 = 0.5", "-const + 2 x2 + 1 = x1 - 4e-1"}, {0, 1, 0, -1, -1, 2}, {0.5, -1.4}},
+  };
+  for (const auto &c : cases) {
+    host::TestOptions options;
+    options.restriction_coef = c.coef;
+    options.restriction_rhs = c.rhs;
+    const host::TestResults direct = host::run_dependence_test(module_host(), panel, options);
+    ASSERT_TRUE(direct.ok());
+    std::vector<std::string> args = {"--id", "id", "--time", "t", "--y", "y"};
+    for (const auto &t : c.text) {
+      args.push_back("--restrict");
+      args.push_back(t);
+    }
+    args.push_back(csv.string());
+    SCOPED_TRACE(c.text.back());
+    expect_module_fields(run_json(args), direct);
+  }
+}
+
+std::vector<std::vector<std::string>> read_csv_cells(const std::string &text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> cells(1);
+    bool quoted = false;
+    for (char ch : line) {
+      if (ch == '"') quoted = !quoted;
+      else if (ch == ',' && !quoted) cells.emplace_back();
+      else cells.back() += ch;
+    }
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+// The correlation table, the averages and the weighted CD against the
+// LAPACK reference; the weighted CD also against the module's own CD on the
+// panel whose cross-sections are multiplied by the reported signs.
+TEST(Tool, CorrelationTableAveragesAndWeightedCdAgainstIndependentReferences) {
+  std::mt19937_64 rng(11);
+  host::Panel panel = random_panel(rng, {12, 14, 1, true, 1.0, 0.05, false, 0});
+  for (int p = 0; p < panel.periods; ++p) panel.values[(3 * 14 + p) * 2 + 1] = 4.0;  // flat: unusable
+  const std::vector<std::string> labels = labels_for(12);
+  const fs::path csv = write("table.csv", long_csv(panel, labels, rng));
+  const fs::path table = scratch() / "rho.csv";
+  const json j = run_json({"--id", "id", "--time", "t", "--y", "y", "--seed", "99",
+                           "--correlations", table.string(), csv.string()});
+  host::TestOptions options;
+  const ReferenceResults ref = reference_test(panel, options);
+
+  const auto cells = read_csv_cells(slurp(table));
+  ASSERT_EQ(cells.size(), 13u);
+  long double sum = 0, sum_abs = 0;
+  long usable = 0;
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(cells[0][static_cast<std::size_t>(i) + 1], labels[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(cells[static_cast<std::size_t>(i) + 1][0], labels[static_cast<std::size_t>(i)]);
+    for (int k = 0; k < 12; ++k) {
+      const std::string &cell = cells[static_cast<std::size_t>(i) + 1][static_cast<std::size_t>(k) + 1];
+      if (i == k) {
+        EXPECT_EQ(cell, "1");
+        continue;
+      }
+      const std::size_t at = packed(std::min(i, k), std::max(i, k));
+      ASSERT_EQ(cell.empty(), !ref.usable[at]) << i << "," << k;
+      if (cell.empty()) continue;
+      EXPECT_NEAR(std::stod(cell), ref.correlations[at], 1e-10);
+      if (i < k) {
+        sum += ref.correlations[at];
+        sum_abs += std::fabs(ref.correlations[at]);
+        ++usable;
+      }
+    }
+  }
+  EXPECT_EQ(j["panel"]["usable_pairs"], usable);
+  EXPECT_EQ(j["panel"]["unusable_pairs"], 66 - usable);
+  EXPECT_GT(66 - usable, 10);
+  EXPECT_NEAR(j["average_correlation"].get<double>(), static_cast<double>(sum / usable), 1e-12);
+  EXPECT_NEAR(j["average_abs_correlation"].get<double>(), static_cast<double>(sum_abs / usable),
+              1e-12);
+
+  const std::vector<int> signs = j["weighted_cd_signs"].get<std::vector<int>>();
+  ASSERT_EQ(signs.size(), 12u);
+  host::Panel flipped = panel;
+  for (std::size_t v = 0; v < flipped.values.size(); ++v)
+    if (!marked_missing(flipped.values[v])) flipped.values[v] *= signs[v / (14 * 2)];
+  const host::TestResults r = host::run_dependence_test(module_host(), flipped, options);
+  ASSERT_TRUE(r.ok());
+  EXPECT_NEAR(j["weighted_cd"].get<double>(), r.cd, 1e-12 * (1 + std::fabs(r.cd)));
+  EXPECT_NEAR(j["weighted_cd_pvalue"].get<double>(), r.cd_pvalue, 1e-12);
+}
+
+// Upper tail of chi-square with even df = 2k: P(Poisson(x/2) <= k - 1),
+// summed term by term in long double.
+long double poisson_tail(double x, long k) {
+  const long double lambda = x / 2.0L;
+  long double sum = 0;
+  for (long j = 0; j < k; ++j)
+    sum += std::exp(-lambda + j * std::log(lambda) - std::lgamma(static_cast<long double>(j) + 1));
+  return sum;
+}
+
+TEST(Tool, LmTailWhereTheModuleReturnsItMissing) {
+  const int n = 600;  // residuals (cos a_i, sin a_i): LM just below its mean
+  std::string text = "id,t,y\n";
+  for (int i = 0; i < n; ++i) {
+    const double a = i * std::numbers::pi / n;
+    char row[96];
+    std::snprintf(row, sizeof row, "%d,1,%.17g\n%d,2,%.17g\n", i, std::cos(a), i, std::sin(a));
+    text += row;
+  }
+  const fs::path csv = write("large.csv", text);
+  const std::vector<std::string> args = {"--no-intercept", "--x", "", csv.string()};
+  const json j = run_json(args);
+  ASSERT_TRUE(j["module"]["lm_pvalue"].is_null());
+  EXPECT_TRUE(j["module"]["lm_pvalue_missing"].get<bool>());
+  EXPECT_EQ(j["tests"][0]["p_value_source"], "tool");
+  const double lm = j["module"]["lm"].get<double>();
+  const double expected = static_cast<double>(poisson_tail(lm, n * (n - 1) / 4));
+  EXPECT_NEAR(j["lm_pvalue_tool"].get<double>(), expected, 1e-10 * expected);
+  EXPECT_EQ(j["tests"][0]["p_value"], j["lm_pvalue_tool"]);
+  const ToolRun report = qvdep(args);
+  EXPECT_NE(report.out.find("computed by qvdep"), std::string::npos) << report.out;
+}
+
+TEST(Tool, BadInputGetsOneLineExitStatusAndNoFile) {
+  std::string too_many = "id,t,y\n";
+  for (int i = 0; i < 46341; ++i) too_many += std::to_string(i) + ",1,1\n";
+  const struct {
+    std::string text;
+    std::vector<std::string> args;
+    const char *message;
+    int status;
+  } cases[] = {
+      {"id,t,y\n1,1,2\n", {"--y", "z"}, "in.csv:1: no column named \"z\"", 2},
+      {"id,t,y,x\n1,1,2,3\n1,2,abc,4\n", {}, "in.csv:3:3: column \"y\": not a number: \"abc\"", 2},
+      {"id,t,y,x\n1,1,2,3\n1,2,4,nan\n", {}, "in.csv:3:4: column \"x\": not a finite number", 2},
+      {"id,t,y,x\n1,1,2,3\n1,2,4,-inf\n", {}, "not a finite number: \"-inf\"", 2},
+      {"id,t,y,x\n1,1,2,3\n1,2,4,1e999\n", {}, "in.csv:3:4: column \"x\": not a finite", 2},
+      {"id,t,y\n1,1,2\n2,1,3\n1,1.0,4\n", {}, "in.csv:4: duplicate (id, t) pair (1, 1.0), first given at", 2},
+      {"", {}, "in.csv: the file is empty", 2},
+      {"id,t,y\n\n", {}, "in.csv: the file has a header but no data rows", 2},
+      {"id,t,y\n1,1,2\n1,2\n", {}, "in.csv:3: 2 fields where the header has 3", 2},
+      {"id,t,y\n1,1,\"2\n", {}, "a quoted field is not closed", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--restrict", "x = "}, "restriction \"x = \": expected a number", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--restrict", "x + w = 1"}, "unknown variable \"w\"", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--restrict", "x + 1 = x"}, "involves no coefficient", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--no-intercept", "--restrict", "const = 1"}, "has none", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--order", "0"}, "--order", 2},
+      {too_many, {}, "too large for the module: 46341 cross-sections", 2},
+      {"id,t,y,x\na,1,1e200,2e200\na,2,3e200,3e200\na,3,1e200,4e200\nb,1,1,2\nb,2,2,3\n",
+       {}, "floating-point fault during the test", 3},
+  };
+  const fs::path table = scratch() / "bad.csv", picture = scratch() / "bad.svg";
+  for (const auto &c : cases) {
+    const fs::path in = write("in.csv", c.text);
+    std::vector<std::string> args = c.args;
+    for (const char *a : {"--correlations", table.c_str(), "--heatmap", picture.c_str()})
+      args.push_back(a);
+    args.push_back(in.string());
+    const ToolRun run = qvdep(args);
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(fs::exists(table));
+    EXPECT_FALSE(fs::exists(picture));
+  }
+}
+
+TEST(Tool, ThinPanelsWarnAndStillRun) {
+  const struct {
+    std::string text;
+    const char *warning;
+  } cases[] = {
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\n", "fewer than two cross-sections"},
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\nb,1,1,1\nb,2,3,3\nc,1,4,1\nc,2,3,2\nc,3,1,1\n",
+       "1 cross-section has no more complete periods than free coefficients (2)"},
+  };
+  for (const auto &c : cases) {
+    const ToolRun run = qvdep({write("thin.csv", c.text).string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(c.warning), std::string::npos) << run.out;
+  }
+}
+
+TEST(Tool, HeatmapRendersAndHelpAndVersionAnswer) {
+  const fs::path picture = scratch() / "grunfeld.svg", png = scratch() / "grunfeld.png";
+  std::vector<std::string> args = kGrunfeldArgs;
+  args.insert(args.end(), {"--heatmap", picture.string(), kGrunfeld});
+  ASSERT_EQ(qvdep(args).status, 0);
+  const ToolRun render = run_program(QVDEP_RSVG_CONVERT, {picture.string(), "-o", png.string()});
+  EXPECT_EQ(render.status, 0) << render.err;
+  EXPECT_EQ(slurp(png).substr(1, 3), "PNG");
+
+  const ToolRun help = qvdep({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char *option : {"--id", "--time", "--y", "--x", "--no-intercept", "--order",
+                             "--restrict", "--seed", "--format", "--correlations", "--heatmap",
+                             "--module", "--version", "Examples"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  const ToolRun version = qvdep({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "qvdep 1.0.0.1M0P04242019\n");
+}
+
+}  // namespace
+}  // namespace qvd::e2e
