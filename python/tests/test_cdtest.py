@@ -287,3 +287,25 @@ def test_plot_draws_the_correlations(grunfeld, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
     with pytest.raises(ImportError, match="python3-matplotlib"):
         r.plot()
+
+
+def test_installed_package_finds_its_own_module(tmp_path):
+    """cmake --install puts an importable package, with the module it loads
+    by default, under the prefix; nothing from the build tree is used."""
+    build, where = os.environ.get("QVDEP_BUILD_DIR"), os.environ.get("QVDEP_PYTHON_INSTALL_DIR")
+    if not build or not where or os.path.isabs(where):
+        pytest.skip("needs the build tree and a package directory relative to the prefix")
+    subprocess.run([os.environ.get("CMAKE_COMMAND", "cmake"), "--install", build, "--prefix",
+                    str(tmp_path)], check=True, capture_output=True)
+    code = ("import qvdep, numpy as np; r = qvdep.cdtest(np.load('panel.npy'));"
+            "print(qvdep.__file__, qvdep.default_module(), r.cd)")
+    panel = random_panel(4, 9, 1, seed=8)
+    values = panel.sort_values(["id", "t"])[["x0", "y"]].to_numpy().reshape(4, 9, 2)
+    np.save(tmp_path / "panel.npy", values)
+    env = dict(os.environ, PYTHONPATH=str(tmp_path / where))
+    out = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=env, check=True,
+                         capture_output=True, text=True).stdout.split()
+    package = tmp_path / where / "qvdep"
+    assert out[:2] == [str(package / "__init__.py"), str(package / "libqvdep.so")]
+    assert float(out[2]) == qvdep.cdtest(values).cd
+
