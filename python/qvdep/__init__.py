@@ -18,6 +18,7 @@ figures are the tool's to the last bit.
 from __future__ import annotations
 
 import os
+import sys
 from typing import Any, Optional, Sequence, Union
 
 import numpy as np
@@ -199,12 +200,10 @@ def _names(value: Any, what: str) -> list:
 
 
 def _is_dataframe(data: Any) -> bool:
-    # pandas is needed only for DataFrames, so it is not imported up front.
-    module = type(data).__module__
-    if not module.startswith("pandas"):
-        return False
-    import pandas as pd
-    return isinstance(data, pd.DataFrame)
+    # pandas is needed only for DataFrames, so it is not imported up front:
+    # whoever holds a DataFrame has imported it already.
+    pd = sys.modules.get("pandas")
+    return pd is not None and isinstance(data, pd.DataFrame)
 
 
 def _column(frame: Any, name: Any, role: str):
