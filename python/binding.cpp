@@ -1,0 +1,223 @@
+// The Python face of the analysis library: qvdep._core. It turns columns
+// (or a wide array) handed over from Python into a long-format panel, runs
+// the analysis with the interpreter's lock released, and gives back every
+// figure as plain Python objects, with the command-line tool's report and
+// JSON text computed from the same result, so that the notebook and the
+// terminal print the same thing.
+//
+// The package in qvdep/ checks types and column names and builds the
+// DataFrames; this file only moves data and maps the library's errors:
+//   InputError          -> ValueError
+//   FloatingPointFault  -> FloatingPointError
+//   ModuleError         -> qvdep.ModuleError (a RuntimeError)
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/errors.h"
+#include "cli/json_output.h"
+#include "cli/report.h"
+
+namespace py = pybind11;
+using qvd::analysis::LongPanel;
+using qvd::analysis::Options;
+using qvd::analysis::Result;
+
+namespace {
+
+using Column = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// The module records the host's service table and the fault handler in
+// module-wide state, and a trapped fault is caught through the process's
+// SIGFPE disposition, so two reference hosts must not be live at once.
+// Runs from several threads therefore take turns here, with the
+// interpreter's lock released so that other Python threads go on.
+std::mutex g_module_state;
+
+Options make_options(bool intercept, int order, std::vector<std::string> restrictions,
+                     std::uint64_t seed, std::string module) {
+  Options o;
+  o.intercept = intercept;
+  o.order = order;
+  o.restrictions = std::move(restrictions);
+  o.seed = seed;
+  o.module_path = std::move(module);
+  return o;
+}
+
+std::vector<double> copy_column(const Column &column, std::size_t rows, const std::string &name) {
+  if (column.ndim() != 1 || static_cast<std::size_t>(column.shape(0)) != rows)
+    throw py::value_error("column \"" + name + "\" has " + std::to_string(column.size()) +
+                          " values for " + std::to_string(rows) + " rows");
+  return std::vector<double>(column.data(), column.data() + rows);
+}
+
+// A 2-D array of N*N values, row after row.
+template <typename T>
+py::array_t<T> square(const std::vector<T> &cells, int n) {
+  py::array_t<T> out({n, n});
+  std::copy(cells.begin(), cells.end(), out.mutable_data());
+  return out;
+}
+
+const char *source_name(qvd::analysis::PValueSource s) {
+  switch (s) {
+    case qvd::analysis::PValueSource::module: return "module";
+    case qvd::analysis::PValueSource::tool: return "tool";
+    default: return "none";
+  }
+}
+
+py::dict to_python(const Result &r, const std::string &source) {
+  const auto &s = r.shape;
+  const auto &m = r.module;
+  py::list tests;
+  for (const auto &row : r.tests)
+    tests.append(py::make_tuple(row.name, row.statistic, row.distribution, row.pvalue,
+                                source_name(row.source)));
+  py::dict d;
+  d["cross_sections"] = s.sections;
+  d["periods"] = s.periods;
+  d["regressors"] = s.regressors;
+  d["restrictions"] = s.restrictions;
+  d["rows"] = s.rows;
+  d["complete_observations"] = s.complete_observations;
+  d["usable_pairs"] = s.usable_pairs;
+  d["unusable_pairs"] = s.unusable_pairs;
+  d["section_labels"] = r.section_labels;
+  d["period_labels"] = r.period_labels;
+  d["effective_order"] = r.effective_order;
+  d["module"] = py::dict(py::arg("lm") = m.lm, py::arg("lm_pvalue") = m.lm_pvalue,
+                         py::arg("scaled_lm") = m.scaled_lm,
+                         py::arg("scaled_lm_pvalue") = m.scaled_lm_pvalue, py::arg("cd") = m.cd,
+                         py::arg("cd_pvalue") = m.cd_pvalue, py::arg("cdp") = m.cdp,
+                         py::arg("cdp_pvalue") = m.cdp_pvalue,
+                         py::arg("near_perfect_fit") = m.near_perfect_fit);
+  d["near_perfect_fit"] = m.near_perfect_fit;
+  d["lm_df"] = r.lm_degrees_of_freedom;
+  d["lm_pvalue_tool"] = r.lm_pvalue_tool;
+  d["average_correlation"] = r.mean_correlation;
+  d["average_abs_correlation"] = r.mean_abs_correlation;
+  d["weighted_cd"] = r.weighted_cd;
+  d["weighted_cd_pvalue"] = r.weighted_cd_pvalue;
+  d["signs"] = r.signs;
+  d["tests"] = tests;
+  d["correlations"] = square(r.correlations, s.sections);
+  d["common_periods"] = square(r.common_periods, s.sections);
+  d["warnings"] = r.warnings;
+  d["report"] = qvd::cli::report_text(source, r);
+  d["json"] = qvd::cli::result_json(source, r).dump();
+  return d;
+}
+
+py::dict run(const LongPanel &data, const Options &options, const std::string &source) {
+  Result result;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> turn(g_module_state);
+    result = qvd::analysis::run_analysis(data, options);
+  }
+  return to_python(result, source);
+}
+
+// Columns of a long-format panel: labels as text, values as float arrays
+// (NaN missing).
+py::dict run_long(std::vector<std::string> ids, std::vector<std::string> times,
+                  const std::string &id_name, const std::string &time_name,
+                  const std::string &y_name, const Column &y,
+                  std::vector<std::string> x_names, const std::vector<Column> &x,
+                  bool intercept, int order, std::vector<std::string> restrictions,
+                  std::uint64_t seed, std::string module, const std::string &source) {
+  LongPanel data;
+  const std::size_t rows = ids.size();
+  if (times.size() != rows || x.size() != x_names.size())
+    throw py::value_error("the panel's columns differ in length");
+  data.id_name = id_name;
+  data.time_name = time_name;
+  data.dependent_name = y_name;
+  data.dependent = copy_column(y, rows, y_name);
+  for (std::size_t v = 0; v < x.size(); ++v)
+    data.regressors.push_back(copy_column(x[v], rows, x_names[v]));
+  data.regressor_names = std::move(x_names);
+  data.ids = std::move(ids);
+  data.times = std::move(times);
+  return run(data, make_options(intercept, order, std::move(restrictions), seed, std::move(module)),
+             source);
+}
+
+// A wide array of shape (N, T, K + 1): for each cross-section and period the
+// K regressors, then the dependent value, as the module lays a panel out.
+py::dict run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast> &values,
+                  const std::vector<std::string> &ids, const std::vector<std::string> &times,
+                  const std::string &id_name, const std::string &time_name,
+                  const std::string &y_name, std::vector<std::string> x_names, bool intercept,
+                  int order, std::vector<std::string> restrictions, std::uint64_t seed,
+                  std::string module, const std::string &source) {
+  if (values.ndim() != 3)
+    throw py::value_error("the array must have shape (N, T, K + 1), not " +
+                          std::to_string(values.ndim()) + " dimensions");
+  const std::size_t n = static_cast<std::size_t>(values.shape(0));
+  const std::size_t t = static_cast<std::size_t>(values.shape(1));
+  const std::size_t width = static_cast<std::size_t>(values.shape(2));
+  if (width < 1) throw py::value_error("the array's last axis must hold K regressors and y");
+  if (ids.size() != n || times.size() != t || x_names.size() != width - 1)
+    throw py::value_error("labels do not match the array's shape");
+  LongPanel data;
+  data.id_name = id_name;
+  data.time_name = time_name;
+  data.dependent_name = y_name;
+  data.regressor_names = std::move(x_names);
+  data.regressors.assign(width - 1, std::vector<double>(n * t));
+  data.dependent.resize(n * t);
+  data.ids.reserve(n * t);
+  data.times.reserve(n * t);
+  const double *cell = values.data();
+  for (std::size_t row = 0; row < n * t; ++row, cell += width) {
+    data.ids.push_back(ids[row / t]);
+    data.times.push_back(times[row % t]);
+    for (std::size_t v = 0; v + 1 < width; ++v) data.regressors[v][row] = cell[v];
+    data.dependent[row] = cell[width - 1];
+  }
+  return run(data, make_options(intercept, order, std::move(restrictions), seed, std::move(module)),
+             source);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "Binding of the qvdep analysis library; use the qvdep package instead.";
+  static py::exception<qvd::analysis::ModuleError> module_error(m, "ModuleError",
+                                                               PyExc_RuntimeError);
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const qvd::analysis::InputError &e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const qvd::analysis::FloatingPointFault &e) {
+      PyErr_SetString(PyExc_FloatingPointError, e.what());
+    } catch (const qvd::analysis::ModuleError &e) {
+      module_error(e.what());
+    }
+  });
+  m.attr("DEFAULT_SEED") = qvd::analysis::kDefaultSeed;
+  m.def("run_long", &run_long, py::arg("ids"), py::arg("times"), py::arg("id_name"),
+        py::arg("time_name"), py::arg("y_name"), py::arg("y"), py::arg("x_names"), py::arg("x"),
+        py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
+        py::arg("module"), py::arg("source"));
+  m.def("run_wide", &run_wide, py::arg("values"), py::arg("ids"), py::arg("times"),
+        py::arg("id_name"), py::arg("time_name"), py::arg("y_name"), py::arg("x_names"),
+        py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
+        py::arg("module"), py::arg("source"));
+  m.def("module_version", [](const std::string &module_path) {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> turn(g_module_state);
+    return qvd::analysis::module_version(module_path);
+  });
+}

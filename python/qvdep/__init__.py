@@ -1,0 +1,303 @@
+"""Cross-sectional dependence tests for panel regressions.
+
+For every cross-section, a least-squares regression of the dependent
+variable on that cross-section's own regressors is fitted; the residuals of
+every pair of cross-sections are correlated over the periods both observe,
+and the Breusch-Pagan LM, Pesaran's scaled LM and CD, the local CD(p) and the
+weighted CD of Juodis and Reese (2022) are reported.
+
+The computation is done by the compiled qvdep module, loaded and driven
+through its binary interface exactly as the command-line tool does, so the
+figures are the tool's to the last bit.
+
+>>> import pandas as pd, qvdep
+>>> df = pd.read_csv("examples/grunfeld.csv")
+>>> r = qvdep.cdtest(df, id="firm", time="year", y="inv", x=["value", "capital"])
+>>> print(r.summary())
+"""
+from __future__ import annotations
+
+import os
+import sys
+from typing import Any, Optional, Sequence, Union
+
+import numpy as np
+
+from . import _core
+from ._core import ModuleError
+from ._result import CDTestResult
+
+__all__ = ["cdtest", "CDTestResult", "ModuleError", "DEFAULT_SEED", "default_module",
+           "module_version"]
+
+#: Seed of the weighted CD's random signs when none is given (the
+#: command-line tool's default, so both give the same figures).
+DEFAULT_SEED: int = _core.DEFAULT_SEED
+
+_SEED_LIMIT = 2 ** 64
+
+
+def default_module() -> str:
+    """Path of the compiled module installed with this package."""
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "libqvdep.so")
+
+
+def module_version(module: Optional[Union[str, os.PathLike]] = None) -> str:
+    """The module's version, as its version record reports it."""
+    return _core.module_version(_module_path(module))
+
+
+def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = None,
+           x: Optional[Union[str, Sequence[str]]] = None, order: int = 1,
+           intercept: bool = True, restrict: Optional[Union[str, Sequence[str]]] = None,
+           seed: Optional[int] = None,
+           module: Optional[Union[str, os.PathLike]] = None) -> CDTestResult:
+    """Test a panel for cross-sectional dependence of regression errors.
+
+    Each cross-section gets its own least-squares equation of `y` on the
+    regressors `x` (with or without an intercept, optionally under linear
+    restrictions); the residuals of every pair of cross-sections are
+    correlated over the periods both observe.
+
+    Parameters
+    ----------
+    data : pandas.DataFrame or numpy.ndarray
+        Either a panel in long format, one row per cross-section and
+        period, or a wide array of shape (N, T, K + 1) holding, for each
+        cross-section and period, the K regressors followed by the
+        dependent value. Missing values are NaN (or None); any other
+        non-finite number is an error.
+    id : str or sequence, optional
+        DataFrame: the column naming the cross-section (required).
+        Array: N labels of the cross-sections (default 0 .. N-1).
+    time : str or sequence, optional
+        DataFrame: the column naming the period (required); periods are
+        ordered numerically when every period is a number, else as text.
+        Array: T labels of the periods (default 0 .. T-1), ordered the
+        same way.
+    y : str, optional
+        DataFrame: the dependent variable's column (required).
+        Array: its name in the report (default "y").
+    x : str or sequence of str, optional
+        DataFrame: the regressors' columns (default: every column other
+        than `id`, `time` and `y`; an empty list for none).
+        Array: K names (default "x1" .. "xK").
+    order : int, default 1
+        Neighbourhood order p of the local CD(p): pairs of cross-sections
+        at most p apart in the panel's order. Orders beyond N - 1 use
+        every pair.
+    intercept : bool, default True
+        Fit every equation with an intercept.
+    restrict : str or sequence of str, optional
+        Linear restrictions on the coefficients of every equation, one
+        equation each, such as ``"value + capital = 0.2"`` or
+        ``"2*value - capital = 0"``; ``const`` names the intercept.
+    seed : int, optional
+        Seed of the weighted CD's random signs (default `DEFAULT_SEED`).
+    module : str or os.PathLike, optional
+        Compiled module to load (default: the one installed with the
+        package, `default_module()`).
+
+    Returns
+    -------
+    CDTestResult
+        Every figure of the command-line report as attributes, with
+        ``.statistics``, ``.correlations``, ``.summary()``,
+        ``.to_dict()`` and ``.plot()``.
+
+    Raises
+    ------
+    TypeError
+        `data` or an argument is of the wrong kind, a DataFrame column is
+        not numeric, or a DataFrame's id, time or y is not named.
+    ValueError
+        The data or the options cannot be used: an unknown column, an
+        infinite value, a duplicate (id, time) pair, a malformed
+        restriction, an order below 1. The message is the command-line
+        tool's.
+    FloatingPointError
+        The module raised a floating-point fault during the run; the
+        message names it. No figure is returned, and later calls work.
+    ModuleError
+        The module could not be loaded or refused the request.
+
+    Notes
+    -----
+    The interpreter's lock is released while the module runs, so other
+    Python threads go on; tests started from several threads at once all
+    complete correctly (each uses its own test instance).
+
+    Examples
+    --------
+    >>> r = qvdep.cdtest(df, id="firm", time="year", y="inv",
+    ...                  x=["value", "capital"], order=2)
+    >>> r.cd, r.cd_pvalue
+    >>> r.statistics
+    >>> r.plot()
+    """
+    if isinstance(order, bool) or not isinstance(order, (int, np.integer)):
+        raise TypeError(f"order must be an integer, not {type(order).__name__}")
+    if not isinstance(intercept, (bool, np.bool_)):
+        raise TypeError(f"intercept must be True or False, not {type(intercept).__name__}")
+    options = dict(intercept=bool(intercept), order=_order(order),
+                   restrictions=_names(restrict, "restrict"), seed=_seed(seed),
+                   module=_module_path(module))
+    if _is_dataframe(data):
+        fields = _from_dataframe(data, id, time, y, x)
+        raw = _core.run_long(*fields, **options, source="pandas.DataFrame")
+        return CDTestResult(raw, id_name=fields[2], time_name=fields[3], y_name=fields[4],
+                            x_names=fields[6], options=options,
+                            labels=_labels(data, fields[2], fields[3]))
+    if isinstance(data, np.ndarray):
+        fields = _from_array(data, id, time, y, x)
+        raw = _core.run_wide(*fields, **options, source="numpy.ndarray")
+        return CDTestResult(raw, id_name="id", time_name="time", y_name=fields[5],
+                            x_names=fields[6], options=options,
+                            labels=_array_labels(id, time, data.shape))
+    raise TypeError("data must be a pandas.DataFrame in long format or a numpy array of "
+                    f"shape (N, T, K + 1), not {type(data).__name__}")
+
+
+def _order(order: int) -> int:
+    # The library says why an order is refused; only values beyond a C int
+    # are cut here, to the largest the module takes.
+    return int(max(min(order, 2 ** 31 - 1), -(2 ** 31)))
+
+
+def _seed(seed: Optional[int]) -> int:
+    if seed is None:
+        return DEFAULT_SEED
+    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)):
+        raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
+    if not 0 <= int(seed) < _SEED_LIMIT:
+        raise ValueError(f"seed must be in 0 .. 2^64 - 1, not {seed}")
+    return int(seed)
+
+
+def _module_path(module: Any) -> str:
+    if module is None:
+        return default_module()
+    if not isinstance(module, (str, os.PathLike)):
+        raise TypeError(f"module must be a path, not {type(module).__name__}")
+    return os.fspath(module)
+
+
+def _names(value: Any, what: str) -> list:
+    """None, one string, or a sequence of strings, as a list."""
+    if value is None:
+        return []
+    if isinstance(value, str):
+        return [value]
+    try:
+        names = list(value)
+    except TypeError:
+        raise TypeError(f"{what} must be a string or a sequence of strings, "
+                        f"not {type(value).__name__}") from None
+    for name in names:
+        if not isinstance(name, str):
+            raise TypeError(f"{what} must hold strings, not {type(name).__name__}")
+    return names
+
+
+def _is_dataframe(data: Any) -> bool:
+    # pandas is needed only for DataFrames, so it is not imported up front:
+    # whoever holds a DataFrame has imported it already.
+    pd = sys.modules.get("pandas")
+    return pd is not None and isinstance(data, pd.DataFrame)
+
+
+def _column(frame: Any, name: Any, role: str):
+    if not isinstance(name, str):
+        raise TypeError(f"the {role} must be named by a column name (a string), "
+                        f"not {type(name).__name__}")
+    if name not in frame.columns:
+        known = ", ".join(str(c) for c in frame.columns)
+        raise ValueError(f'no column named "{name}" for the {role} (columns: {known})')
+    column = frame[name]
+    if getattr(column, "ndim", 1) != 1:
+        raise ValueError(f'column "{name}" appears more than once')
+    return column
+
+
+def _labels_of(column: Any, name: str) -> list:
+    missing = column.isna().to_numpy()
+    if missing.any():
+        row = int(np.argmax(missing)) + 1
+        raise ValueError(f'row {row}: column "{name}": empty')
+    return [str(v) for v in column.tolist()]
+
+
+def _values_of(column: Any, name: str) -> np.ndarray:
+    import pandas as pd
+    kind = pd.api.types.infer_dtype(column, skipna=True)
+    numeric = pd.api.types.is_numeric_dtype(column.dtype) or kind in (
+        "integer", "floating", "mixed-integer-float", "decimal", "empty", "boolean")
+    if not numeric:
+        raise TypeError(f'column "{name}": not numeric (dtype {column.dtype}, holding {kind})')
+    return column.to_numpy(dtype=np.float64, na_value=np.nan)
+
+
+def _from_dataframe(frame: Any, id: Any, time: Any, y: Any, x: Any) -> tuple:
+    if id is None or time is None or y is None:
+        raise TypeError("cdtest() on a DataFrame needs id=, time= and y= naming its columns")
+    ids = _labels_of(_column(frame, id, "cross-section id"), id)
+    times = _labels_of(_column(frame, time, "period"), time)
+    y_values = _values_of(_column(frame, y, "dependent variable"), y)
+    if x is None:
+        x_names = [str(c) for c in frame.columns if c not in (id, time, y)]
+    else:
+        x_names = _names(x, "x")
+    x_values = [_values_of(_column(frame, n, "regressors"), n) for n in x_names]
+    if len(frame) == 0:
+        raise ValueError("no observations")
+    return ids, times, id, time, y, y_values, x_names, x_values
+
+
+def _labels(frame: Any, id: str, time: str) -> dict:
+    """The original label of every text label, for readable row and column
+    names (a firm numbered 3 stays the integer 3)."""
+    out = {}
+    for name, key in ((id, "sections"), (time, "periods")):
+        values = frame[name].drop_duplicates().tolist()
+        texts = [str(v) for v in values]
+        out[key] = dict(zip(texts, values)) if len(set(texts)) == len(values) else {}
+    return out
+
+
+def _array_labels(id: Any, time: Any, shape: tuple) -> dict:
+    n, t = shape[0], shape[1]
+    ids = list(range(n)) if id is None else list(id)
+    times = list(range(t)) if time is None else list(time)
+    return {"sections": {str(v): v for v in ids}, "periods": {str(v): v for v in times}}
+
+
+def _from_array(values: np.ndarray, id: Any, time: Any, y: Any, x: Any) -> tuple:
+    if values.ndim != 3:
+        raise ValueError(f"the array must have shape (N, T, K + 1), not {values.shape}")
+    if not (np.issubdtype(values.dtype, np.number) or values.dtype == np.bool_):
+        raise TypeError(f"the array must hold numbers, not {values.dtype}")
+    if np.iscomplexobj(values):
+        raise TypeError("the array must hold real numbers, not complex ones")
+    n, t, width = values.shape
+    if width < 1:
+        raise ValueError("the array's last axis must hold the K regressors, then y")
+    ids = [str(v) for v in (range(n) if id is None else _sequence(id, n, "id", "N"))]
+    times = [str(v) for v in (range(t) if time is None else _sequence(time, t, "time", "T"))]
+    y_name = "y" if y is None else y
+    if not isinstance(y_name, str):
+        raise TypeError(f"y must be a name (a string), not {type(y).__name__}")
+    x_names = [f"x{k + 1}" for k in range(width - 1)] if x is None else _names(x, "x")
+    if len(x_names) != width - 1:
+        raise ValueError(f"x names {len(x_names)} regressors, and the array holds "
+                         f"{width - 1} (its last axis is K + 1 = {width})")
+    return (np.ascontiguousarray(values, dtype=np.float64), ids, times, "id", "time",
+            y_name, x_names)
+
+
+def _sequence(labels: Any, size: int, what: str, axis: str) -> list:
+    if isinstance(labels, str):
+        raise TypeError(f"{what} must be a sequence of {size} labels, not a string")
+    labels = list(labels)
+    if len(labels) != size:
+        raise ValueError(f"{what} holds {len(labels)} labels, and the array's {axis} is {size}")
+    return labels

@@ -1,0 +1,314 @@
+"""The qvdep package against published figures, the command-line tool, an
+independent numpy reference and its own error contract."""
+import json
+import math
+import os
+import subprocess
+import sys
+import threading
+from pathlib import Path
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import qvdep
+
+ROOT = Path(__file__).resolve().parents[2]
+EXAMPLES = Path(os.environ.get("QVDEP_EXAMPLES", ROOT / "examples"))
+CLI = os.environ.get("QVDEP_CLI", str(ROOT / "build" / "qvdep"))
+GRUNFELD = EXAMPLES / "grunfeld.csv"
+
+
+@pytest.fixture(scope="module")
+def grunfeld():
+    return pd.read_csv(GRUNFELD)
+
+
+def grunfeld_array(df):
+    """(N, T, K + 1) with the regressors first, as the module lays them out."""
+    cols = ["value", "capital", "inv"]
+    return np.stack([g.sort_values("year")[cols].to_numpy() for _, g in df.groupby("firm", sort=False)])
+
+
+def random_panel(n, t, k, seed, drop=0.0, nan=0.0):
+    """A long DataFrame of a random panel, with rows dropped and values set
+    missing at the given rates."""
+    rng = np.random.default_rng(seed)
+    ids, times = np.repeat(np.arange(n), t), np.tile(np.arange(1990, 1990 + t), n)
+    x = rng.normal(size=(n * t, k))
+    common = rng.normal(size=t)
+    y = x @ rng.normal(size=k) + 0.5 * np.tile(common, n) + rng.normal(size=n * t)
+    df = pd.DataFrame({"id": ids, "t": times, "y": y, **{f"x{j}": x[:, j] for j in range(k)}})
+    for col in df.columns[2:]:
+        df.loc[rng.random(len(df)) < nan, col] = np.nan
+    return df[rng.random(len(df)) >= drop].reset_index(drop=True)
+
+
+def reference(df, x, intercept=True):
+    """Textbook test: per-section least squares on complete rows, residual
+    correlations over common periods (usable when both sums of squares
+    exceed 1e-12), LM = sum T rho^2, CD = sqrt(2/(N(N-1))) sum sqrt(T) rho."""
+    sections = list(dict.fromkeys(df["id"]))
+    periods = np.sort(df["t"].unique())
+    e = np.full((len(sections), len(periods)), np.nan)
+    for i, s in enumerate(sections):
+        g = df[df["id"] == s].dropna(subset=["y", *x])
+        design = g[x].to_numpy()
+        if intercept:
+            design = np.column_stack([np.ones(len(g)), design])
+        beta = np.linalg.lstsq(design, g["y"].to_numpy(), rcond=None)[0]
+        e[i, np.searchsorted(periods, g["t"])] = g["y"].to_numpy() - design @ beta
+    n = len(sections)
+    rho = np.eye(n)
+    lm = cd = 0.0
+    for i in range(n):
+        for j in range(i + 1, n):
+            both = ~np.isnan(e[i]) & ~np.isnan(e[j])
+            a, b = e[i, both], e[j, both]
+            sii, sjj = a @ a, b @ b
+            rho[i, j] = rho[j, i] = np.nan
+            if sii > 1e-12 and sjj > 1e-12 and both.sum() > 0:
+                rho[i, j] = rho[j, i] = a @ b / math.sqrt(sii * sjj)
+                lm += both.sum() * rho[i, j] ** 2
+                cd += math.sqrt(both.sum()) * rho[i, j]
+    return rho, lm, cd * math.sqrt(2.0 / (n * (n - 1)))
+
+
+# Published Grunfeld figures (order 2, intercept), half a unit in the last
+# printed place.
+PUBLISHED = [("lm", 97.618, 1e-3), ("lm_pvalue", 9.318e-06, 1e-9), ("scaled_lm", 5.5464, 1e-4),
+             ("cd", 5.3401, 1e-4), ("cd_pvalue", 9.292e-08, 1e-11), ("cdp", 3.9633, 1e-4)]
+
+
+@pytest.mark.parametrize("kind", ["DataFrame", "array"])
+def test_grunfeld_figures(grunfeld, kind):
+    if kind == "DataFrame":
+        r = qvdep.cdtest(grunfeld, id="firm", time="year", y="inv", x=["value", "capital"], order=2)
+    else:
+        r = qvdep.cdtest(grunfeld_array(grunfeld), y="inv", x=["value", "capital"], order=2)
+    for name, printed, place in PUBLISHED:
+        assert abs(getattr(r, name) - printed) <= 0.5 * place, name
+    assert (r.cross_sections, r.periods, r.usable_pairs, r.lm_df) == (10, 20, 45, 45)
+    stats = r.statistics
+    assert list(stats.index) == ["LM", "scaled LM", "CD", "CD(2)", "weighted CD"]
+    assert stats.loc["CD", "p_value"] == r.cd_pvalue
+    assert list(stats["computed_by_tool"]) == [False] * 4 + [True]
+    rho = r.correlations
+    assert rho.shape == (10, 10) and np.allclose(rho.to_numpy(), rho.to_numpy().T)
+    assert np.all(np.diag(rho) == 1.0)
+
+
+def test_array_and_dataframe_agree_to_the_bit(grunfeld):
+    a = qvdep.cdtest(grunfeld, id="firm", time="year", y="inv", x=["value", "capital"])
+    b = qvdep.cdtest(grunfeld_array(grunfeld), y="inv", x=["value", "capital"])
+    da, db = a.to_dict(), b.to_dict()
+    assert da.pop("source") == "pandas.DataFrame" and db.pop("source") == "numpy.ndarray"
+    db["options"].update(id="firm", time="year")
+    assert da == db
+    assert np.array_equal(a.correlations.to_numpy(), b.correlations.to_numpy())
+
+
+def unbalanced_csv(tmp_path):
+    df = random_panel(7, 15, 2, seed=3, drop=0.15, nan=0.05)
+    # Section 6 keeps only K + 1 complete periods: a perfect fit, so its
+    # pairs cannot be correlated.
+    six = df.index[df["id"] == 6]
+    df = df.drop(six[3:])
+    path = tmp_path / "unbalanced.csv"
+    df.to_csv(path, index=False, na_rep="NA")
+    return df, path
+
+
+CLI_CASES = [
+    ("grunfeld", dict(x=["value", "capital"])),
+    ("grunfeld", dict(x=["value", "capital"], order=3, intercept=False, seed=7)),
+    ("grunfeld", dict(x=["value", "capital"], restrict=["value + capital = 0.2"])),
+    ("grunfeld", dict(x=[])),
+    ("unbalanced", dict(x=["x0", "x1"], order=2)),
+]
+
+
+@pytest.mark.parametrize("data,kwargs", CLI_CASES)
+def test_same_json_and_report_as_the_command_line_tool(grunfeld, tmp_path, data, kwargs):
+    if data == "grunfeld":
+        df, path, names = grunfeld, GRUNFELD, dict(id="firm", time="year", y="inv")
+    else:
+        (df, path), names = unbalanced_csv(tmp_path), dict(id="id", time="t", y="y")
+    r = qvdep.cdtest(df, **names, **kwargs)
+    args = [CLI, "--id", names["id"], "--time", names["time"], "--y", names["y"],
+            "--x", ",".join(kwargs["x"]), "--order", str(kwargs.get("order", 1))]
+    args += [] if kwargs.get("intercept", True) else ["--no-intercept"]
+    args += ["--seed", str(kwargs["seed"])] if "seed" in kwargs else []
+    for text in kwargs.get("restrict", []):
+        args += ["--restrict", text]
+    out = subprocess.run(args + ["--format", "json", str(path)], capture_output=True,
+                         text=True, check=True).stdout
+    expected = json.loads(out)
+    got = r.to_dict()
+    assert got.pop("source") == "pandas.DataFrame" and expected.pop("source") == str(path)
+    assert got == expected
+    text = subprocess.run(args + [str(path)], capture_output=True, text=True, check=True).stdout
+    assert r.summary() == text.replace(str(path), "pandas.DataFrame", 1)
+
+
+def test_unbalanced_panel_against_reference(tmp_path):
+    df, _ = unbalanced_csv(tmp_path)
+    r = qvdep.cdtest(df, id="id", time="t", y="y", x=["x0", "x1"])
+    rho, lm, cd = reference(df, ["x0", "x1"])
+    assert r.rows == len(df) and r.unusable_pairs == 6 and r.usable_pairs == 15
+    got = r.correlations.to_numpy()
+    assert np.array_equal(np.isnan(got), np.isnan(rho))
+    np.testing.assert_allclose(got, rho, rtol=1e-9, atol=1e-12)
+    assert r.lm == pytest.approx(lm, rel=1e-9) and r.cd == pytest.approx(cd, rel=1e-9)
+    assert list(r.correlations.index) == list(range(7))
+    assert any("no more complete periods" in w for w in r.warnings)
+    # None in an object column and pd.NA in a nullable one are missing too.
+    other = df.assign(x0=df.x0.astype("Float64"), y=df.y.astype(object).where(df.y.notna(), None))
+    assert other.y.isna().any() and other.x0.isna().any()
+    same = qvdep.cdtest(other, id="id", time="t", y="y", x=["x0", "x1"])
+    assert same.to_dict() == r.to_dict()
+
+
+# Restrictions against the unrestricted fit of the transformed model they
+# imply: beta_value = 0.1 leaves inv - 0.1 value on capital, and
+# beta_value + beta_capital = 0.2 leaves inv - 0.2 value on capital - value.
+RESTRICTIONS = [
+    (["value = 0.1"], lambda d: (d.inv - 0.1 * d.value, [d.capital])),
+    (["value + capital = 0.2"], lambda d: (d.inv - 0.2 * d.value, [d.capital - d.value])),
+    ("2*value = 0.2", lambda d: (d.inv - 0.1 * d.value, [d.capital])),
+    (["value = 0.1", "capital - 0.3 = 0"], lambda d: (d.inv - 0.1 * d.value - 0.3 * d.capital, [])),
+]
+
+
+@pytest.mark.parametrize("restrict,transform", RESTRICTIONS)
+def test_restrictions_match_the_implied_model(grunfeld, restrict, transform):
+    r = qvdep.cdtest(grunfeld, id="firm", time="year", y="inv", x=["value", "capital"],
+                     restrict=restrict, order=2)
+    y, xs = transform(grunfeld)
+    implied = pd.DataFrame({"firm": grunfeld.firm, "year": grunfeld.year, "y": y,
+                            **{f"z{j}": v for j, v in enumerate(xs)}})
+    u = qvdep.cdtest(implied, id="firm", time="year", y="y", x=[f"z{j}" for j in range(len(xs))],
+                     order=2)
+    for name in ("lm", "scaled_lm", "cd", "cdp", "weighted_cd"):
+        assert getattr(r, name) == pytest.approx(getattr(u, name), rel=1e-7, abs=1e-9), name
+    assert r.restrictions == ([restrict] if isinstance(restrict, str) else restrict)
+
+
+GOOD = dict(id="firm", time="year", y="inv", x=["value", "capital"])
+BAD_INPUTS = [
+    ("data", [1, 2], {}, TypeError, "data must be a pandas.DataFrame"),
+    (None, None, dict(id="firm", time="year"), TypeError, "needs id=, time= and y="),
+    (None, None, dict(GOOD, y="invest"), ValueError,
+     'no column named "invest" for the dependent variable'),
+    (None, None, dict(GOOD, x=["value", "cap"]), ValueError, 'no column named "cap" for the regressors'),
+    ("text", None, dict(GOOD, x=["value", "name"]), TypeError, 'column "name": not numeric'),
+    ("inf", None, GOOD, ValueError, 'row 3: column "value": not a finite number'),
+    ("duplicate", None, GOOD, ValueError, r"row 2: duplicate \(firm, year\) pair \(1, 1935\)"),
+    ("no id", None, GOOD, ValueError, 'row 5: column "firm": empty'),
+    (None, None, dict(GOOD, restrict="value +"), ValueError, 'restriction "value \\+": '),
+    (None, None, dict(GOOD, restrict="debt = 1"), ValueError, 'unknown variable "debt"'),
+    (None, None, dict(GOOD, restrict="const = 1", intercept=False), ValueError,
+     "const names the intercept"),
+    (None, None, dict(GOOD, restrict=3), TypeError, "restrict must be a string"),
+    (None, None, dict(GOOD, order=0), ValueError, "the order of CD\\(p\\) must be 1 or more, not 0"),
+    (None, None, dict(GOOD, order=2.0), TypeError, "order must be an integer"),
+    (None, None, dict(GOOD, intercept="yes"), TypeError, "intercept must be True or False"),
+    (None, None, dict(GOOD, seed=-1), ValueError, "seed must be in"),
+    (None, None, dict(GOOD, module="/nonexistent/libqvdep.so"), qvdep.ModuleError,
+     "cannot load the module"),
+    ("data", np.zeros((3, 4)), {}, ValueError, r"shape \(N, T, K \+ 1\)"),
+    ("data", np.zeros((3, 4, 2)), dict(x=["a", "b"]), ValueError, "x names 2 regressors"),
+    ("data", np.zeros((3, 4, 2)), dict(id=["a", "b"]), ValueError, "id holds 2 labels"),
+    ("data", np.full((3, 4, 2), "a"), {}, TypeError, "the array must hold numbers"),
+]
+
+
+@pytest.mark.parametrize("change,data,kwargs,error,message", BAD_INPUTS)
+def test_bad_input(grunfeld, change, data, kwargs, error, message):
+    df = grunfeld.copy()
+    if change == "text":
+        df["name"] = "firm " + df.firm.astype(str)
+    elif change == "inf":
+        df.loc[2, "value"] = np.inf
+    elif change == "duplicate":
+        df.loc[1, "year"] = 1935
+    elif change == "no id":
+        df["firm"] = df["firm"].astype(object)
+        df.loc[4, "firm"] = None
+    with pytest.raises(error, match=message):
+        qvdep.cdtest(data if change == "data" else df, **kwargs)
+
+
+def test_two_threads_at_once():
+    panels = [random_panel(25, 30, 2, seed=s, drop=0.1, nan=0.02) for s in (11, 12)]
+    run = lambda df: qvdep.cdtest(df, id="id", time="t", y="y", x=["x0", "x1"], order=3).to_dict()
+    expected = [run(df) for df in panels]
+    got, errors = [[], []], []
+    start = threading.Barrier(2)
+
+    def worker(k):
+        try:
+            start.wait()
+            for _ in range(3):
+                got[k].append(run(panels[k]))
+        except Exception as e:  # reported below, not lost in the thread
+            errors.append(e)
+
+    threads = [threading.Thread(target=worker, args=(k,)) for k in (0, 1)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors
+    assert got == [[expected[0]] * 3, [expected[1]] * 3]
+
+
+def test_floating_point_fault_then_a_correct_run(grunfeld):
+    before = qvdep.cdtest(grunfeld, **GOOD).to_dict()
+    huge = np.random.default_rng(5).normal(size=(4, 6, 2)) * 1e200
+    with pytest.raises(FloatingPointError, match="overflow"):
+        qvdep.cdtest(huge)
+    assert qvdep.cdtest(grunfeld, **GOOD).to_dict() == before
+    # The caller's floating-point state is back: an overflow is infinity
+    # again, not a trap that would end the interpreter.
+    with np.errstate(over="ignore"):
+        assert np.float64(1e308) * np.float64(10.0) == np.inf
+
+
+def test_plot_draws_the_correlations(grunfeld, monkeypatch):
+    df = random_panel(5, 8, 1, seed=2)
+    df = df.drop(df.index[df.id == 4][2:])  # a perfect fit: pairs of 4 are grey
+    r = qvdep.cdtest(df, id="id", time="t", y="y", x=["x0"])
+    ax = r.plot()
+    drawn = ax.images[0].get_array()
+    rho = r.correlations.to_numpy()
+    assert np.isnan(rho).sum() == 8
+    assert np.array_equal(np.ma.getmaskarray(drawn), np.isnan(rho))
+    assert np.array_equal(drawn.filled(0), np.nan_to_num(rho))
+    assert [t.get_text() for t in ax.get_xticklabels()] == [str(s) for s in r.section_labels]
+    monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
+    with pytest.raises(ImportError, match="python3-matplotlib"):
+        r.plot()
+
+
+def test_installed_package_finds_its_own_module(tmp_path):
+    """cmake --install puts an importable package, with the module it loads
+    by default, under the prefix; nothing from the build tree is used."""
+    build, where = os.environ.get("QVDEP_BUILD_DIR"), os.environ.get("QVDEP_PYTHON_INSTALL_DIR")
+    if not build or not where or os.path.isabs(where):
+        pytest.skip("needs the build tree and a package directory relative to the prefix")
+    subprocess.run([os.environ.get("CMAKE_COMMAND", "cmake"), "--install", build, "--prefix",
+                    str(tmp_path)], check=True, capture_output=True)
+    code = ("import qvdep, numpy as np; r = qvdep.cdtest(np.load('panel.npy'));"
+            "print(qvdep.__file__, qvdep.default_module(), r.cd)")
+    panel = random_panel(4, 9, 1, seed=8)
+    values = panel.sort_values(["id", "t"])[["x0", "y"]].to_numpy().reshape(4, 9, 2)
+    np.save(tmp_path / "panel.npy", values)
+    env = dict(os.environ, PYTHONPATH=str(tmp_path / where))
+    out = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=env, check=True,
+                         capture_output=True, text=True).stdout.split()
+    package = tmp_path / where / "qvdep"
+    assert out[:2] == [str(package / "__init__.py"), str(package / "libqvdep.so")]
+    assert float(out[2]) == qvdep.cdtest(values).cd
+
