@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -119,6 +120,16 @@ double parse_value(const std::string &raw, const std::string &where, const std::
   const auto [ptr, ec] = std::from_chars(text.data() + skip, end, value);
   if (ptr != end || (ec != std::errc() && ec != std::errc::result_out_of_range))
     throw InputError(where + ": column \"" + excerpt(name) + "\": not a number: \"" + excerpt(text) + "\"");
+  // from_chars reports underflow and overflow alike; a number too small
+  // for a double rounds to zero (or a subnormal), as any reader rounds it,
+  // and only one too large is refused. strtod tells them apart and rounds;
+  // its end must agree with from_chars' (a locale with a decimal comma
+  // would stop early and the number stays refused).
+  if (ec == std::errc::result_out_of_range) {
+    char *stop = nullptr;
+    const double rounded = std::strtod(text.c_str() + skip, &stop);
+    if (stop == end && std::isfinite(rounded)) return rounded;
+  }
   if (ec == std::errc::result_out_of_range || !std::isfinite(value))
     throw InputError(where + ": column \"" + excerpt(name) + "\": not a finite number: \"" + excerpt(text) + "\"");
   return value;

@@ -150,6 +150,16 @@ void expect_grunfeld(const json &j) {
   EXPECT_EQ(j.at("weighted_cd"), reference.at("weighted_cd"));
 }
 
+json json_of(const std::string &text) {
+  const fs::path path = scratch() / "reference.csv";
+  std::ofstream(path, std::ios::binary) << text;
+  const ToolRun run = qvdep({"--format", "json", path.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  return json::parse(run.out);
+}
+
+const std::string kSmall = "id,t,y,x\na,1,1,2\na,2,3,1\na,3,2,5\nb,1,4,1\nb,2,1,3\nb,3,2,2\nc,2,5,4\nc,3,3,3\n";
+
 struct Case {
   const char *name;
   std::function<std::string()> make;
@@ -186,6 +196,8 @@ std::vector<Case> cases() {
        2, "in.csv:4:3: column \"inv\": not a number: \"1\\n2\"", nullptr},
       {"sign_twice", [] { return grunfeld_lines_before(4) + "1,1938,+-1,1,1\n"; }, g, 2,
        "in.csv:4:3: column \"inv\": not a number: \"+-1\"", nullptr},
+      {"underflow_rounds_to_zero", [] { return kSmall + "c,1,1e-400,-1e-999\n"; }, {}, 0, "",
+       [](const json &j) { EXPECT_EQ(j.at("module"), json_of(kSmall + "c,1,0,0\n").at("module")); }},
       {"huge_number", [] { return "id,t,y\n1,1," + std::string(4'000'000, '7') + "\n"; }, {}, 2,
        "in.csv:2:3: column \"y\": not a finite number: \"7777777", nullptr},
       {"huge_text_field", [] { return "id,t,y\n1,1,\"" + std::string(4'000'000, 'z') + "\"\n"; }, {},
