@@ -150,16 +150,30 @@ host::TestOptions module_options(const Options &options, const std::vector<std::
   return out;
 }
 
-void check_size(const WidePanel &wide, const Options &options) {
+// The module's limits, and a model no period count can fit: with at least
+// as many free coefficients as periods no cross-section can leave residual
+// variation, so every statistic would be void, while the module's work for
+// each cross-section grows with the cube of the coefficients (a file of a
+// few rows and ten thousand columns would run for minutes and take
+// gigabytes).
+void check_size(const WidePanel &wide, const Options &options, const std::string &source) {
+  const std::string where = source.empty() ? "" : source + ": ";
   const double n = wide.panel.sections;
   const double m = wide.panel.regressors + (options.intercept ? 1 : 0) +
                    static_cast<double>(options.restrictions.size()) + 1;
   if (n * (n + 1) >= kInt32Limit)
-    throw InputError("the panel is too large for the module: " + std::to_string(wide.panel.sections) +
-                     " cross-sections, at most 46340");
+    throw InputError(where + "the panel is too large for the module: " +
+                     std::to_string(wide.panel.sections) + " cross-sections, at most 46340");
   if (m * (m + 1) >= kInt32Limit)
-    throw InputError("the model is too large for the module: regressors, intercept and "
+    throw InputError(where + "the model is too large for the module: regressors, intercept and "
                      "restrictions exceed 46339");
+  const long free = static_cast<long>(wide.panel.regressors) + (options.intercept ? 1 : 0) -
+                    static_cast<long>(options.restrictions.size());
+  if (free >= wide.panel.periods)
+    throw InputError(where + "the model has " + std::to_string(free) +
+                     " free coefficients but the panel only " +
+                     std::to_string(wide.panel.periods) +
+                     " periods, so no cross-section can leave residual variation");
 }
 
 std::vector<std::string> warnings_for(const WidePanel &wide, const Options &options) {
@@ -209,7 +223,7 @@ std::vector<TestRow> test_rows(const Result &r) {
 Result run_analysis(const LongPanel &data, const Options &options) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
   const WidePanel wide = make_wide_panel(data);
-  check_size(wide, options);
+  check_size(wide, options, data.source);
 
   Result r;
   r.options = options;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -27,8 +28,19 @@ std::string trim(const std::string &s) {
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
+// Appends text[i..] up to the next of the `stops` (a field holds long runs
+// of ordinary bytes; one append per run keeps a million rows cheap) and
+// returns the index of the run's last byte.
+std::size_t append_run(const std::string &text, std::size_t i, std::string_view stops,
+                       std::string &field) {
+  const std::size_t stop = std::min(text.find_first_of(stops, i), text.size());
+  field.append(text, i, stop - i);
+  return stop - 1;
+}
+
 // Splits the text into records. A quoted field may hold commas, line breaks
-// and "" for a quote; a line break is LF or CRLF.
+// and "" for a quote; a line break is LF, CRLF or a lone CR (as old
+// spreadsheets on the Mac write it), so a CR never ends up in a field.
 std::vector<Record> split_records(const std::string &text, const std::string &source) {
   std::vector<Record> records;
   Record record{1, {std::string()}};
@@ -36,8 +48,12 @@ std::vector<Record> split_records(const std::string &text, const std::string &so
   bool quoted = false, was_quoted = false;
   auto end_record = [&] {
     const bool blank = record.fields.size() == 1 && record.fields[0].empty() && !was_quoted;
+    const std::size_t width = record.fields.size();
     if (!blank) records.push_back(std::move(record));
-    record = Record{line, {std::string()}};
+    // The next record most likely has as many fields: one allocation.
+    record = Record{line, {}};
+    record.fields.reserve(width);
+    record.fields.emplace_back();
     was_quoted = false;
   };
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -48,20 +64,22 @@ std::vector<Record> split_records(const std::string &text, const std::string &so
         ++i;
       } else if (ch == '"') {
         quoted = false;
-      } else {
-        if (ch == '\n') ++line;
+      } else if (ch == '\n') {
+        ++line;
         record.fields.back() += ch;
+      } else {
+        i = append_run(text, i, "\"\n", record.fields.back());
       }
     } else if (ch == '"') {
       quoted = was_quoted = true;
     } else if (ch == ',') {
       record.fields.emplace_back();
-    } else if (ch == '\n' || (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-      if (ch == '\r') ++i;
+    } else if (ch == '\n' || ch == '\r') {
+      if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
       ++line;
       end_record();
     } else {
-      record.fields.back() += ch;
+      i = append_run(text, i, "\",\r\n", record.fields.back());
     }
   }
   if (quoted)
@@ -76,9 +94,12 @@ std::size_t column_of(const std::vector<std::string> &header, const std::string 
   const auto it = std::find(header.begin(), header.end(), name);
   if (it != header.end()) return static_cast<std::size_t>(it - header.begin());
   std::string known;
-  for (const auto &h : header) known += (known.empty() ? "" : ", ") + h;
-  throw InputError(source + ":1: no column named \"" + name + "\" for the " + role +
-                   " (columns: " + known + ")");
+  for (const auto &h : header) {
+    known += (known.empty() ? "" : ", ") + h;
+    if (known.size() > kExcerptLength) break;  // the excerpt shows no more
+  }
+  throw InputError(source + ":1: no column named \"" + excerpt(name) + "\" for the " + role +
+                   " (columns: " + excerpt(known) + ")");
 }
 
 // Column indices: id, time, dependent, then the regressors.
@@ -108,14 +129,25 @@ std::vector<std::size_t> resolve(const std::vector<std::string> &header,
 double parse_value(const std::string &raw, const std::string &where, const std::string &name) {
   const std::string text = trim(raw);
   if (text.empty() || text == "NA" || text == ".") return std::numeric_limits<double>::quiet_NaN();
-  const std::size_t skip = text[0] == '+' ? 1 : 0;
+  // from_chars takes no leading '+'; one is skipped, but not before a sign.
+  const std::size_t skip = text[0] == '+' && text.size() > 1 && text[1] != '-' ? 1 : 0;
   double value = 0;
   const char *end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data() + skip, end, value);
   if (ptr != end || (ec != std::errc() && ec != std::errc::result_out_of_range))
-    throw InputError(where + ": column \"" + name + "\": not a number: \"" + text + "\"");
+    throw InputError(where + ": column \"" + excerpt(name) + "\": not a number: \"" + excerpt(text) + "\"");
+  // from_chars reports underflow and overflow alike; a number too small
+  // for a double rounds to zero (or a subnormal), as any reader rounds it,
+  // and only one too large is refused. strtod tells them apart and rounds;
+  // its end must agree with from_chars' (a locale with a decimal comma
+  // would stop early and the number stays refused).
+  if (ec == std::errc::result_out_of_range) {
+    char *stop = nullptr;
+    const double rounded = std::strtod(text.c_str() + skip, &stop);
+    if (stop == end && std::isfinite(rounded)) return rounded;
+  }
   if (ec == std::errc::result_out_of_range || !std::isfinite(value))
-    throw InputError(where + ": column \"" + name + "\": not a finite number: \"" + text + "\"");
+    throw InputError(where + ": column \"" + excerpt(name) + "\": not a finite number: \"" + excerpt(text) + "\"");
   return value;
 }
 
@@ -155,7 +187,7 @@ LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSele
     data.times.push_back(trim(record.fields[columns[1]]));
     if (data.times.back().empty() || data.ids.back().empty())
       throw InputError(where(data.ids.back().empty() ? 0 : 1) + ": column \"" +
-                       header[columns[data.ids.back().empty() ? 0 : 1]] + "\": empty");
+                       excerpt(header[columns[data.ids.back().empty() ? 0 : 1]]) + "\": empty");
     data.dependent.push_back(parse_value(record.fields[columns[2]], where(2), data.dependent_name));
     for (std::size_t v = 3; v < columns.size(); ++v)
       data.regressors[v - 3].push_back(

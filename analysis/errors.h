@@ -5,8 +5,10 @@
 #ifndef QVDEP_ANALYSIS_ERRORS_H
 #define QVDEP_ANALYSIS_ERRORS_H
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace qvd::analysis {
 
@@ -38,6 +40,13 @@ class ModuleError : public AnalysisError {
  public:
   using AnalysisError::AnalysisError;
 };
+
+// Messages are one line of printable text however hostile the input: text
+// from the data enters them through excerpt, which writes control bytes as
+// escapes (\n, \t, \r, \xNN) and cuts anything longer than
+// kExcerptLength bytes, ending it with "...".
+constexpr std::size_t kExcerptLength = 60;
+std::string excerpt(std::string_view text);
 
 }  // namespace qvd::analysis
 

@@ -84,7 +84,7 @@ double module_value(const LongPanel &data, std::size_t row, int variable, double
                     const std::string &name) {
   if (std::isnan(value)) return missing_value();
   if (!std::isfinite(value))
-    throw InputError(location(data, row, variable) + ": column \"" + name +
+    throw InputError(location(data, row, variable) + ": column \"" + excerpt(name) +
                      "\": not a finite number");
   return value;
 }
@@ -120,8 +120,9 @@ WidePanel make_wide_panel(const LongPanel &data) {
   for (std::size_t r = 0; r < data.rows(); ++r) {
     const std::size_t cell = section_of_row[r] * t + period_of_row[r];
     if (first_row[cell] >= 0)
-      throw InputError(location(data, r, -1) + ": duplicate (" + data.id_name + ", " +
-                       data.time_name + ") pair (" + data.ids[r] + ", " + data.times[r] +
+      throw InputError(location(data, r, -1) + ": duplicate (" + excerpt(data.id_name) + ", " +
+                       excerpt(data.time_name) + ") pair (" + excerpt(data.ids[r]) + ", " +
+                       excerpt(data.times[r]) +
                        "), first given at " +
                        location(data, static_cast<std::size_t>(first_row[cell]), -1));
     first_row[cell] = static_cast<long>(r);
