@@ -150,12 +150,16 @@ host::TestOptions module_options(const Options &options, const std::vector<std::
   return out;
 }
 
-// The module's limits, and a model no period count can fit: with at least
-// as many free coefficients as periods no cross-section can leave residual
-// variation, so every statistic would be void, while the module's work for
-// each cross-section grows with the cube of the coefficients (a file of a
-// few rows and ten thousand columns would run for minutes and take
-// gigabytes).
+// The module's limits, and a model no period count can fit that is also
+// large. With at least as many free coefficients as periods no cross-section
+// can leave residual variation: a small such model still runs and gets a
+// warning (the statistics are void, and the report says why), but the
+// module's work for each cross-section grows with the cube of the
+// coefficients, so a file of a few rows and ten thousand columns would run
+// for minutes and take gigabytes to say nothing. Beyond this many free
+// coefficients such a model is refused.
+constexpr long kLargestUnfittableModel = 1000;
+
 void check_size(const WidePanel &wide, const Options &options, const std::string &source) {
   const std::string where = source.empty() ? "" : source + ": ";
   const double n = wide.panel.sections;
@@ -169,7 +173,7 @@ void check_size(const WidePanel &wide, const Options &options, const std::string
                      "restrictions exceed 46339");
   const long free = static_cast<long>(wide.panel.regressors) + (options.intercept ? 1 : 0) -
                     static_cast<long>(options.restrictions.size());
-  if (free >= wide.panel.periods)
+  if (free >= wide.panel.periods && free > kLargestUnfittableModel)
     throw InputError(where + "the model has " + std::to_string(free) +
                      " free coefficients but the panel only " +
                      std::to_string(wide.panel.periods) +

@@ -390,6 +390,9 @@ TEST(Tool, ThinPanelsWarnAndStillRun) {
       {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\n", "fewer than two cross-sections"},
       {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\nb,1,1,1\nb,2,3,3\nc,1,4,1\nc,2,3,2\nc,3,1,1\n",
        "1 cross-section has no more complete periods than free coefficients (2)"},
+      // As many free coefficients as periods everywhere: void, but it runs.
+      {"id,t,y,x\na,1,1,2\na,2,2,3\nb,1,1,1\nb,2,3,3\n",
+       "2 cross-sections have no more complete periods than free coefficients (2)"},
   };
   for (const auto &c : cases) {
     const ToolRun run = qvdep({write("thin.csv", c.text).string()});
