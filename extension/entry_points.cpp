@@ -32,9 +32,11 @@ QVDEP_EXPORT std::int32_t qvrelct1(void *buffer) {
   return 0;
 }
 
+#if !defined(_WIN32)
 QVDEP_EXPORT void qvdep_set_exception_handler(QvdepExceptionHandler handler,
                                               void *context) {
   qvd::set_fault_handler(handler, context);
 }
+#endif
 
 }  // extern "C"

@@ -25,19 +25,13 @@ static_assert(std::string_view(kImageDescription).size() == 65);
 static_assert(std::string_view(kComponentCode).size() == 5);
 static_assert(std::string_view(kPlatformCode).size() == 5);
 
-VersionSlot text(const char *s) {
-  VersionSlot slot{};
-  slot.text = s;
-  return slot;
-}
+// The record is constant data, laid out by the compiler: no code runs to
+// build it when the library is loaded, and nothing ever writes it.
+constexpr VersionSlot text(const char *s) { return VersionSlot{.text = s}; }
 
-VersionSlot number(std::int64_t n) {
-  VersionSlot slot{};
-  slot.number = n;
-  return slot;
-}
+constexpr VersionSlot number(std::int64_t n) { return VersionSlot{.number = n}; }
 
-const VersionRecord kRecord = {{
+constinit const VersionRecord kRecord = {{
     text(kRelease), text(kSourceLabel), text(""), number(kBuildTime),
     text(kHostComponent), text(kComponentCode), text(kHostComponent2),
     text(kBuildTag), text(""), text("version"), text("::"), text(""),

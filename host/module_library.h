@@ -1,5 +1,5 @@
-// Loading the built module with dlopen and finding its entry points, the
-// way a host does.
+// Loading the built module and finding its entry points, the way a host
+// does: dlopen here, LoadLibraryW on Windows (module_library_windows.cpp).
 #ifndef QVDEP_HOST_MODULE_LIBRARY_H
 #define QVDEP_HOST_MODULE_LIBRARY_H
 
@@ -14,7 +14,9 @@ struct ModuleEntryPoints {
   decltype(&::qvextver) qvextver = nullptr;
   decltype(&::qvdep) qvdep = nullptr;
   decltype(&::qvrelct1) qvrelct1 = nullptr;
-  decltype(&::qvdep_set_exception_handler) set_exception_handler = nullptr;
+  // The module's export elsewhere; on Windows the host's own registration
+  // for the structured exceptions the module raises.
+  void (*set_exception_handler)(QvdepExceptionHandler, void *) = nullptr;
 };
 
 class ModuleLibrary {
@@ -32,8 +34,8 @@ class ModuleLibrary {
   ModuleEntryPoints entry_;
 };
 
-// The module next to a program: the directory of /proc/self/exe, then
-// "libqvdep.so" there.
+// The module next to a program: the directory of the running executable,
+// then "libqvdep.so" there ("qvdep.dll" on Windows).
 std::string module_path_beside_executable();
 
 }  // namespace qvd::host

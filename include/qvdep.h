@@ -200,10 +200,13 @@ QVDEP_EXPORT int32_t qvrelct1(void *buffer /* 208 bytes */);
 
 /* On systems without structured exceptions, each fault code is delivered to
  * this handler; when it returns, the module resumes after the fault as a
- * continued exception would. With no handler the module raises SIGFPE. */
+ * continued exception would. With no handler the module raises SIGFPE.
+ * Windows has structured exceptions, so the DLL does not export it. */
 typedef void (*QvdepExceptionHandler)(uint32_t code, void *context);
+#if !defined(_WIN32)
 QVDEP_EXPORT void qvdep_set_exception_handler(QvdepExceptionHandler handler,
                                               void *context);
+#endif
 
 /* ---- Layout ------------------------------------------------------------ */
 

@@ -57,9 +57,17 @@ double lib_ldexp(double v, int n) {
 }
 
 double lib_frexp(double x, int *e) {
+  // The C standard leaves the exponent of an infinity unspecified (and some
+  // C runtimes leave it unwritten), so zeros, infinities and NaNs are
+  // answered here and only finite non-zero values reach the library.
   if (is_nan_bits(x)) {
     *e = 0;
     return quieted_nan(x);
+  }
+  const std::uint64_t magnitude = bits(x) & ~kSignBit;
+  if (magnitude == 0 || magnitude == kExponentBits) {
+    *e = 0;
+    return x;
   }
   return std::frexp(x, e);
 }

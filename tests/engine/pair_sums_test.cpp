@@ -134,8 +134,10 @@ TEST_P(PairSumVariant, MatchesTheStraightforwardLoopBitForBit) {
   compare(Pattern::kFewRows, 390, 40, rng);
 }
 
+#if !defined(_WIN32)
 // A NaN residual that is not marked missing still ends in the invalid
-// operation trap, as in the straightforward loop.
+// operation trap, as in the straightforward loop. (POSIX: the trap is a
+// SIGFPE; on Windows the structured-exception tests cover it.)
 TEST_P(PairSumVariant, UnmarkedNanStillTraps) {
   std::mt19937_64 rng(GetParam() + 1);
   for (Pattern p : {Pattern::kNone, Pattern::kScattered}) {
@@ -144,6 +146,7 @@ TEST_P(PairSumVariant, UnmarkedNanStillTraps) {
     EXPECT_EXIT(run(false, e, 70, 9, 2), ::testing::KilledBySignal(SIGFPE), "");
   }
 }
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Levels, PairSumVariant,
                          ::testing::Values(kFeatureLevelSse2, kFeatureLevelAvx,

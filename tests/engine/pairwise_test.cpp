@@ -104,12 +104,16 @@ TEST(PairwiseStatistics, SingleCrossSection) {
 // A residual that is NaN without the missing mark is not data the
 // statistics can use: deciding whether its pairs are usable traps, so the
 // host sees a fault rather than statistics quietly computed without them.
+// (On Windows the same trap is a structured exception; the Windows suite
+// checks it through the host.)
+#if !defined(_WIN32)
 TEST(PairwiseStatisticsDeathTest, NanResidualTrapsUnderTheHostSetting) {
   const double nan = std::bit_cast<double>(0x7FF8000000000000ull);
   const std::vector<std::vector<double>> rows = {
       {1, 2, 3, 4}, {2, 1, 4, 3}, {1, nan, 2, 1}};
   EXPECT_EXIT(statistics_of(rows, 2), ::testing::KilledBySignal(SIGFPE), "");
 }
+#endif
 
 // Every order from N - 1 on selects all pairs with the normalisation of
 // N - 1, to the bit, and raises nothing; orders below 1 select no pair.

@@ -145,16 +145,18 @@ TEST(Concurrency, InstancesOnSeveralThreadsMatchOneAfterTheOther) {
   TestInstance *instance = h.create_instance(descriptor);
   ASSERT_NE(instance, nullptr);
   std::vector<Outcome> expected;
-  int trapped = 0, faulted = 0;
+  // A hardware trap ends the call on Linux; on Windows the host also records
+  // it as a structured exception of that call. Either way one request, the
+  // signalling NaN, and only it, ends in a fault.
+  int faulted = 0;
   for (const Job &job : jobs) {
     expected.push_back(run_job(h, instance, job));
-    trapped += expected.back().status == -1;
-    faulted += !expected.back().faults.empty();
+    faulted += expected.back().status == -1 || !expected.back().faults.empty();
   }
   h.destroy_instance(instance);
-  std::printf("%d threads x %d rounds x %zu requests; %d trapped, %d raised\n",
-              kThreads, kRounds, jobs.size(), trapped, faulted);
-  EXPECT_EQ(trapped + faulted, 1);  // the signalling NaN, and only it
+  std::printf("%d threads x %d rounds x %zu requests; %d ended in a fault\n",
+              kThreads, kRounds, jobs.size(), faulted);
+  EXPECT_EQ(faulted, 1);
 
   for (int id = 0; id < kThreads; ++id) {
     ASSERT_EQ(seen[id].size(), kRounds * jobs.size()) << "thread " << id;

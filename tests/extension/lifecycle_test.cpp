@@ -34,6 +34,8 @@ std::vector<HostEvent> events_of(const ReferenceHost &host, EventKind kind) {
   return out;
 }
 
+// The DLL's export table is read by windows_dll_tables on the build machine.
+#if !defined(_WIN32)
 TEST(Exports, ExactlyTheEntryPoints) {
   const std::string command = std::string("nm -D --defined-only ") + QVDEP_MODULE_PATH;
   FILE *pipe = popen(command.c_str(), "r");
@@ -49,6 +51,7 @@ TEST(Exports, ExactlyTheEntryPoints) {
                                           "qvdep_set_exception_handler"};
   EXPECT_EQ(names, expected);
 }
+#endif
 
 TEST(EntryPoints, ServicesOfTheLastRegistrationWin) {
   ReferenceHost first(QVDEP_MODULE_PATH);

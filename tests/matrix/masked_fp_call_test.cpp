@@ -125,6 +125,9 @@ TEST(MaskedFpCall, FaultFreeLibraryCallRaisesNothing) {
   EXPECT_EQ(read_mxcsr() & kMxcsrMaskField, kMxcsrTrapMasks);
 }
 
+// Unhandled faults end a POSIX process with SIGFPE; on Windows an unhandled
+// structured exception ends it instead, which these death tests do not cover.
+#if !defined(_WIN32)
 // Statements run in the child of the death tests.
 void unhandled_masked_fault() {
   testing::TrapSetting traps;
@@ -163,5 +166,6 @@ TEST(MaskedFpCallDeathTest, ShortUpdateIsNotWrapped) {
               ::testing::KilledBySignal(SIGFPE), "");
 }
 
+#endif
 }  // namespace
 }  // namespace qvd

@@ -36,6 +36,13 @@ class FaultRecorder {
  private:
   static void record(std::uint32_t code, void *self);
   std::vector<std::uint32_t> codes_;
+#if defined(_WIN32)
+ public:
+  static void deliver(std::uint32_t code, FaultRecorder *recorder);
+
+ private:
+  void *handle_ = nullptr;  // the vectored exception handler
+#endif
 };
 
 }  // namespace qvd::testing

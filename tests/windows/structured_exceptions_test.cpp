@@ -1,0 +1,159 @@
+// The module's faults as a Windows host sees them: structured exceptions
+// raised with RaiseException reach the host's vectored exception handler
+// with the right code, one per fault in the order of priority, and the
+// module resumes with the value the fault's definition gives. A hardware
+// trap of the processor ends as a reported fault of its call, and the host
+// goes on to run the next request as before.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/dependence_test.h"
+#include "host/guarded_call.h"
+#include "host/structured_fault_handler.h"
+#include "platform/fp_control.h"
+#include "prob/exp_guarded.h"
+#include "prob/fault_codes.h"
+#include "prob/masked_fp_call.h"
+#include "prob/math_library.h"
+#include "prob/pow_guarded.h"
+
+namespace qvd::host {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+void record(std::uint32_t code, void *codes) {
+  static_cast<std::vector<std::uint32_t> *>(codes)->push_back(code);
+}
+
+std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+// A masked kernel that records the given faults in the status flags.
+std::function<double()> masked_kernel(bool overflow, bool divide, bool invalid) {
+  return [=] {
+    volatile double huge = 1e308, zero = 0.0, one = 1.0;
+    volatile double sink = 0.0;
+    masked_fp_call([&] {
+      if (invalid) sink = zero / zero;
+      if (divide) sink = one / zero;
+      if (overflow) sink = huge * huge;
+    });
+    return 0.0;
+  };
+}
+
+TEST(StructuredExceptions, ReachTheVectoredHandlerAndResume) {
+  struct Case {
+    const char *what;
+    std::function<double()> body;
+    std::vector<std::uint32_t> codes;
+    double resumed;  // the value the module goes on with
+  };
+  const Case cases[] = {
+      // Beyond the range exp_guarded overflows twice: in its scaling and
+      // once more on the resumed infinity (as on Linux).
+      {"exp_guarded overflow", [] { return exp_guarded(1000.0); },
+       {EXCEPTION_FLT_OVERFLOW, EXCEPTION_FLT_OVERFLOW}, kInf},
+      {"pow_guarded domain error", [] { return pow_guarded(-2.0, 3e9); },
+       {EXCEPTION_DOMAIN_ERROR}, std::numeric_limits<double>::max()},
+      {"log of zero", [] { return lib_log(0.0); }, {EXCEPTION_FLT_DIVIDE_BY_ZERO}, -kInf},
+      {"log of a negative number", [] { return lib_log(-1.0); }, {EXCEPTION_FLT_UNDERFLOW},
+       std::numeric_limits<double>::quiet_NaN()},
+      {"ldexp overflow", [] { return lib_ldexp(1.5, 1024); }, {EXCEPTION_FLT_OVERFLOW}, kInf},
+      {"masked: overflow before the rest", masked_kernel(true, true, true),
+       {EXCEPTION_FLT_OVERFLOW}, 0.0},
+      {"masked: division by zero before invalid", masked_kernel(false, true, true),
+       {EXCEPTION_FLT_DIVIDE_BY_ZERO}, 0.0},
+      {"masked: invalid alone", masked_kernel(false, false, true),
+       {EXCEPTION_FLT_INVALID_OPERATION}, 0.0},
+      {"masked: nothing recorded", masked_kernel(false, false, false), {}, 0.0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint32_t> codes;
+    set_structured_fault_handler(&record, &codes);
+    double result = 0.0;
+    unsigned mxcsr_inside = 0;
+    const CallOutcome outcome = call_under_traps([&] {
+      result = c.body();
+      mxcsr_inside = read_mxcsr();
+    });
+    set_structured_fault_handler(nullptr, nullptr);
+    EXPECT_FALSE(outcome.trapped) << outcome.describe();
+    EXPECT_EQ(codes, c.codes);
+    if (std::isnan(c.resumed))
+      EXPECT_TRUE(std::isnan(result));
+    else
+      EXPECT_EQ(bits(result), bits(c.resumed));
+    // Resumed, the module is back in the host's trap setting.
+    EXPECT_EQ(mxcsr_inside & kMxcsrMaskField, kMxcsrTrapMasks);
+  }
+}
+
+TEST(StructuredExceptions, HardwareTrapIsAReportedFaultNotACrash) {
+  const unsigned before = read_mxcsr();
+  volatile double zero = 0.0, one = 1.0, huge = 1e308, sink = 0.0;
+  struct Case {
+    const char *what;
+    std::function<void()> body;
+    std::uint32_t code;
+  };
+  const Case cases[] = {
+      {"division by zero", [&] { sink = one / zero; }, EXCEPTION_FLT_DIVIDE_BY_ZERO},
+      {"invalid operation", [&] { sink = zero / zero; }, EXCEPTION_FLT_INVALID_OPERATION},
+      {"overflow", [&] { sink = huge * huge; }, EXCEPTION_FLT_OVERFLOW},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    bool finished = false;
+    const CallOutcome outcome = call_under_traps([&] {
+      c.body();
+      c.body();  // traps are masked for the rest of the call: no second report
+      finished = true;
+    });
+    EXPECT_TRUE(outcome.trapped);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(static_cast<std::uint32_t>(outcome.signal_code), c.code);
+    EXPECT_FALSE(outcome.describe().empty());
+    EXPECT_EQ(read_mxcsr(), before);
+  }
+}
+
+Panel small_panel() {
+  Panel p{4, 6, 1, {}};
+  for (int i = 0; i < 24; ++i) {
+    const double x = (i * 7 % 11) - 5.0;
+    p.values.push_back(x);
+    p.values.push_back(0.5 * x + ((i * 5 % 13) - 6.0) / 8.0);
+  }
+  return p;
+}
+
+TEST(StructuredExceptions, NanPanelFaultsAndTheHostCarriesOn) {
+  ReferenceHost host(QVDEP_MODULE_PATH);
+  const TestResults clean = run_dependence_test(host, small_panel(), {});
+  ASSERT_TRUE(clean.ok());
+  ASSERT_TRUE(clean.faults.empty());
+
+  Panel bad = small_panel();
+  bad.values[5] = std::numeric_limits<double>::quiet_NaN();  // not the missing mark
+  const TestResults faulted = run_dependence_test(host, bad, {});
+  EXPECT_FALSE(faulted.ok() && faulted.faults.empty());
+
+  const TestResults again = run_dependence_test(host, small_panel(), {});
+  ASSERT_TRUE(again.ok());
+  EXPECT_TRUE(again.faults.empty());
+  EXPECT_EQ(bits(again.lm), bits(clean.lm));
+  EXPECT_EQ(bits(again.cd_pvalue), bits(clean.cd_pvalue));
+  EXPECT_EQ(again.correlations, clean.correlations);
+  EXPECT_TRUE(host.live_blocks().empty());
+}
+
+}  // namespace
+}  // namespace qvd::host
