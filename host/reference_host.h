@@ -86,7 +86,8 @@ struct RunOutcome {
 // The inspection and configuration members below (events, blocks, faults,
 // refuse_alloc) are for a moment when no module call is running, except
 // raised_faults and clear_raised_faults, which see the calling thread's
-// faults only.
+// faults only, and the members for freed copies and forget_history, which
+// are safe at any time.
 class ReferenceHost {
  public:
   // Loads the module and records the host's services with qvextent.
