@@ -242,19 +242,24 @@ def test_bad_input(grunfeld, change, data, kwargs, error, message):
 
 def test_threads_at_once():
     """Four threads in the module at the same time, 25 runs each on
-    panels of their own (small, so that the runs overlap often): every
+    panels of their own (arrays and a DataFrame, small, so that the runs
+    overlap often): every
     result is the serial one to the bit, and the thread whose panel
     overflows gets FloatingPointError every time while the others' runs go
     on undisturbed."""
     rng = np.random.default_rng(12)
-    work = [rng.normal(size=(12 + 9 * k, 30 - k, 3)) for k in range(3)]
+    work = [rng.normal(size=(12 + 9 * k, 30 - k, 3)) for k in range(2)]
     for values in work:
         values[rng.random(values.shape) < 0.02] = np.nan
+    work.append(random_panel(15, 25, 2, seed=11, drop=0.1, nan=0.02))
     work.append(rng.normal(size=(4, 6, 2)) * 1e200)
 
-    def run(values):
+    def run(data):
         try:
-            return qvdep.cdtest(values, order=2).to_dict()
+            if isinstance(data, pd.DataFrame):
+                return qvdep.cdtest(data, id="id", time="t", y="y", x=["x0", "x1"],
+                                    order=2).to_dict()
+            return qvdep.cdtest(data, order=2).to_dict()
         except FloatingPointError as e:
             return str(e)
 
