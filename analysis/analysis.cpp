@@ -8,6 +8,7 @@
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
 #include "analysis/restriction.h"
+#include "analysis/shared_host.h"
 #include "analysis/wide_panel.h"
 #include "host/dependence_test.h"
 #include "host/module_library.h"
@@ -18,7 +19,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInt32Limit = 2147483648.0;  // 2^31
-constexpr std::size_t kResidualBuffer = 5;    // the sixth block a run takes
+constexpr std::size_t kResidualBuffer = 5;    // the sixth block a run takes from its pool
 
 std::string fault_name(std::uint32_t code) {
   switch (code) {
@@ -42,12 +43,8 @@ std::string resolve_module(const std::string &path) {
   return std::filesystem::exists(installed) ? installed.string() : beside.string();
 }
 
-std::unique_ptr<host::ReferenceHost> load(const std::string &path) {
-  try {
-    return std::make_unique<host::ReferenceHost>(resolve_module(path));
-  } catch (const std::exception &e) {
-    throw ModuleError(std::string("cannot load the module: ") + e.what());
-  }
+host::ReferenceHost &load(const std::string &path) {
+  return shared_host(resolve_module(path));
 }
 
 // The module keeps its residual block period-major (T rows of N, so that
@@ -72,7 +69,10 @@ struct ModuleRun {
   std::vector<double> residuals;
 };
 
-// Descriptor and instance, given back whatever happens.
+// Descriptor and instance, given back whatever happens; the instance's pool
+// takes the blocks of its run with it (the correlations too), and the
+// shared host then forgets the records of the run, so that a process
+// running tests without end keeps a bounded history.
 struct Session {
   host::ReferenceHost &host;
   ExtensionDescriptor *descriptor = nullptr;
@@ -87,6 +87,7 @@ struct Session {
   ~Session() {
     if (instance != nullptr) host.destroy_instance(instance);
     if (descriptor != nullptr) host.release_descriptor(descriptor);
+    host.forget_history();
   }
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
@@ -105,16 +106,18 @@ void check_faults(const host::RunOutcome &outcome, const std::vector<std::uint32
   throw FloatingPointFault("floating-point fault during the test: " + names);
 }
 
+// Runs on any thread: the session's instance is this run's own, the faults
+// the host records are the calling thread's, and the residual block is found
+// by its place in the instance's pool, whatever other runs take meanwhile.
 ModuleRun run_module(const host::Panel &panel, const host::TestOptions &options,
                      const std::string &module_path) {
-  auto host = load(module_path);
-  host->keep_freed_copies(true);
-  Session session(*host);
+  host::ReferenceHost &host = load(module_path);
+  Session session(host);
   DependenceRequest request = host::make_request(panel, options);
-  const std::size_t first_block = host->blocks().size();
-  host->clear_raised_faults();
-  const host::RunOutcome outcome = host->run(session.instance, &request);
-  check_faults(outcome, host->raised_faults());
+  const std::size_t first_block = host.blocks_granted(session.instance);
+  host.clear_raised_faults();
+  const host::RunOutcome outcome = host.run(session.instance, &request);
+  check_faults(outcome, host.raised_faults());
   if (outcome.status != QVDEP_RUN_OK) {
     host::TestResults failed;
     failed.outcome = outcome;
@@ -127,11 +130,11 @@ ModuleRun run_module(const host::Panel &panel, const host::TestOptions &options,
   const std::size_t n = static_cast<std::size_t>(panel.sections);
   const std::size_t cells = n * static_cast<std::size_t>(panel.periods);
   run.packed.assign(request.correlations, request.correlations + n * (n + 1) / 2);
-  host->free_block(session.instance, request.correlations);
-  const auto copy = host->freed_copies().find(first_block + kResidualBuffer);
-  if (copy == host->freed_copies().end() || copy->second.size() != cells * sizeof(double))
+  const std::vector<unsigned char> copy =
+      host.take_freed_copy(session.instance, first_block + kResidualBuffer);
+  if (copy.size() != cells * sizeof(double))
     throw ModuleError("the host found no residual block among the buffers the module freed");
-  run.residuals = section_major(copy->second, panel.sections, panel.periods);
+  run.residuals = section_major(copy, panel.sections, panel.periods);
   return run;
 }
 
@@ -264,9 +267,8 @@ Result run_analysis(const LongPanel &data, const Options &options) {
 }
 
 std::string module_version(const std::string &module_path) {
-  auto host = load(module_path);
   VersionRecord record{};
-  host->module().qvrelct1(&record);
+  load(module_path).module().qvrelct1(&record);
   return record.slot[0].text != nullptr ? record.slot[0].text : "";
 }
 

@@ -109,7 +109,10 @@ struct Result {
 };
 
 // Lays the panel out for the module, runs it and derives the figures above.
-// Throws InputError, FloatingPointFault or ModuleError.
+// Throws InputError, FloatingPointFault or ModuleError. Several threads may
+// run analyses at once: they share the module's one host (shared_host.h),
+// each on its own test instance, and a fault is reported to the thread whose
+// run raised it.
 Result run_analysis(const LongPanel &data, const Options &options);
 
 // The module's version as its version record reports it (the release text

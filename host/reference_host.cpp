@@ -1,5 +1,6 @@
 #include "host/reference_host.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -22,6 +23,9 @@ struct ReferenceHost::Pool {
   ReferenceHost *host = nullptr;
   int id = 0;
   bool alive = true;
+  std::size_t granted = 0;  // blocks granted so far
+  // Copies of freed blocks, by their place among the blocks granted.
+  std::unordered_map<std::size_t, std::vector<unsigned char>> freed_copies;
 };
 
 struct ReferenceHost::Journal {
@@ -159,6 +163,7 @@ void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) 
     std::memset(block, faults_.zero_fill ? 0x00 : 0xA5, size);
     live_.emplace(block, blocks_.size());
     blocks_.push_back({pool.id, size, flags, block});
+    blocks_.back().grant = pool.granted++;
   }
   event.block = block;
   events_.push_back(event);
@@ -178,7 +183,7 @@ void ReferenceHost::free(Pool &pool, void *block) {
     event.size = record.size;
     if (keep_freed_copies_) {
       const auto *bytes = static_cast<const unsigned char *>(block);
-      freed_copies_[live->second].assign(bytes, bytes + record.size);
+      pool.freed_copies[record.grant].assign(bytes, bytes + record.size);
     }
     std::free(block);
     live_.erase(live);
@@ -201,6 +206,7 @@ void ReferenceHost::destroy(Pool &pool) {
     std::free(record.address);
     live = live_.erase(live);
   }
+  pool.freed_copies.clear();
   pool.alive = false;
 }
 
@@ -254,6 +260,52 @@ void ReferenceHost::forget_history() {
   blocks_ = std::move(kept);
   std::erase_if(pools_, [](const auto &pool) { return !pool->alive; });
   std::erase_if(journals_, [](const auto &journal) { return !journal->open; });
+}
+
+void ReferenceHost::keep_freed_copies(bool keep) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  keep_freed_copies_ = keep;
+}
+
+// The module's pool pointer is the table at the head of the host's record.
+std::size_t ReferenceHost::blocks_granted(const TestInstance *instance) const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return reinterpret_cast<const Pool *>(instance->pool)->granted;
+}
+
+std::vector<unsigned char> ReferenceHost::take_freed_copy(const TestInstance *instance,
+                                                          std::size_t grant) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  auto &copies = reinterpret_cast<Pool *>(instance->pool)->freed_copies;
+  const auto copy = copies.find(grant);
+  if (copy == copies.end()) return {};
+  std::vector<unsigned char> bytes = std::move(copy->second);
+  copies.erase(copy);
+  return bytes;
+}
+
+// Pools are recorded in the order of their ids, and forgetting keeps it.
+const ReferenceHost::Pool *ReferenceHost::pool_with_id(int id) const {
+  const auto found = std::lower_bound(pools_.begin(), pools_.end(), id,
+                                      [](const auto &pool, int key) { return pool->id < key; });
+  return found != pools_.end() && (*found)->id == id ? found->get() : nullptr;
+}
+
+std::unordered_map<std::size_t, std::vector<unsigned char>> ReferenceHost::freed_copies() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::unordered_map<std::size_t, std::vector<unsigned char>> copies;
+  for (std::size_t b = 0; b < blocks_.size(); ++b) {
+    const Pool *pool = blocks_[b].freed ? pool_with_id(blocks_[b].pool) : nullptr;
+    if (pool == nullptr) continue;
+    const auto copy = pool->freed_copies.find(blocks_[b].grant);
+    if (copy != pool->freed_copies.end()) copies.emplace(b, copy->second);
+  }
+  return copies;
+}
+
+void ReferenceHost::clear_freed_copies() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  for (auto &pool : pools_) pool->freed_copies.clear();
 }
 
 std::vector<BlockRecord> ReferenceHost::live_blocks() const {

@@ -60,6 +60,7 @@ struct BlockRecord {
   void *address;
   bool freed = false;         // given back with free
   bool pool_destroyed = false;  // released with its pool
+  std::size_t grant = 0;      // its place among the blocks its pool granted
 };
 
 // Ways to make the host fail, for testing the module's failure paths.
@@ -85,7 +86,8 @@ struct RunOutcome {
 // The inspection and configuration members below (events, blocks, faults,
 // refuse_alloc) are for a moment when no module call is running, except
 // raised_faults and clear_raised_faults, which see the calling thread's
-// faults only.
+// faults only, and the members for freed copies and forget_history, which
+// are safe at any time.
 class ReferenceHost {
  public:
   // Loads the module and records the host's services with qvextent.
@@ -115,7 +117,9 @@ class ReferenceHost {
   void clear_events() { events_.clear(); }
   // Drops the events and the records of blocks, pools and journals no longer
   // live, for a caller that runs the module without end and inspects only
-  // what is live.
+  // what is live. It holds the host's lock and touches nothing a live pool,
+  // block or journal needs, so it may run while other threads call the
+  // module (it renumbers blocks(), which they must not be reading).
   void forget_history();
   const std::vector<BlockRecord> &blocks() const { return blocks_; }
   std::vector<BlockRecord> live_blocks() const;
@@ -126,14 +130,23 @@ class ReferenceHost {
   void clear_raised_faults();
 
   // Opt-in: keep a copy of the contents of every block the module gives
-  // back with free, keyed by the block's index in blocks() (the order in
-  // which blocks were granted). Lets a host read work buffers, such as the
-  // residuals, that the module frees before it returns.
-  void keep_freed_copies(bool keep) { keep_freed_copies_ = keep; }
-  const std::unordered_map<std::size_t, std::vector<unsigned char>> &freed_copies() const {
-    return freed_copies_;
-  }
-  void clear_freed_copies() { freed_copies_.clear(); }
+  // back with free, until it is taken or its pool is destroyed. Lets a host
+  // read work buffers, such as the residuals, that the module frees before
+  // it returns. The copies belong to their pool, so runs on other threads
+  // neither see nor disturb them, and they go with the instance.
+  void keep_freed_copies(bool keep);
+  // The number of blocks the instance's pool has granted so far; the
+  // instance's own block is the first (0), a run's buffers follow in the
+  // order it takes them.
+  std::size_t blocks_granted(const TestInstance *instance) const;
+  // Moves out the copy of the `grant`-th block the instance's pool granted,
+  // as the module freed it; empty when there is none (not freed, not kept,
+  // or taken already).
+  std::vector<unsigned char> take_freed_copy(const TestInstance *instance,
+                                             std::size_t grant);
+  // Every copy still held, keyed by the block's index in blocks().
+  std::unordered_map<std::size_t, std::vector<unsigned char>> freed_copies() const;
+  void clear_freed_copies();
 
   struct Pool;
   struct Journal;
@@ -150,6 +163,7 @@ class ReferenceHost {
   void close(Journal &journal);
   void *lookup_locale(const std::uint16_t *name, std::int64_t length);
   static void record_fault(std::uint32_t code, void *self);
+  const Pool *pool_with_id(int id) const;
 
   ModuleLibrary library_;
   std::unique_ptr<Services> services_;
@@ -161,7 +175,6 @@ class ReferenceHost {
   mutable std::unordered_map<std::thread::id, std::vector<std::uint32_t>> raised_;
   mutable std::mutex mutex_;  // guards every member the services change
   bool keep_freed_copies_ = false;
-  std::unordered_map<std::size_t, std::vector<unsigned char>> freed_copies_;
   FaultPlan faults_;
   long allocs_since_plan_ = 0;
   int next_pool_id_ = 0;

@@ -3,7 +3,9 @@
 // the analysis with the interpreter's lock released, and gives back every
 // figure as plain Python objects, with the command-line tool's report and
 // JSON text computed from the same result, so that the notebook and the
-// terminal print the same thing.
+// terminal print the same thing. Runs from several threads proceed at once:
+// the library drives the module through one shared host, each run on its
+// own test instance, with faults recorded for the thread that raised them.
 //
 // The package in qvdep/ checks types and column names and builds the
 // DataFrames; this file only moves data and maps the library's errors:
@@ -16,7 +18,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,13 +34,6 @@ using qvd::analysis::Result;
 namespace {
 
 using Column = py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-// The module records the host's service table and the fault handler in
-// module-wide state, and a trapped fault is caught through the process's
-// SIGFPE disposition, so two reference hosts must not be live at once.
-// Runs from several threads therefore take turns here, with the
-// interpreter's lock released so that other Python threads go on.
-std::mutex g_module_state;
 
 Options make_options(bool intercept, int order, std::vector<std::string> restrictions,
                      std::uint64_t seed, std::string module) {
@@ -121,7 +115,6 @@ py::dict run(const LongPanel &data, const Options &options, const std::string &s
   Result result;
   {
     py::gil_scoped_release unlocked;
-    std::lock_guard<std::mutex> turn(g_module_state);
     result = qvd::analysis::run_analysis(data, options);
   }
   return to_python(result, source);
@@ -217,7 +210,6 @@ PYBIND11_MODULE(_core, m) {
         py::arg("module"), py::arg("source"));
   m.def("module_version", [](const std::string &module_path) {
     py::gil_scoped_release unlocked;
-    std::lock_guard<std::mutex> turn(g_module_state);
     return qvd::analysis::module_version(module_path);
   });
 }

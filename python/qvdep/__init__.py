@@ -123,9 +123,10 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
 
     Notes
     -----
-    The interpreter's lock is released while the module runs, so other
-    Python threads go on; tests started from several threads at once all
-    complete correctly (each uses its own test instance).
+    The interpreter's lock is released while the module runs, and tests
+    started from several threads run in the module at the same time, each
+    on its own test instance; each thread gets its own figures, and a
+    floating-point fault is raised only in the thread whose test caused it.
 
     Examples
     --------

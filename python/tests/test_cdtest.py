@@ -240,28 +240,48 @@ def test_bad_input(grunfeld, change, data, kwargs, error, message):
         qvdep.cdtest(data if change == "data" else df, **kwargs)
 
 
-def test_two_threads_at_once():
-    panels = [random_panel(25, 30, 2, seed=s, drop=0.1, nan=0.02) for s in (11, 12)]
-    run = lambda df: qvdep.cdtest(df, id="id", time="t", y="y", x=["x0", "x1"], order=3).to_dict()
-    expected = [run(df) for df in panels]
-    got, errors = [[], []], []
-    start = threading.Barrier(2)
+def test_threads_at_once():
+    """Four threads in the module at the same time, 25 runs each on panels
+    of their own (arrays and a DataFrame, small, so that the runs overlap
+    often): every result is the serial one to the bit, and the thread whose
+    panel overflows gets FloatingPointError every time while the others'
+    runs go on undisturbed."""
+    rng = np.random.default_rng(12)
+    work = [rng.normal(size=(12 + 9 * k, 30 - k, 3)) for k in range(2)]
+    for values in work:
+        values[rng.random(values.shape) < 0.02] = np.nan
+    work.append(random_panel(15, 25, 2, seed=11, drop=0.1, nan=0.02))
+    work.append(rng.normal(size=(4, 6, 2)) * 1e200)
+
+    def run(data):
+        try:
+            if isinstance(data, pd.DataFrame):
+                return qvdep.cdtest(data, id="id", time="t", y="y", x=["x0", "x1"],
+                                    order=2).to_dict()
+            return qvdep.cdtest(data, order=2).to_dict()
+        except FloatingPointError as e:
+            return str(e)
+
+    expected = [run(values) for values in work]
+    assert "overflow" in expected[-1] and all(isinstance(e, dict) for e in expected[:-1])
+    got, errors = [[] for _ in work], []
+    start = threading.Barrier(len(work))
 
     def worker(k):
         try:
             start.wait()
-            for _ in range(3):
-                got[k].append(run(panels[k]))
+            for _ in range(25):
+                got[k].append(run(work[k]))
         except Exception as e:  # reported below, not lost in the thread
             errors.append(e)
 
-    threads = [threading.Thread(target=worker, args=(k,)) for k in (0, 1)]
+    threads = [threading.Thread(target=worker, args=(k,)) for k in range(len(work))]
     for t in threads:
         t.start()
     for t in threads:
         t.join()
     assert not errors
-    assert got == [[expected[0]] * 3, [expected[1]] * 3]
+    assert got == [[e] * 25 for e in expected]
 
 
 def test_floating_point_fault_then_a_correct_run(grunfeld):

@@ -1,13 +1,19 @@
 // The analysis library called in memory, as a binding calls it: columns of
-// rows with NaN for missing values, periods sorted as numbers or as text.
+// rows with NaN for missing values, periods sorted as numbers or as text;
+// and from several threads at once.
+#include <barrier>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
+#include "analysis/shared_host.h"
 #include "pipeline_reference.h"
 
 namespace qvd::e2e {
@@ -59,6 +65,75 @@ TEST(AnalysisInMemory, NanIsMissingAndPeriodsSortAsNumbersOrText) {
   analysis::LongPanel infinite = long_columns(panel, &numeric);
   infinite.dependent[5] = std::numeric_limits<double>::infinity();
   EXPECT_THROW(analysis::run_analysis(infinite, options), analysis::InputError);
+}
+
+// Every figure of a result, as bits, or the fault that ended the run.
+std::vector<std::uint64_t> figures(const analysis::LongPanel &data, const analysis::Options &options) {
+  try {
+    const analysis::Result r = analysis::run_analysis(data, options);
+    const analysis::ModuleResults &m = r.module;
+    std::vector<std::uint64_t> bits;
+    for (const double v : {m.lm, m.lm_pvalue, m.scaled_lm, m.scaled_lm_pvalue, m.cd, m.cd_pvalue,
+                           m.cdp, m.cdp_pvalue, r.mean_correlation, r.mean_abs_correlation,
+                           r.weighted_cd, r.weighted_cd_pvalue})
+      bits.push_back(std::bit_cast<std::uint64_t>(v));
+    for (const double v : r.correlations) bits.push_back(std::bit_cast<std::uint64_t>(v));
+    for (const int c : r.common_periods) bits.push_back(static_cast<std::uint64_t>(c));
+    bits.push_back(static_cast<std::uint64_t>(r.shape.usable_pairs));
+    return bits;
+  } catch (const analysis::FloatingPointFault &) {
+    return {0xFA017};
+  } catch (const std::exception &) {  // any other failure differs from both
+    return {0xE};
+  }
+}
+
+// Analyses on several threads at once, each thread forty rounds over small
+// panels in its own rotation (short runs, so that they overlap often), give
+// the serial results bit for bit: the residuals each run reads back are its
+// own although other runs take pool blocks in between. One panel overflows;
+// its fault reaches the thread that ran it, every time, and no other. The
+// shared host keeps nothing of the runs once they are over.
+TEST(AnalysisInMemory, ThreadsAtOnceGiveTheSerialResults) {
+  constexpr int kThreads = 4, kRounds = 40;
+  std::mt19937_64 rng(12);
+  std::vector<analysis::LongPanel> panels;
+  for (int j = 0; j < 5; ++j)
+    panels.push_back(long_columns(
+        random_panel(rng, {5 + 4 * j, 10 + 2 * j, 1 + j % 2, true, 0.5, 0.05, j % 2 == 1, 0}),
+        &numeric));
+  analysis::LongPanel huge = panels[0];
+  for (double &v : huge.dependent) v *= 1e200;
+  for (double &v : huge.regressors[0]) v *= 1e200;
+  panels.push_back(huge);
+  analysis::Options options;
+  options.order = 2;
+  options.module_path = QVDEP_MODULE_PATH;
+
+  std::vector<std::vector<std::uint64_t>> serial;
+  for (const auto &panel : panels) serial.push_back(figures(panel, options));
+  ASSERT_EQ(serial.back(), std::vector<std::uint64_t>{0xFA017});
+  for (std::size_t j = 0; j + 1 < serial.size(); ++j) ASSERT_GT(serial[j].size(), 1u);
+
+  std::vector<std::vector<std::vector<std::uint64_t>>> seen(kThreads);
+  std::barrier start(kThreads);
+  std::vector<std::thread> threads;
+  for (int id = 0; id < kThreads; ++id)
+    threads.emplace_back([&, id] {
+      start.arrive_and_wait();
+      for (int run = 0; run < kRounds * static_cast<int>(panels.size()); ++run)
+        seen[id].push_back(figures(panels[(run + id) % panels.size()], options));
+    });
+  for (std::thread &thread : threads) thread.join();
+  for (int id = 0; id < kThreads; ++id)
+    for (std::size_t run = 0; run < seen[id].size(); ++run)
+      EXPECT_TRUE(seen[id][run] == serial[(run + id) % panels.size()])
+          << "thread " << id << ", run " << run;
+  const host::ReferenceHost &shared = analysis::shared_host(QVDEP_MODULE_PATH);
+  EXPECT_EQ(shared.live_pools(), 0);
+  EXPECT_TRUE(shared.blocks().empty());
+  EXPECT_TRUE(shared.events().empty());
+  EXPECT_TRUE(shared.freed_copies().empty());
 }
 
 }  // namespace
