@@ -18,7 +18,6 @@ namespace qvd::analysis {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInt32Limit = 2147483648.0;  // 2^31
 constexpr std::size_t kResidualBuffer = 5;    // the sixth block a run takes from its pool
 
 std::string fault_name(std::uint32_t code) {
@@ -163,19 +162,15 @@ host::TestOptions module_options(const Options &options, const std::vector<std::
 // coefficients such a model is refused.
 constexpr long kLargestUnfittableModel = 1000;
 
-void check_size(const WidePanel &wide, const Options &options, const std::string &source) {
+// K + c - h: the coefficients each equation leaves free to fit its periods.
+long free_coefficients(const WidePanel &wide, const Options &options) {
+  return static_cast<long>(wide.panel.regressors) + (options.intercept ? 1 : 0) -
+         static_cast<long>(options.restrictions.size());
+}
+
+void check_fittable(const WidePanel &wide, const Options &options, const std::string &source) {
   const std::string where = source.empty() ? "" : source + ": ";
-  const double n = wide.panel.sections;
-  const double m = wide.panel.regressors + (options.intercept ? 1 : 0) +
-                   static_cast<double>(options.restrictions.size()) + 1;
-  if (n * (n + 1) >= kInt32Limit)
-    throw InputError(where + "the panel is too large for the module: " +
-                     std::to_string(wide.panel.sections) + " cross-sections, at most 46340");
-  if (m * (m + 1) >= kInt32Limit)
-    throw InputError(where + "the model is too large for the module: regressors, intercept and "
-                     "restrictions exceed 46339");
-  const long free = static_cast<long>(wide.panel.regressors) + (options.intercept ? 1 : 0) -
-                    static_cast<long>(options.restrictions.size());
+  const long free = free_coefficients(wide, options);
   if (free >= wide.panel.periods && free > kLargestUnfittableModel)
     throw InputError(where + "the model has " + std::to_string(free) +
                      " free coefficients but the panel only " +
@@ -189,8 +184,7 @@ std::vector<std::string> warnings_for(const WidePanel &wide, const Options &opti
   if (n < 2)
     warnings.push_back("fewer than two cross-sections: no pair can be correlated, and "
                        "every statistic is 0");
-  const long free = static_cast<long>(wide.panel.regressors) + (options.intercept ? 1 : 0) -
-                    static_cast<long>(options.restrictions.size());
+  const long free = free_coefficients(wide, options);
   std::string thin;
   int count = 0;
   for (int i = 0; i < n; ++i)
@@ -212,7 +206,7 @@ std::vector<TestRow> test_rows(const Result &r) {
   const ModuleResults &m = r.module;
   TestRow lm{"LM", m.lm, "chi2(" + std::to_string(static_cast<long long>(r.lm_degrees_of_freedom)) + ")",
              m.lm_pvalue, PValueSource::module};
-  if (is_missing(m.lm_pvalue)) {
+  if (qvdep_is_missing(m.lm_pvalue)) {
     lm.pvalue = r.lm_pvalue_tool;
     lm.source = std::isnan(r.lm_pvalue_tool) ? PValueSource::none : PValueSource::tool;
   }
@@ -229,8 +223,9 @@ std::vector<TestRow> test_rows(const Result &r) {
 
 Result run_analysis(const LongPanel &data, const Options &options) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
-  const WidePanel wide = make_wide_panel(data);
-  check_size(wide, options, data.source);
+  const WidePanel wide = make_wide_panel(
+      data, {options.intercept, static_cast<int>(options.restrictions.size())});
+  check_fittable(wide, options, data.source);
 
   Result r;
   r.options = options;
@@ -252,7 +247,7 @@ Result run_analysis(const LongPanel &data, const Options &options) {
              static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),
              wide.complete_observations, pairs.usable, pairs.unusable};
   r.lm_degrees_of_freedom = static_cast<double>(static_cast<long long>(n) * (n - 1) / 2);
-  r.lm_pvalue_tool = is_missing(r.module.lm_pvalue)
+  r.lm_pvalue_tool = qvdep_is_missing(r.module.lm_pvalue)
                          ? chi2_upper_tail(r.module.lm, r.lm_degrees_of_freedom)
                          : kNaN;
   r.mean_correlation = pairs.mean;

@@ -30,7 +30,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   for (std::size_t i = 0; i < n; ++i) {
     table.correlations[i * n + i] = 1.0;
     for (std::size_t s = 0; s < t; ++s)
-      table.common_periods[i * n + i] += is_missing(residuals[i * t + s]) ? 0 : 1;
+      table.common_periods[i * n + i] += qvdep_is_missing(residuals[i * t + s]) ? 0 : 1;
   }
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {
@@ -38,7 +38,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
       int common = 0;
       for (std::size_t s = 0; s < t; ++s) {
         const double a = residuals[i * t + s], b = residuals[j * t + s];
-        if (is_missing(a) || is_missing(b)) continue;
+        if (qvdep_is_missing(a) || qvdep_is_missing(b)) continue;
         s_ii += a * a;
         s_jj += b * b;
         ++common;

@@ -16,10 +16,6 @@ namespace qvd::analysis {
 
 double missing_value() { return std::bit_cast<double>(QVDEP_MISSING_RESULT_BITS); }
 
-bool is_missing(double value) {
-  return (std::bit_cast<std::uint64_t>(value) >> 48) == 0xFFFF;
-}
-
 std::string location(const LongPanel &data, std::size_t row, int variable) {
   std::string where;
   if (row < data.lines.size()) {
@@ -89,9 +85,28 @@ double module_value(const LongPanel &data, std::size_t row, int variable, double
   return value;
 }
 
+// The module's limits (qvdep_dimensions_fit), checked once the shape is
+// known and before the panel is laid out.
+void check_dimensions(const LongPanel &data, std::size_t n, std::size_t t,
+                      const ModelSize &model) {
+  const std::string where = data.source.empty() ? "" : data.source + ": ";
+  const std::int64_t k = static_cast<std::int64_t>(data.regressors.size());
+  const std::int64_t c = model.intercept ? 1 : 0, h = model.restrictions;
+  const auto sections = static_cast<std::int64_t>(n), periods = static_cast<std::int64_t>(t);
+  if (qvdep_dimensions_fit(sections, periods, k, c, h)) return;
+  if (!qvdep_dimensions_fit(0, 0, k, c, h))
+    throw InputError(where + "the model is too large for the module: regressors, intercept and "
+                     "restrictions exceed 46339");
+  if (!qvdep_dimensions_fit(sections, 0, 0, 0, 0))
+    throw InputError(where + "the panel is too large for the module: " + std::to_string(n) +
+                     " cross-sections, at most 46340");
+  throw InputError(where + "the panel is too large for the module: " + std::to_string(n) +
+                   " cross-sections times " + std::to_string(t) + " periods reach 2^31 cells");
+}
+
 }  // namespace
 
-WidePanel make_wide_panel(const LongPanel &data) {
+WidePanel make_wide_panel(const LongPanel &data, const ModelSize &model) {
   check_lengths(data);
   WidePanel wide;
   std::vector<std::size_t> period_of_row;
@@ -110,10 +125,7 @@ WidePanel make_wide_panel(const LongPanel &data) {
   wide.panel.sections = static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
   wide.panel.periods = static_cast<int>(std::min<std::size_t>(t, INT32_MAX));
   wide.panel.regressors = static_cast<int>(k);
-  if (static_cast<double>(n) * static_cast<double>(t) >= 2147483648.0)
-    throw InputError("the panel is too large for the module: " + std::to_string(n) +
-                     " cross-sections times " + std::to_string(t) +
-                     " periods reach 2^31 cells");
+  check_dimensions(data, n, t, model);
   wide.panel.values.assign(n * t * width, missing_value());
   std::vector<long> first_row(n * t, -1);
   wide.complete_per_section.assign(n, 0);
@@ -131,10 +143,10 @@ WidePanel make_wide_panel(const LongPanel &data) {
     for (std::size_t v = 0; v < k; ++v) {
       out[v] = module_value(data, r, static_cast<int>(3 + v), data.regressors[v][r],
                             data.regressor_names[v]);
-      complete = complete && !is_missing(out[v]);
+      complete = complete && !qvdep_is_missing(out[v]);
     }
     out[k] = module_value(data, r, 2, data.dependent[r], data.dependent_name);
-    complete = complete && !is_missing(out[k]);
+    complete = complete && !qvdep_is_missing(out[k]);
     if (complete) {
       ++wide.complete_observations;
       ++wide.complete_per_section[section_of_row[r]];

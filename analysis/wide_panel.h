@@ -22,13 +22,20 @@ struct WidePanel {
   std::vector<int> complete_per_section;
 };
 
-// The module's missing-value pattern, and its test: top 16 bits all ones.
+// The module's missing-value pattern (qvdep_is_missing tests for it).
 double missing_value();
-bool is_missing(double value);
 
-// Throws InputError for columns of unequal length, an infinite value or a
-// duplicate (id, time) pair, naming the row's line and column.
-WidePanel make_wide_panel(const LongPanel &data);
+// The model fitted to every cross-section, as far as the module's size
+// limits care.
+struct ModelSize {
+  bool intercept = true;
+  int restrictions = 0;
+};
+
+// Throws InputError for columns of unequal length, an infinite value, a
+// duplicate (id, time) pair (naming the row's line and column), and, before
+// anything is laid out, for a panel or model past the module's limits.
+WidePanel make_wide_panel(const LongPanel &data, const ModelSize &model = {});
 
 // "FILE:LINE:COLUMN" (or "row R" for data held in memory) for a row and a
 // variable (0 id, 1 time, 2 dependent, 3 + v regressor v; -1: no column).

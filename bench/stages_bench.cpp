@@ -37,7 +37,7 @@
 #include "host/dependence_test.h"
 #include "matrix/cross_products.h"
 #include "matrix/packed_storage.h"
-#include "prob/missing_value.h"
+#include "numeric/missing_value.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ qvd::host::Panel factor_panel(int n, int t, int k, int missing_percent) {
       for (int r = 0; r < k; ++r) y += (v[r] = normal(rng));
       v[k] = y;
       for (int r = 0; r <= k; ++r)
-        if (percent(rng) < missing_percent) v[r] = qvd::MISSING_RESULT;
+        if (percent(rng) < missing_percent) v[r] = qvd::kMissingResult;
     }
   }
   return p;
@@ -107,7 +107,7 @@ struct Stage {
   void regressions() {
     const int n = request.n_sections;
     for (int i = 1; i <= n; ++i)
-      qvd::regress_cross_section_strided(request, i, coefficients.data(),
+      qvd::regress_cross_section(request, i, coefficients.data(),
                                          residuals.data() + (i - 1), n);
   }
   // Masked BLAS updates the accumulation makes: rows of length 3 or more

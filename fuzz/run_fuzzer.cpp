@@ -13,7 +13,7 @@
 //     and nothing at all on a refusal of the request, no result on a
 //     refused block; the panel and restrictions are untouched;
 //   - after a 0 the work fields are null, every p-value lies in [0, 1] or is
-//     MISSING_RESULT, and the instance's pool holds the instance and the
+//     kMissingResult, and the instance's pool holds the instance and the
 //     correlations only;
 //   - after a trap, a raised fault or a refusal, a known request on the
 //     same instance gives its known results bit for bit;

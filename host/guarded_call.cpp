@@ -4,7 +4,7 @@
 #include <csignal>
 #include <mutex>
 
-#include "platform/fp_control.h"
+#include "qvdep.h"
 
 namespace qvd::host {
 namespace {
@@ -79,15 +79,14 @@ std::string CallOutcome::describe() const {
 
 CallOutcome call_under_traps(const std::function<void()> &call) {
   install_handler();
-  const unsigned saved_mxcsr = read_mxcsr();
-  write_mxcsr(kMxcsrTrapMasks);
+  const unsigned saved_mxcsr = qvdep_enter_trap_setting();
 
   CallOutcome outcome;
   g_signal_code = 0;
   outcome.trapped = run_with_escape(call);
   outcome.signal_code = g_signal_code;
 
-  write_mxcsr(saved_mxcsr);
+  qvdep_leave_trap_setting(saved_mxcsr);
   remove_handler();
   return outcome;
 }

@@ -11,16 +11,21 @@
 namespace qvd::host {
 
 struct CallOutcome {
-  bool trapped = false;  // a SIGFPE ended the call early
-  int signal_code = 0;   // its si_code (FPE_FLTINV, FPE_FLTDIV, ...)
+  bool trapped = false;  // a hardware floating-point trap hit the call
+  // What the system said of the trap: the SIGFPE's si_code (FPE_FLTINV,
+  // FPE_FLTDIV, ...) on POSIX systems, the structured exception's code
+  // (EXCEPTION_FLT_INVALID_OPERATION, ...) on Windows.
+  int signal_code = 0;
 
   std::string describe() const;  // "" when the call completed
 };
 
-// Runs `call` with MXCSR in the trap setting and a SIGFPE handler that
-// abandons the call; afterwards the caller's MXCSR is restored, and the
-// SIGFPE disposition once no other thread is inside a guarded call. A call abandoned this way may leave module work unfinished
-// (buffers stay in their pool, results unwritten).
+// Runs `call` with MXCSR in the trap setting and afterwards restores the
+// caller's MXCSR. On POSIX systems a SIGFPE handler abandons the call (its
+// disposition comes back once no other thread is inside a guarded call), so
+// a trapped call may leave module work unfinished: buffers stay in their
+// pool, results unwritten. On Windows a vectored handler masks the trap and
+// lets the call run to its end (guarded_call_windows.cpp).
 CallOutcome call_under_traps(const std::function<void()> &call);
 
 }  // namespace qvd::host

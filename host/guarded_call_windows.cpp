@@ -22,7 +22,7 @@
 
 #include "host/guarded_call.h"
 #include "host/structured_fault_handler.h"
-#include "platform/fp_control.h"
+#include "qvdep.h"
 
 namespace qvd::host {
 namespace {
@@ -64,8 +64,8 @@ LONG CALLBACK on_exception(EXCEPTION_POINTERS *pointers) {
   // The register is restored from the saved FXSAVE image; keep the
   // context's copy in step with it.
   CONTEXT *context = pointers->ContextRecord;
-  context->MxCsr |= kMxcsrMaskField;
-  context->FltSave.MxCsr |= kMxcsrMaskField;
+  context->MxCsr |= QVDEP_MXCSR_MASK_FIELD;
+  context->FltSave.MxCsr |= QVDEP_MXCSR_MASK_FIELD;
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -92,12 +92,11 @@ CallOutcome call_under_traps(const std::function<void()> &call) {
   const CallState outer = g_call;
   g_call = CallState{true, false, 0};
   PVOID handler = AddVectoredExceptionHandler(1, &on_exception);
-  const unsigned saved_mxcsr = read_mxcsr();
-  write_mxcsr(kMxcsrTrapMasks);
+  const unsigned saved_mxcsr = qvdep_enter_trap_setting();
 
   call();
 
-  write_mxcsr(saved_mxcsr);
+  qvdep_leave_trap_setting(saved_mxcsr);
   RemoveVectoredExceptionHandler(handler);
   CallOutcome outcome;
   outcome.trapped = g_call.trapped;

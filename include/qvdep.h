@@ -16,10 +16,13 @@
 #ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #else
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 #endif
+#include <xmmintrin.h> /* the trap setting lives in the SSE control register */
 
 #ifdef __cplusplus
 extern "C" {
@@ -132,9 +135,18 @@ typedef struct VersionRecord {
 
 /* ---- The request ------------------------------------------------------ */
 
-/* A panel value is missing when its top 16 bits are all ones. Missing
- * results written by the module carry this quiet-NaN pattern. */
+/* A panel value is missing when its top 16 bits are all ones, whatever the
+ * other 48 hold. Missing results written by the module carry this quiet-NaN
+ * pattern. */
 #define QVDEP_MISSING_RESULT_BITS 0xFFFFD10000000000ull
+
+/* The missing-value test, on the bits alone: it never touches the
+ * floating-point unit, so it cannot trap on a NaN. */
+static inline int qvdep_is_missing(double value) {
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  return (bits >> 48) == 0xFFFFu;
+}
 
 /*
  * Panel: for cross-section i (1..N) and period t (1..T), K regressor values
@@ -177,6 +189,47 @@ struct DependenceRequest {
   double cdp_pvalue;                /* 184 */
 };
 
+/*
+ * The work buffers run() takes from the instance's pool, one block each, in
+ * this order after the instance's own block; a pool that refuses one ends
+ * the run with QVDEP_RUN_POOL_REFUSED. Every one but the correlations is
+ * given back with free before run() returns. A host that wants the
+ * residuals copies the QVDEP_BUFFER_RESIDUALS-th block when it is freed: it
+ * holds N*T doubles period-major, the residual of cross-section i (0-based)
+ * at period t at element t*N + i, missing where the cross-section has no
+ * complete observation at that period.
+ */
+enum {
+  QVDEP_BUFFER_ROW = 0,          /* K + c + 1 doubles */
+  QVDEP_BUFFER_SWEEP_WORK = 1,   /* K + c + h + 1 doubles */
+  QVDEP_BUFFER_PIVOT_FLAGS = 2,  /* K + c + h + 1 bytes */
+  QVDEP_BUFFER_SSCP = 3,         /* packed (m + 1)m/2 doubles, m = K + c + h + 1 */
+  QVDEP_BUFFER_SSCP_SAVED = 4,   /* the same */
+  QVDEP_BUFFER_RESIDUALS = 5,    /* N*T doubles, period-major */
+  QVDEP_BUFFER_COEFFICIENTS = 6, /* K + c doubles */
+  QVDEP_BUFFER_CORRELATIONS = 7, /* N(N + 1)/2 doubles, left with the host */
+  QVDEP_RUN_BUFFERS = 8
+};
+
+/*
+ * Whether run() can take a request of these dimensions: counts not
+ * negative, c 0 or 1, and every product the module forms in 32 bits below
+ * 2^31: N*T, N*(N + 1) and m*(m + 1) with m = K + c + h + 1. run() refuses
+ * anything else with QVDEP_RUN_INVALID_REQUEST, so a host can check first.
+ */
+static inline int qvdep_product_fits_int32(int64_t a, int64_t b) {
+  return b == 0 || a <= INT32_MAX / b; /* a*b <= 2^31 - 1, for a, b >= 0 */
+}
+
+static inline int qvdep_dimensions_fit(int64_t n, int64_t t, int64_t k, int64_t c,
+                                       int64_t h) {
+  if (n < 0 || t < 0 || k < 0 || h < 0 || (c != 0 && c != 1)) return 0;
+  if (k > INT32_MAX || h > INT32_MAX) return 0;
+  const int64_t m = k + c + h + 1; /* at most 2^32 + 1, no overflow */
+  return qvdep_product_fits_int32(m, m + 1) && qvdep_product_fits_int32(n, t) &&
+         qvdep_product_fits_int32(n, n + 1);
+}
+
 /* run() results. */
 #define QVDEP_RUN_OK 0
 #define QVDEP_RUN_POOL_REFUSED 1
@@ -189,6 +242,23 @@ struct DependenceRequest {
 #define QVDEP_EXCEPTION_FLT_OVERFLOW 0xC0000091u
 #define QVDEP_EXCEPTION_FLT_UNDERFLOW 0xC0000093u /* log of a negative number */
 #define QVDEP_EXCEPTION_DOMAIN_ERROR 0xE0000001u
+
+/* The host's trap setting, the whole SSE control register (MXCSR) the
+ * module expects: invalid operation, division by zero and overflow trap;
+ * denormal, underflow and inexact are masked; no flag set, round to
+ * nearest, no flushing. Bits 7..12 are the mask field. */
+#define QVDEP_MXCSR_TRAP_SETTING 0x1900u
+#define QVDEP_MXCSR_MASK_FIELD 0x1F80u
+
+/* Puts the calling thread in the trap setting and returns its previous
+ * control register, for qvdep_leave_trap_setting. */
+static inline unsigned qvdep_enter_trap_setting(void) {
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr(QVDEP_MXCSR_TRAP_SETTING);
+  return saved;
+}
+
+static inline void qvdep_leave_trap_setting(unsigned saved) { _mm_setcsr(saved); }
 
 /* ---- Exported entry points --------------------------------------------- */
 

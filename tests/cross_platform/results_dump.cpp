@@ -20,9 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/csv_panel.h"
+#include "analysis/csv_reader.h"
+#include "analysis/wide_panel.h"
 #include "host/dependence_test.h"
-#include "prob/math_library.h"
+#include "numeric/math_library.h"
 
 namespace {
 
@@ -69,10 +70,11 @@ struct Case {
 
 std::vector<Case> cases(const std::string &grunfeld_csv) {
   std::vector<Case> all;
-  std::ifstream in(grunfeld_csv);
-  if (!in) throw std::runtime_error("cannot open " + grunfeld_csv);
-  const Panel grunfeld = qvd::cli::read_csv_panel(in, {"firm", "year", "inv",
-                                                       {"value", "capital"}}).panel;
+  const Panel grunfeld =
+      qvd::analysis::make_wide_panel(
+          qvd::analysis::read_csv_file(grunfeld_csv, {"firm", "year", "inv",
+                                                      std::vector<std::string>{"value", "capital"}}))
+          .panel;
   for (int order : {1, 2, 3, 9})
     all.push_back({"grunfeld_p" + std::to_string(order), grunfeld, {true, order, {}, {}}});
   // The value coefficient fixed at 0.1 (intercept column first).

@@ -25,9 +25,7 @@ host::ReferenceHost &module_host() {
   return instance;
 }
 
-bool marked_missing(double v) {
-  return (std::bit_cast<std::uint64_t>(v) >> 48) == 0xFFFFu;
-}
+bool marked_missing(double v) { return qvdep_is_missing(v) != 0; }
 
 double missing_marker(std::uint64_t low_bits) {
   return std::bit_cast<double>(0xFFFF000000000000ull |

@@ -16,7 +16,7 @@
 
 #include "engine/pairwise.h"
 #include "platform/cpu_features.h"
-#include "prob/missing_value.h"
+#include "numeric/missing_value.h"
 #include "support/fault_recorder.h"
 
 namespace qvd {

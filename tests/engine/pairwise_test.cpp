@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/pairwise.h"
-#include "prob/missing_value.h"
+#include "numeric/missing_value.h"
 #include "support/fault_recorder.h"
 
 namespace qvd {
@@ -95,7 +95,7 @@ TEST(PairwiseStatistics, SingleCrossSection) {
   EXPECT_EQ(o.correlations[0], 7.0);
   EXPECT_EQ(o.request.lm, 0.0);
   EXPECT_EQ(o.request.cd, 0.0);
-  EXPECT_EQ(bits(o.request.lm_pvalue), bits(MISSING_RESULT));
+  EXPECT_EQ(bits(o.request.lm_pvalue), bits(kMissingResult));
   EXPECT_EQ(o.request.scaled_lm_pvalue, 0.5);
   EXPECT_EQ(o.request.cd_pvalue, 1.0);
   EXPECT_EQ(o.request.cdp_pvalue, 1.0);

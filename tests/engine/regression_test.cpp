@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "engine/regression.h"
-#include "prob/missing_value.h"
+#include "numeric/missing_value.h"
 #include "support/fault_recorder.h"
 
 extern "C" {
@@ -126,7 +126,8 @@ struct Fit {
     request.status = 77;
     {
       testing::TrapSetting trap;
-      regress_cross_section(request, i, coefficients.data(), residuals.data());
+      regress_cross_section(request, i, coefficients.data(),
+                            residuals.data() + std::size_t(i - 1) * P.T, 1);
     }
     EXPECT_EQ(request.status, 0);
   }
@@ -289,7 +290,7 @@ double check_section(Fit &F, int i, const Reference &R) {
     }
     missing = missing || is_missing(P.at(i, t, P.K));
     if (missing) {
-      EXPECT_TRUE(same_bits(F.residual(i, t), MISSING_RESULT)) << "period " << t;
+      EXPECT_TRUE(same_bits(F.residual(i, t), kMissingResult)) << "period " << t;
       continue;
     }
     const double bound = double(reach) * allowed + 4 * (P.p() + 1) * kUnit * double(size);
@@ -357,11 +358,11 @@ TEST(Regression, UnrestrictedMatchesLeastSquares) {
 TEST(Regression, MissingValuesLeavePeriodsOut) {
   Panel P(2, 25, 3, 1);
   fill_random(P, 7);
-  const double patterns[] = {MISSING_RESULT, bits(0xFFFF000000000000),
+  const double patterns[] = {kMissingResult, bits(0xFFFF000000000000),
                              bits(0xFFFFFFFFFFFFFFFF), bits(0xFFFF123456789ABC)};
   const int places[][2] = {{1, 0}, {4, 3}, {5, 1}, {9, 2}, {13, 0}, {25, 3}};
   for (int j = 0; j < 6; ++j) P.at(1, places[j][0], places[j][1]) = patterns[j % 4];
-  P.at(2, 3, 0) = P.at(2, 3, 3) = MISSING_RESULT;  // two in one row
+  P.at(2, 3, 0) = P.at(2, 3, 3) = kMissingResult;  // two in one row
   Fit F(P);
   double worst = 0;
   for (int i = 1; i <= 2; ++i) {
@@ -377,7 +378,7 @@ TEST(Regression, MissingValuesLeavePeriodsOut) {
 TEST(Regression, InterceptOnlyFitsTheMean) {
   Panel P(1, 13, 0, 1);
   fill_random(P, 3);
-  P.at(1, 4, 0) = P.at(1, 11, 0) = MISSING_RESULT;
+  P.at(1, 4, 0) = P.at(1, 11, 0) = kMissingResult;
   long double sum = 0;
   for (int t = 1; t <= 13; ++t)
     if (t != 4 && t != 11) sum += P.at(1, t, 0);
@@ -388,7 +389,7 @@ TEST(Regression, InterceptOnlyFitsTheMean) {
   EXPECT_NEAR(F.coefficients[0], mean, 16 * kUnit * (std::fabs(mean) + 2));
   for (int t = 1; t <= 13; ++t)
     if (t == 4 || t == 11)
-      EXPECT_TRUE(same_bits(F.residual(1, t), MISSING_RESULT));
+      EXPECT_TRUE(same_bits(F.residual(1, t), kMissingResult));
     else
       EXPECT_TRUE(same_bits(F.residual(1, t), P.at(1, t, 0) - F.coefficients[0]));
 
@@ -558,12 +559,12 @@ TEST(Regression, NoCompletePeriodGivesZeroFit) {
   for (const auto &S : shapes) {
     Panel P(1, 6, S[0], S[1]);
     fill_random(P, 21);
-    for (int t = 1; t <= 6; ++t) P.at(1, t, (t - 1) % (S[0] + 1)) = MISSING_RESULT;
+    for (int t = 1; t <= 6; ++t) P.at(1, t, (t - 1) % (S[0] + 1)) = kMissingResult;
     if (S[2]) P.add_restriction({0, 1, 0}, 0.5);  // fixes coefficient 1
     Fit F(P);
     F.section(1);
     for (double b : F.coefficients) EXPECT_TRUE(same_bits(b, 0.0));
-    for (double e : F.residuals) EXPECT_TRUE(same_bits(e, MISSING_RESULT));
+    for (double e : F.residuals) EXPECT_TRUE(same_bits(e, kMissingResult));
     EXPECT_EQ(F.request.near_perfect_fit, 1);
   }
 }

@@ -14,7 +14,7 @@
 #include "matrix/cross_products.h"
 #include "matrix/packed_storage.h"
 #include "platform/fp_control.h"
-#include "prob/missing_value.h"
+#include "numeric/missing_value.h"
 #include "support/fault_recorder.h"
 
 namespace qvd {
@@ -61,7 +61,7 @@ TEST(AnyMissing, TopSixteenBitsDecide) {
                       std::numeric_limits<double>::infinity()};
   EXPECT_EQ(any_missing(x, 0), 0);
   EXPECT_EQ(any_missing(x, 5), 0);
-  const double with_missing[] = {1.0, 2.0, MISSING_RESULT};
+  const double with_missing[] = {1.0, 2.0, kMissingResult};
   EXPECT_EQ(any_missing(with_missing, 3), 1);
   EXPECT_EQ(any_missing(with_missing, 2), 0);
   const double first[] = {other_missing, 2.0};
@@ -91,10 +91,10 @@ TEST(AccumulateCrossProducts, RefusalsLeaveTheMatrixBitIdentical) {
     double w;
   };
   const Case cases[] = {
-      {{1.0, 2.0, 3.0, 4.0, MISSING_RESULT}, 1.0},  // missing last element
-      {{MISSING_RESULT, 2.0, 3.0, 4.0, 5.0}, 1.0},
+      {{1.0, 2.0, 3.0, 4.0, kMissingResult}, 1.0},  // missing last element
+      {{kMissingResult, 2.0, 3.0, 4.0, 5.0}, 1.0},
       {{1.0, 2.0, other_missing, 4.0, 5.0}, 1.0},
-      {{1.0, 2.0, 3.0, 4.0, 5.0}, MISSING_RESULT},   // missing weight
+      {{1.0, 2.0, 3.0, 4.0, 5.0}, kMissingResult},   // missing weight
       {{1.0, 2.0, 3.0, 4.0, 5.0}, other_missing},
       {{1.0, 2.0, 3.0, 4.0, 5.0}, 0.0},
       {{1.0, 2.0, 3.0, 4.0, 5.0}, -0.0},

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "prob/fault_codes.h"
+#include "numeric/fault_codes.h"
 #include "support/fault_recorder.h"
-#include "tests/prob/gamma_reference.h"
+#include "gamma_reference.h"
 
 namespace qvd {
 namespace {
@@ -284,7 +284,7 @@ TEST(IncompleteGammaFailures, UnderflowingSeriesRaisesDivisionByZero) {
   }
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(faults.codes(),
-            std::vector<std::uint32_t>{EXCEPTION_FLT_DIVIDE_BY_ZERO});
+            std::vector<std::uint32_t>{kFaultDivideByZero});
   EXPECT_EQ(lower, 0.0);
   EXPECT_EQ(upper, 1.0);
   EXPECT_EQ(density, 0.0);

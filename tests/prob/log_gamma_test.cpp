@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "prob/log_gamma.h"
-#include "quad_reference.h"
+#include "support/quad_reference.h"
 #include "support/fault_recorder.h"
 #include "support/nan_patterns.h"
 

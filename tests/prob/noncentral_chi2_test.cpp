@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "prob/incomplete_gamma.h"
-#include "prob/missing_value.h"
+#include "numeric/missing_value.h"
 #include "support/fault_recorder.h"
-#include "tests/prob/gamma_reference.h"
+#include "gamma_reference.h"
 
 namespace qvd {
 namespace {
@@ -143,7 +143,7 @@ TEST(NoncentralChi2Accuracy, AgreesWithQuadPrecisionReference) {
 
 // Every row of the failure table, with the outputs each row leaves.
 TEST(NoncentralChi2Failures, FailureTable) {
-  const double missing = MISSING_RESULT;
+  const double missing = kMissingResult;
 
   // The central term at x' = 5e-13 and g = k + n = 1 + 22: the start index
   // is 50 / (1 + (0.5/sqrt 50) z) = 22.11 with z = 17.8, and

@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "prob/normal_cdf.h"
-#include "quad_reference.h"
+#include "support/quad_reference.h"
 #include "support/fault_recorder.h"
 #include "support/nan_patterns.h"
 

@@ -1,6 +1,6 @@
 // NaN bit patterns that probe how code treats a NaN: quiet and signalling,
 // both signs, empty and full payloads, and the missing-value forms (top 16
-// bits all ones) including the module's own MISSING_RESULT.
+// bits all ones) including the module's own kMissingResult.
 #ifndef QVDEP_TESTS_SUPPORT_NAN_PATTERNS_H
 #define QVDEP_TESTS_SUPPORT_NAN_PATTERNS_H
 
@@ -15,7 +15,7 @@ inline constexpr std::uint64_t kNaNPatterns[] = {
     0x7FF8000000000000ull,  // the default quiet NaN
     0xFFF8000000000000ull,  // its negative
     0x7FFFFFFFFFFFFFFFull,  // quiet, full payload
-    0xFFFFD10000000000ull,  // MISSING_RESULT
+    0xFFFFD10000000000ull,  // kMissingResult
     0xFFFF000000000001ull,  // missing, low payload bit
     0x7FF0000000000001ull,  // signalling, smallest payload
     0xFFF0000000000001ull,  // its negative

@@ -17,11 +17,11 @@
 #include "host/guarded_call.h"
 #include "host/structured_fault_handler.h"
 #include "platform/fp_control.h"
-#include "prob/exp_guarded.h"
-#include "prob/fault_codes.h"
-#include "prob/masked_fp_call.h"
-#include "prob/math_library.h"
-#include "prob/pow_guarded.h"
+#include "numeric/exp_guarded.h"
+#include "numeric/fault_codes.h"
+#include "numeric/masked_fp_call.h"
+#include "numeric/math_library.h"
+#include "numeric/pow_guarded.h"
 
 namespace qvd::host {
 namespace {
@@ -59,19 +59,19 @@ TEST(StructuredExceptions, ReachTheVectoredHandlerAndResume) {
       // Beyond the range exp_guarded overflows twice: in its scaling and
       // once more on the resumed infinity (as on Linux).
       {"exp_guarded overflow", [] { return exp_guarded(1000.0); },
-       {EXCEPTION_FLT_OVERFLOW, EXCEPTION_FLT_OVERFLOW}, kInf},
+       {kFaultOverflow, kFaultOverflow}, kInf},
       {"pow_guarded domain error", [] { return pow_guarded(-2.0, 3e9); },
-       {EXCEPTION_DOMAIN_ERROR}, std::numeric_limits<double>::max()},
-      {"log of zero", [] { return lib_log(0.0); }, {EXCEPTION_FLT_DIVIDE_BY_ZERO}, -kInf},
-      {"log of a negative number", [] { return lib_log(-1.0); }, {EXCEPTION_FLT_UNDERFLOW},
+       {kFaultDomainError}, std::numeric_limits<double>::max()},
+      {"log of zero", [] { return lib_log(0.0); }, {kFaultDivideByZero}, -kInf},
+      {"log of a negative number", [] { return lib_log(-1.0); }, {kFaultNegativeLogarithm},
        std::numeric_limits<double>::quiet_NaN()},
-      {"ldexp overflow", [] { return lib_ldexp(1.5, 1024); }, {EXCEPTION_FLT_OVERFLOW}, kInf},
+      {"ldexp overflow", [] { return lib_ldexp(1.5, 1024); }, {kFaultOverflow}, kInf},
       {"masked: overflow before the rest", masked_kernel(true, true, true),
-       {EXCEPTION_FLT_OVERFLOW}, 0.0},
+       {kFaultOverflow}, 0.0},
       {"masked: division by zero before invalid", masked_kernel(false, true, true),
-       {EXCEPTION_FLT_DIVIDE_BY_ZERO}, 0.0},
+       {kFaultDivideByZero}, 0.0},
       {"masked: invalid alone", masked_kernel(false, false, true),
-       {EXCEPTION_FLT_INVALID_OPERATION}, 0.0},
+       {kFaultInvalidOperation}, 0.0},
       {"masked: nothing recorded", masked_kernel(false, false, false), {}, 0.0},
   };
   for (const Case &c : cases) {
@@ -105,9 +105,9 @@ TEST(StructuredExceptions, HardwareTrapIsAReportedFaultNotACrash) {
     std::uint32_t code;
   };
   const Case cases[] = {
-      {"division by zero", [&] { sink = one / zero; }, EXCEPTION_FLT_DIVIDE_BY_ZERO},
-      {"invalid operation", [&] { sink = zero / zero; }, EXCEPTION_FLT_INVALID_OPERATION},
-      {"overflow", [&] { sink = huge * huge; }, EXCEPTION_FLT_OVERFLOW},
+      {"division by zero", [&] { sink = one / zero; }, kFaultDivideByZero},
+      {"invalid operation", [&] { sink = zero / zero; }, kFaultInvalidOperation},
+      {"overflow", [&] { sink = huge * huge; }, kFaultOverflow},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
