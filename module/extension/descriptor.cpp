@@ -34,13 +34,9 @@ std::int32_t release(ExtensionDescriptor *self) {
 }  // namespace
 
 ExtensionDescriptor *create_descriptor(void *context) {
-  HostPool *pool = create_module_pool(context);
-  if (pool == nullptr) return nullptr;
-  void *block = pool->alloc(pool, sizeof(ExtensionDescriptor), QVDEP_ALLOC_FLAGS);
-  if (block == nullptr) {
-    pool->destroy(pool);
-    return nullptr;
-  }
+  HostPool *pool = nullptr;
+  void *block = create_record_in_own_pool(context, sizeof(ExtensionDescriptor), &pool);
+  if (block == nullptr) return nullptr;
   // Only the named fields are stored; the reserved bytes keep whatever the
   // host's allocation holds.
   auto *d = static_cast<ExtensionDescriptor *>(block);

@@ -28,4 +28,12 @@ HostPool *create_module_pool(void *context) {
   return services->create_pool(services, &params, context, kPoolName);
 }
 
+void *create_record_in_own_pool(void *context, std::uint64_t size, HostPool **pool) {
+  *pool = create_module_pool(context);
+  if (*pool == nullptr) return nullptr;
+  void *block = (*pool)->alloc(*pool, size, QVDEP_ALLOC_FLAGS);
+  if (block == nullptr) (*pool)->destroy(*pool);
+  return block;
+}
+
 }  // namespace qvd

@@ -17,13 +17,9 @@ std::int32_t run_operation(TestInstance *self, DependenceRequest *request) {
 }  // namespace
 
 TestInstance *create_instance(void *context) {
-  HostPool *pool = create_module_pool(context);
-  if (pool == nullptr) return nullptr;
-  void *block = pool->alloc(pool, sizeof(TestInstance), QVDEP_ALLOC_FLAGS);
-  if (block == nullptr) {
-    pool->destroy(pool);
-    return nullptr;
-  }
+  HostPool *pool = nullptr;
+  void *block = create_record_in_own_pool(context, sizeof(TestInstance), &pool);
+  if (block == nullptr) return nullptr;
   auto *instance = static_cast<TestInstance *>(block);
   instance->pool = pool;
   instance->destroy = &destroy_instance;

@@ -122,6 +122,20 @@ struct Convergents {
       b = b * scale;
     }
   }
+
+  // One step of a fraction: takes the partial numerator w; when the new
+  // convergent y agrees with the previous one to epsilon, y is the value
+  // and goes to y_out; otherwise the recurrence is rescaled and y kept.
+  bool converged(double w, double &y_prev, double *y_out) {
+    const double y = advance(w);
+    if (kEpsilon * y > std::fabs(y - y_prev)) {
+      *y_out = y;
+      return true;
+    }
+    rescale();
+    y_prev = y;
+    return false;
+  }
 };
 
 // y with P(s, x) = e^l y, by the power series; false if 2000 further terms
@@ -159,13 +173,7 @@ bool lower_fraction(double x, double s, double *y_out) {
     } else {
       w = ((-x) / (m - 1.0)) * ((s + v) / m);
     }
-    const double y = c.advance(w);
-    if (kEpsilon * y > std::fabs(y - y_prev)) {
-      *y_out = y;
-      return true;
-    }
-    c.rescale();
-    y_prev = y;
+    if (c.converged(w, y_prev, y_out)) return true;
   }
   return false;
 }
@@ -187,13 +195,7 @@ bool upper_fraction(double x, double s, double *y_out) {
     } else {
       w = t;
     }
-    const double y = c.advance(w);
-    if (kEpsilon * y > std::fabs(y - y_prev)) {
-      *y_out = y;
-      return true;
-    }
-    c.rescale();
-    y_prev = y;
+    if (c.converged(w, y_prev, y_out)) return true;
   }
   return false;
 }
