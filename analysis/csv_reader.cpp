@@ -8,86 +8,183 @@
 #include <iostream>
 #include <iterator>
 #include <limits>
+#include <memory>
+#include <cstring>
+#include <optional>
 #include <string_view>
 
+#include <emmintrin.h>  // SSE2, which every x86-64 processor has
+
 #include "analysis/errors.h"
+#include "analysis/mapped_file.h"
 
 namespace qvd::analysis {
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-struct Record {
-  long line = 0;  // line on which the record starts
-  std::vector<std::string> fields;
-};
-
-std::string trim(const std::string &s) {
+std::string_view trim(std::string_view s) {
   const auto first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
+  if (first == std::string_view::npos) return {};
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-// Appends text[i..] up to the next of the `stops` (a field holds long runs
-// of ordinary bytes; one append per run keeps a million rows cheap) and
-// returns the index of the run's last byte.
-std::size_t append_run(const std::string &text, std::size_t i, std::string_view stops,
-                       std::string &field) {
-  const std::size_t stop = std::min(text.find_first_of(stops, i), text.size());
-  field.append(text, i, stop - i);
-  return stop - 1;
+// The whole input in memory that is not first cleared, read in large
+// blocks (a stream grows by doubling).
+struct Text {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
+  std::string_view view() const { return {bytes.get(), size}; }
+};
+
+Text read_all(std::istream &in, const std::string &source) {
+  std::streambuf *buffer = in.rdbuf();
+  std::size_t capacity = std::size_t{1} << 20;
+  Text text{std::make_unique_for_overwrite<char[]>(capacity), 0};
+  for (;;) {
+    if (text.size == capacity) {
+      auto larger = std::make_unique_for_overwrite<char[]>(2 * capacity);
+      std::memcpy(larger.get(), text.bytes.get(), text.size);
+      text.bytes = std::move(larger);
+      capacity *= 2;
+    }
+    const std::streamsize got = buffer->sgetn(text.bytes.get() + text.size,
+                                              static_cast<std::streamsize>(capacity - text.size));
+    if (got <= 0) break;
+    text.size += static_cast<std::size_t>(got);
+  }
+  if (in.bad()) throw InputError(source + ": cannot be read");
+  return text;
 }
+
+// One record of the file: the line on which it starts and its fields, which
+// stay valid until the next record is read.
+struct Record {
+  long line = 0;
+  std::vector<std::string_view> fields;
+};
 
 // Splits the text into records. A quoted field may hold commas, line breaks
 // and "" for a quote; a line break is LF, CRLF or a lone CR (as old
-// spreadsheets on the Mac write it), so a CR never ends up in a field.
-std::vector<Record> split_records(const std::string &text, const std::string &source) {
-  std::vector<Record> records;
-  Record record{1, {std::string()}};
-  long line = 1;
-  bool quoted = false, was_quoted = false;
-  auto end_record = [&] {
-    const bool blank = record.fields.size() == 1 && record.fields[0].empty() && !was_quoted;
-    const std::size_t width = record.fields.size();
-    if (!blank) records.push_back(std::move(record));
-    // The next record most likely has as many fields: one allocation.
-    record = Record{line, {}};
-    record.fields.reserve(width);
-    record.fields.emplace_back();
-    was_quoted = false;
+// spreadsheets on the Mac write it), so a CR never ends up in a field. A
+// quote may open anywhere in a field. Fields without a quote are views of
+// the text itself; a field with one is unescaped into the record's own
+// buffer, so reading allocates nothing per field.
+class RecordSplitter {
+ public:
+  RecordSplitter(std::string_view text, const std::string &source)
+      : text_(text), source_(source) {
+    for (unsigned char c : std::string_view(",\"\r\n")) special_[c] = true;
+  }
+
+  // The next record that is not blank; false at the end of the text.
+  bool next(Record &record) {
+    while (pos_ < text_.size() || !finished_) {
+      if (pos_ >= text_.size()) finished_ = true;  // the text's last record
+      if (split_one(record)) return true;
+    }
+    return false;
+  }
+
+ private:
+  struct Span {
+    std::size_t begin, size;
+    bool own;  // in unescaped_ rather than the text
   };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char ch = text[i];
-    if (quoted) {
-      if (ch == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-        record.fields.back() += '"';
-        ++i;
-      } else if (ch == '"') {
-        quoted = false;
-      } else if (ch == '\n') {
-        ++line;
-        record.fields.back() += ch;
-      } else {
-        i = append_run(text, i, "\"\n", record.fields.back());
+
+  // Reads one record; false when it is blank (one empty, unquoted field).
+  bool split_one(Record &record) {
+    record.line = line_;
+    spans_.clear();
+    unescaped_.clear();
+    bool quoted_any = false, more = true;
+    while (more) {
+      Span span{pos_, 0, false};
+      std::size_t end = 0;  // where an unquoted field ends in the text
+      for (;;) {
+        const std::size_t run = pos_;
+        pos_ = next_special(pos_);
+        if (span.own) unescaped_.append(text_, run, pos_ - run);
+        end = pos_;
+        if (pos_ >= text_.size()) {
+          more = false;
+          break;
+        }
+        const char ch = text_[pos_++];
+        if (ch == ',') break;
+        if (ch == '\n' || ch == '\r') {
+          if (ch == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+          ++line_;
+          more = false;
+          break;
+        }
+        // A quote: the field so far moves to the record's buffer.
+        if (!span.own) {
+          span = {unescaped_.size(), 0, true};
+          unescaped_.append(text_, run, end - run);
+        }
+        quoted_any = true;
+        read_quoted(record.line);
       }
-    } else if (ch == '"') {
-      quoted = was_quoted = true;
-    } else if (ch == ',') {
-      record.fields.emplace_back();
-    } else if (ch == '\n' || ch == '\r') {
-      if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      ++line;
-      end_record();
-    } else {
-      i = append_run(text, i, "\",\r\n", record.fields.back());
+      span.size = span.own ? unescaped_.size() - span.begin : end - span.begin;
+      spans_.push_back(span);
+    }
+    if (spans_.size() == 1 && spans_[0].size == 0 && !quoted_any) return false;
+    record.fields.clear();
+    for (const Span &f : spans_)
+      record.fields.push_back(f.own ? std::string_view(unescaped_).substr(f.begin, f.size)
+                                    : text_.substr(f.begin, f.size));
+    return true;
+  }
+
+  // The first comma, quote, CR or LF at or after `from` (the text's size if
+  // none), sixteen bytes at a time.
+  std::size_t next_special(std::size_t from) const {
+    const char *p = text_.data();
+    const std::size_t n = text_.size();
+    const __m128i comma = _mm_set1_epi8(','), quote = _mm_set1_epi8('"');
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; from + 16 <= n; from += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + from));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, quote)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+      if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+    while (from < n && !special_[static_cast<unsigned char>(p[from])]) ++from;
+    return from;
+  }
+
+  // After an opening quote: up to and past the closing one, unescaping "".
+  void read_quoted(long record_line) {
+    for (;;) {
+      const std::size_t stop = text_.find_first_of("\"\n", pos_);
+      if (stop == std::string_view::npos)
+        throw InputError(source_ + ":" + std::to_string(record_line) +
+                         ": a quoted field is not closed before the end of the file");
+      unescaped_.append(text_, pos_, stop - pos_);
+      pos_ = stop + 1;
+      if (text_[stop] == '\n') {
+        ++line_;
+        unescaped_ += '\n';
+      } else if (pos_ < text_.size() && text_[pos_] == '"') {
+        unescaped_ += '"';
+        ++pos_;
+      } else {
+        return;
+      }
     }
   }
-  if (quoted)
-    throw InputError(source + ":" + std::to_string(record.line) +
-                     ": a quoted field is not closed before the end of the file");
-  end_record();
-  return records;
-}
+
+  std::string_view text_;
+  const std::string &source_;
+  bool special_[256] = {};
+  std::size_t pos_ = 0;
+  long line_ = 1;
+  bool finished_ = false;
+  std::vector<Span> spans_;
+  std::string unescaped_;
+};
 
 std::size_t column_of(const std::vector<std::string> &header, const std::string &name,
                       const std::string &source, const char *role) {
@@ -126,45 +223,61 @@ std::vector<std::size_t> resolve(const std::vector<std::string> &header,
   return columns;
 }
 
-double parse_value(const std::string &raw, const std::string &where, const std::string &name) {
-  const std::string text = trim(raw);
+// A number of a numeric column, NaN for a missing one (empty, NA or .);
+// nullopt when the text is not a finite number (`finite` tells which
+// message fits: false when it was a number too large for a double).
+std::optional<double> parse_value(std::string_view raw, bool &too_large) {
+  const std::string_view text = trim(raw);
+  too_large = false;
   if (text.empty() || text == "NA" || text == ".") return std::numeric_limits<double>::quiet_NaN();
   // from_chars takes no leading '+'; one is skipped, but not before a sign.
   const std::size_t skip = text[0] == '+' && text.size() > 1 && text[1] != '-' ? 1 : 0;
   double value = 0;
   const char *end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data() + skip, end, value);
-  if (ptr != end || (ec != std::errc() && ec != std::errc::result_out_of_range))
-    throw InputError(where + ": column \"" + excerpt(name) + "\": not a number: \"" + excerpt(text) + "\"");
+  if (ptr != end || (ec != std::errc() && ec != std::errc::result_out_of_range)) return std::nullopt;
   // from_chars reports underflow and overflow alike; a number too small
   // for a double rounds to zero (or a subnormal), as any reader rounds it,
   // and only one too large is refused. strtod tells them apart and rounds;
   // its end must agree with from_chars' (a locale with a decimal comma
   // would stop early and the number stays refused).
   if (ec == std::errc::result_out_of_range) {
+    const std::string copy(text.substr(skip));
     char *stop = nullptr;
-    const double rounded = std::strtod(text.c_str() + skip, &stop);
-    if (stop == end && std::isfinite(rounded)) return rounded;
+    const double rounded = std::strtod(copy.c_str(), &stop);
+    if (stop == copy.c_str() + copy.size() && std::isfinite(rounded)) return rounded;
   }
-  if (ec == std::errc::result_out_of_range || !std::isfinite(value))
-    throw InputError(where + ": column \"" + excerpt(name) + "\": not a finite number: \"" + excerpt(text) + "\"");
+  if (ec == std::errc::result_out_of_range || !std::isfinite(value)) {
+    too_large = true;
+    return std::nullopt;
+  }
   return value;
+}
+
+// Bytes the record spans in the text, roughly (its fields and separators).
+std::size_t record_length(const Record &record, std::string_view) {
+  std::size_t bytes = record.fields.size();
+  for (std::string_view f : record.fields) bytes += f.size();
+  return bytes;
 }
 
 }  // namespace
 
 LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSelection &c) {
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw InputError(source + ": cannot be read");
+  const Text text = read_all(in, source);
+  return parse_csv(text.view(), source, c);
+}
+
+LongPanel parse_csv(std::string_view body, const std::string &source, const ColumnSelection &c) {
   // Spreadsheets often start a UTF-8 file with a byte-order mark; it is not
   // part of the first column's name.
-  if (text.starts_with(kUtf8ByteOrderMark)) text.erase(0, kUtf8ByteOrderMark.size());
-  std::vector<Record> records = split_records(text, source);
-  if (records.empty()) throw InputError(source + ": the file is empty");
+  if (body.starts_with(kUtf8ByteOrderMark)) body.remove_prefix(kUtf8ByteOrderMark.size());
+  RecordSplitter records(body, source);
+  Record record;
+  if (!records.next(record)) throw InputError(source + ": the file is empty");
   std::vector<std::string> header;
-  for (const auto &h : records[0].fields) header.push_back(trim(h));
+  for (std::string_view h : record.fields) header.emplace_back(trim(h));
   const std::vector<std::size_t> columns = resolve(header, c, source);
-  if (records.size() == 1) throw InputError(source + ": the file has a header but no data rows");
 
   LongPanel data;
   data.source = source;
@@ -175,29 +288,55 @@ LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSele
   data.regressors.resize(columns.size() - 3);
   for (std::size_t column : columns) data.source_columns.push_back(static_cast<int>(column + 1));
 
-  for (std::size_t r = 1; r < records.size(); ++r) {
-    const Record &record = records[r];
-    const std::string at = source + ":" + std::to_string(record.line);
+  // "FILE:LINE" and "FILE:LINE:COLUMN" of variable v, formed only for a message.
+  auto at = [&] { return source + ":" + std::to_string(record.line); };
+  auto where = [&](std::size_t v) { return at() + ":" + std::to_string(columns[v] + 1); };
+  auto value = [&](std::size_t v, const std::string &name) {
+    const std::string_view raw = record.fields[columns[v]];
+    bool too_large = false;
+    const std::optional<double> parsed = parse_value(raw, too_large);
+    if (!parsed)
+      throw InputError(where(v) + ": column \"" + excerpt(name) + "\": " +
+                       (too_large ? "not a finite number" : "not a number") + ": \"" +
+                       excerpt(trim(raw)) + "\"");
+    return *parsed;
+  };
+  bool reserved = false;
+  while (records.next(record)) {
+    if (!reserved) {
+      // Rows of a panel are alike: the first one's length tells how many
+      // follow, within a few per cent.
+      const std::size_t rows = body.size() / (1 + record_length(record, body)) + 16;
+      data.lines.reserve(rows);
+      data.ids.reserve(rows);
+      data.times.reserve(rows);
+      data.dependent.reserve(rows);
+      for (auto &column : data.regressors) column.reserve(rows);
+      reserved = true;
+    }
     if (record.fields.size() != header.size())
-      throw InputError(at + ": " + std::to_string(record.fields.size()) +
+      throw InputError(at() + ": " + std::to_string(record.fields.size()) +
                        " fields where the header has " + std::to_string(header.size()));
-    auto where = [&](std::size_t v) { return at + ":" + std::to_string(columns[v] + 1); };
+    const std::string_view id = trim(record.fields[columns[0]]);
+    const std::string_view time = trim(record.fields[columns[1]]);
+    if (id.empty() || time.empty())
+      throw InputError(where(id.empty() ? 0 : 1) + ": column \"" +
+                       excerpt(header[columns[id.empty() ? 0 : 1]]) + "\": empty");
     data.lines.push_back(record.line);
-    data.ids.push_back(trim(record.fields[columns[0]]));
-    data.times.push_back(trim(record.fields[columns[1]]));
-    if (data.times.back().empty() || data.ids.back().empty())
-      throw InputError(where(data.ids.back().empty() ? 0 : 1) + ": column \"" +
-                       excerpt(header[columns[data.ids.back().empty() ? 0 : 1]]) + "\": empty");
-    data.dependent.push_back(parse_value(record.fields[columns[2]], where(2), data.dependent_name));
+    data.ids.emplace_back(id);
+    data.times.emplace_back(time);
+    data.dependent.push_back(value(2, data.dependent_name));
     for (std::size_t v = 3; v < columns.size(); ++v)
-      data.regressors[v - 3].push_back(
-          parse_value(record.fields[columns[v]], where(v), header[columns[v]]));
+      data.regressors[v - 3].push_back(value(v, header[columns[v]]));
   }
+  if (data.rows() == 0) throw InputError(source + ": the file has a header but no data rows");
   return data;
 }
 
 LongPanel read_csv_file(const std::string &path, const ColumnSelection &columns) {
   if (path == "-") return read_csv(std::cin, "<stdin>", columns);
+  if (const std::optional<MappedFile> file = MappedFile::open(path))
+    return parse_csv(file->bytes(), path, columns);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InputError(path + ": cannot be opened");
   return read_csv(in, path, columns);

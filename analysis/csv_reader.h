@@ -11,6 +11,7 @@
 #include <istream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/long_panel.h"
@@ -30,6 +31,10 @@ struct ColumnSelection {
 // file or one with only a header.
 LongPanel read_csv(std::istream &in, const std::string &source,
                    const ColumnSelection &columns);
+
+// The same, from the bytes of a whole file held in memory.
+LongPanel parse_csv(std::string_view text, const std::string &source,
+                    const ColumnSelection &columns);
 
 // Reads a file, or standard input when `path` is "-".
 LongPanel read_csv_file(const std::string &path, const ColumnSelection &columns);
