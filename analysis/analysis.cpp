@@ -46,20 +46,6 @@ host::ReferenceHost &load(const std::string &path) {
   return shared_host(resolve_module(path));
 }
 
-// The module keeps its residual block period-major (T rows of N, so that
-// the pairwise stage reads the residuals of many partners at one period
-// from consecutive cells); the pair table wants one row of T per
-// cross-section.
-std::vector<double> section_major(const std::vector<unsigned char> &block, int sections,
-                                  int periods) {
-  const std::size_t n = static_cast<std::size_t>(sections), t = static_cast<std::size_t>(periods);
-  std::vector<double> period_major(n * t), rows(n * t);
-  if (!period_major.empty()) std::memcpy(period_major.data(), block.data(), block.size());
-  for (std::size_t s = 0; s < t; ++s)
-    for (std::size_t i = 0; i < n; ++i) rows[i * t + s] = period_major[s * n + i];
-  return rows;
-}
-
 // What one run of the module leaves: its result fields, the correlation
 // block and the residual block it freed.
 struct ModuleRun {
@@ -133,7 +119,8 @@ ModuleRun run_module(const host::Panel &panel, const host::TestOptions &options,
       host.take_freed_copy(session.instance, first_block + kResidualBuffer);
   if (copy.size() != cells * sizeof(double))
     throw ModuleError("the host found no residual block among the buffers the module freed");
-  run.residuals = section_major(copy, panel.sections, panel.periods);
+  run.residuals.resize(cells);
+  if (cells > 0) std::memcpy(run.residuals.data(), copy.data(), copy.size());
   return run;
 }
 

@@ -1,13 +1,16 @@
 #include "analysis/pair_statistics.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/special_functions/erf.hpp>
 
-#include "analysis/wide_panel.h"
+#include "qvdep.h"
 
 namespace qvd::analysis {
 namespace {
@@ -17,7 +20,70 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::size_t packed_index(std::size_t i, std::size_t j) { return i + j * (j + 1) / 2; }
 
+// Which periods each cross-section's residual is present in, one bit a
+// period, so that the periods two cross-sections share are a popcount.
+class PresenceBits {
+ public:
+  PresenceBits(const std::vector<double> &residuals, std::size_t n, std::size_t t)
+      : words_((t + 63) / 64), bits_(n * words_, 0) {
+    for (std::size_t s = 0; s < t; ++s)
+      for (std::size_t i = 0; i < n; ++i)
+        if (!qvdep_is_missing(residuals[s * n + i]))
+          bits_[i * words_ + s / 64] |= std::uint64_t{1} << (s % 64);
+  }
+  int common(std::size_t i, std::size_t j) const {
+    int count = 0;
+    for (std::size_t w = 0; w < words_; ++w)
+      count += std::popcount(bits_[i * words_ + w] & bits_[j * words_ + w]);
+    return count;
+  }
+
+ private:
+  std::size_t words_;
+  std::vector<std::uint64_t> bits_;
+};
+
+// S_ii and S_jj over the periods i and j share, for every partner j > i at
+// once: sums[j] and partner_sums[j]. Every sum receives e(t)*e(t) for the
+// shared periods in period order, as the module forms it; a period not
+// shared adds +0.0 instead, which leaves a sum of squares (never -0.0)
+// exactly as it was, so the bits are those of the module's sums.
+void shared_sums_of_squares(const std::vector<double> &residuals, std::size_t n,
+                            std::size_t t, std::size_t i, std::vector<double> &sums,
+                            std::vector<double> &partner_sums) {
+  std::fill(sums.begin() + static_cast<std::ptrdiff_t>(i + 1), sums.end(), 0.0);
+  std::fill(partner_sums.begin() + static_cast<std::ptrdiff_t>(i + 1), partner_sums.end(), 0.0);
+  for (std::size_t s = 0; s < t; ++s) {
+    const double *row = residuals.data() + s * n;
+    const double a = row[i];
+    if (qvdep_is_missing(a)) continue;
+    const double aa = a * a;
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const bool present = !qvdep_is_missing(row[j]);
+      sums[j] += present ? aa : 0.0;
+      partner_sums[j] += present ? row[j] * row[j] : 0.0;
+    }
+  }
+}
+
+// Sum of squares of each complete cross-section over all periods, in
+// period order; NaN for one with a missing period.
+std::vector<double> complete_sums_of_squares(const std::vector<double> &residuals,
+                                             std::size_t n, std::size_t t) {
+  std::vector<double> sums(n, 0.0);
+  for (std::size_t s = 0; s < t; ++s)
+    for (std::size_t i = 0; i < n; ++i) {
+      const double e = residuals[s * n + i];
+      sums[i] = qvdep_is_missing(e) ? kNaN : sums[i] + e * e;
+    }
+  return sums;
+}
+
 }  // namespace
+
+bool usable_pair(double s_ii, double s_jj, int common) {
+  return s_ii > kSumOfSquaresFloor && s_jj > kSumOfSquaresFloor && common > 0;
+}
 
 PairTable pair_table(const std::vector<double> &residuals, int sections, int periods,
                      const std::vector<double> &packed) {
@@ -26,25 +92,25 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   table.sections = sections;
   table.correlations.assign(n * n, kNaN);
   table.common_periods.assign(n * n, 0);
+  const PresenceBits present(residuals, n, t);
+  const std::vector<double> complete = complete_sums_of_squares(residuals, n, t);
+  std::vector<double> sums(n), partner_sums(n);
   double sum = 0, sum_abs = 0;
   for (std::size_t i = 0; i < n; ++i) {
     table.correlations[i * n + i] = 1.0;
-    for (std::size_t s = 0; s < t; ++s)
-      table.common_periods[i * n + i] += qvdep_is_missing(residuals[i * t + s]) ? 0 : 1;
-  }
-  for (std::size_t i = 0; i < n; ++i)
+    table.common_periods[i * n + i] = present.common(i, i);
+    // Two complete rows share every period: their sums are the whole rows'.
+    bool partners_complete = !std::isnan(complete[i]);
+    for (std::size_t j = i + 1; j < n && partners_complete; ++j)
+      partners_complete = !std::isnan(complete[j]);
+    if (!partners_complete) shared_sums_of_squares(residuals, n, t, i, sums, partner_sums);
     for (std::size_t j = i + 1; j < n; ++j) {
-      double s_ii = 0, s_jj = 0;
-      int common = 0;
-      for (std::size_t s = 0; s < t; ++s) {
-        const double a = residuals[i * t + s], b = residuals[j * t + s];
-        if (qvdep_is_missing(a) || qvdep_is_missing(b)) continue;
-        s_ii += a * a;
-        s_jj += b * b;
-        ++common;
-      }
+      const bool both_complete = !std::isnan(complete[i]) && !std::isnan(complete[j]);
+      const int common = both_complete ? periods : present.common(i, j);
       table.common_periods[i * n + j] = table.common_periods[j * n + i] = common;
-      if (!(s_ii > kSumOfSquaresFloor && s_jj > kSumOfSquaresFloor && common > 0)) {
+      const double s_ii = both_complete ? complete[i] : sums[j];
+      const double s_jj = both_complete ? complete[j] : partner_sums[j];
+      if (!usable_pair(s_ii, s_jj, common)) {
         ++table.unusable;
         continue;
       }
@@ -54,6 +120,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
       sum += rho;
       sum_abs += std::fabs(rho);
     }
+  }
   table.mean = table.usable > 0 ? sum / static_cast<double>(table.usable) : kNaN;
   table.mean_abs = table.usable > 0 ? sum_abs / static_cast<double>(table.usable) : kNaN;
   return table;

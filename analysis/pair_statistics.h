@@ -24,10 +24,17 @@ struct PairTable {
   double mean = 0, mean_abs = 0;     // over usable pairs; NaN when there is none
 };
 
-// `residuals`: N rows of T values (missing: top 16 bits all ones);
-// `packed`: the module's correlation block, N(N+1)/2 values.
+// `residuals`: the module's residual block, period-major (T rows of N;
+// missing: qvdep_is_missing); `packed`: the module's correlation block,
+// N(N+1)/2 values. O(N T + N^2) when no residual is missing; otherwise the
+// sums over shared periods take O(N^2 T), vectorised across partners.
 PairTable pair_table(const std::vector<double> &residuals, int sections, int periods,
                      const std::vector<double> &packed);
+
+// The module's rule: a pair is correlated when the two residual sums of
+// squares over the periods both observe exceed 1e-12 and there is such a
+// period. (A NaN sum is not above the floor.)
+bool usable_pair(double s_ii, double s_jj, int common);
 
 // N independent signs, +1 or -1 with equal probability, from a 64-bit
 // Mersenne twister seeded with `seed` (its output sequence is fixed by the
