@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "analysis/errors.h"
+#include "analysis/memory_budget.h"
 #include "analysis/pair_statistics.h"
 #include "analysis/restriction.h"
 #include "analysis/shared_host.h"
@@ -165,8 +166,20 @@ void check_fittable(const WidePanel &wide, const Options &options, const std::st
                      " periods, so no cross-section can leave residual variation");
 }
 
-std::vector<std::string> warnings_for(const WidePanel &wide, const Options &options) {
+// A dense panel this large that its rows fill less than this share of is
+// most likely laid out on the wrong columns.
+constexpr double kSparseCells = 100000;
+constexpr double kSparseShare = 0.01;
+
+std::vector<std::string> warnings_for(const LongPanel &data, const WidePanel &wide,
+                                      const Options &options) {
   std::vector<std::string> warnings;
+  const double cells = static_cast<double>(wide.panel.sections) * wide.panel.periods;
+  if (cells >= kSparseCells && static_cast<double>(data.rows()) < kSparseShare * cells)
+    warnings.push_back(sparsity(data, static_cast<std::size_t>(wide.panel.sections),
+                                static_cast<std::size_t>(wide.panel.periods)) +
+                       ": are \"" + excerpt(data.id_name) + "\" and \"" + excerpt(data.time_name) +
+                       "\" the right id and time columns?");
   const int n = wide.panel.sections;
   if (n < 2)
     warnings.push_back("fewer than two cross-sections: no pair can be correlated, and "
@@ -210,8 +223,9 @@ std::vector<TestRow> test_rows(const Result &r) {
 
 Result run_analysis(const LongPanel &data, const Options &options) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
+  const std::uint64_t budget = options.max_memory != 0 ? options.max_memory : default_memory_budget();
   const WidePanel wide = make_wide_panel(
-      data, {options.intercept, static_cast<int>(options.restrictions.size())});
+      data, {options.intercept, static_cast<int>(options.restrictions.size()), budget});
   check_fittable(wide, options, data.source);
 
   Result r;
@@ -222,7 +236,7 @@ Result run_analysis(const LongPanel &data, const Options &options) {
   r.time_name = data.time_name;
   r.dependent = data.dependent_name;
   r.regressors = data.regressor_names;
-  r.warnings = warnings_for(wide, options);
+  r.warnings = warnings_for(data, wide, options);
   const int n = wide.panel.sections;
   r.effective_order = std::min(options.order, n > 1 ? n - 1 : 0);
 

@@ -43,6 +43,9 @@ struct Options {
   std::vector<std::string> restrictions;  // "value + capital = 0.2", ...
   std::uint64_t seed = kDefaultSeed;      // signs of the weighted CD
   std::string module_path;                // empty: libqvdep beside the executable
+  // Memory the analysis may take (the dense panel, the module's buffers and
+  // the N-by-N matrices); 0: half of the physical memory.
+  std::uint64_t max_memory = 0;
 };
 
 // Shape of the panel as the module sees it.

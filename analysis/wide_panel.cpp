@@ -5,11 +5,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <numeric>
 #include <unordered_map>
 
 #include "analysis/errors.h"
+#include "analysis/memory_budget.h"
 #include "qvdep.h"
 
 namespace qvd::analysis {
@@ -88,7 +90,7 @@ double module_value(const LongPanel &data, std::size_t row, int variable, double
 // The module's limits (qvdep_dimensions_fit), checked once the shape is
 // known and before the panel is laid out.
 void check_dimensions(const LongPanel &data, std::size_t n, std::size_t t,
-                      const ModelSize &model) {
+                      const LayoutLimits &model) {
   const std::string where = data.source.empty() ? "" : data.source + ": ";
   const std::int64_t k = static_cast<std::int64_t>(data.regressors.size());
   const std::int64_t c = model.intercept ? 1 : 0, h = model.restrictions;
@@ -104,9 +106,51 @@ void check_dimensions(const LongPanel &data, std::size_t n, std::size_t t,
                    " cross-sections times " + std::to_string(t) + " periods reach 2^31 cells");
 }
 
+// "20,000": thousands separated, as a reader takes in a count at a glance.
+std::string grouped(std::size_t count) {
+  const std::string digits = std::to_string(count);
+  std::string text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text.push_back(',');
+    text.push_back(digits[i]);
+  }
+  return text;
+}
+
 }  // namespace
 
-WidePanel make_wide_panel(const LongPanel &data, const ModelSize &model) {
+std::string sparsity(const LongPanel &data, std::size_t n, std::size_t t) {
+  const double cells = static_cast<double>(n) * static_cast<double>(t);
+  char filled[32];
+  std::snprintf(filled, sizeof filled, "%.2g",
+                cells > 0 ? 100.0 * static_cast<double>(data.rows()) / cells : 0.0);
+  std::string text;
+  if (!data.source.empty()) text.append(data.source).append(": ");
+  text.append(grouped(n)).append(" cross-sections \u00d7 ").append(grouped(t));
+  text.append(" periods from ").append(grouped(data.rows())).append(" rows (");
+  return text.append(filled).append(" % filled)");
+}
+
+namespace {
+
+// The estimate of what the analysis needs, against the budget, before the
+// dense panel is laid out.
+void check_memory(const LongPanel &data, std::size_t n, std::size_t t,
+                  const LayoutLimits &limits) {
+  if (limits.memory_budget == 0) return;
+  const double k = static_cast<double>(data.regressors.size());
+  const double m = k + (limits.intercept ? 1 : 0) + limits.restrictions + 1;
+  const double need = analysis_bytes(static_cast<double>(n), static_cast<double>(t), k, m);
+  if (need <= static_cast<double>(limits.memory_budget)) return;
+  throw InputError(sparsity(data, n, t) + " needs about " + human_bytes(need) + ", above the " +
+                   human_bytes(static_cast<double>(limits.memory_budget)) +
+                   " memory budget; are \"" + excerpt(data.id_name) + "\" and \"" +
+                   excerpt(data.time_name) + "\" the right id and time columns?");
+}
+
+}  // namespace
+
+WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits) {
   check_lengths(data);
   WidePanel wide;
   std::vector<std::size_t> period_of_row;
@@ -125,7 +169,8 @@ WidePanel make_wide_panel(const LongPanel &data, const ModelSize &model) {
   wide.panel.sections = static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
   wide.panel.periods = static_cast<int>(std::min<std::size_t>(t, INT32_MAX));
   wide.panel.regressors = static_cast<int>(k);
-  check_dimensions(data, n, t, model);
+  check_dimensions(data, n, t, limits);
+  check_memory(data, n, t, limits);
   wide.panel.values.assign(n * t * width, missing_value());
   std::vector<long> first_row(n * t, -1);
   wide.complete_per_section.assign(n, 0);

@@ -1,0 +1,76 @@
+#include "analysis/memory_budget.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "analysis/errors.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace qvd::analysis {
+
+std::uint64_t default_memory_budget() {
+  constexpr std::uint64_t kUnknown = std::uint64_t{16} << 30;
+  std::uint64_t physical = kUnknown;
+#ifdef _WIN32
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (GlobalMemoryStatusEx(&status) != 0) physical = status.ullTotalPhys;
+#else
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+  if (pages > 0 && page > 0) physical = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+#endif
+  return physical / 2;
+}
+
+double analysis_bytes(double n, double t, double k, double m) {
+  const double cell = 8.0;
+  const double panel = n * t * (k + 1) * cell;
+  // The module: row, sweep work and pivot flags, two packed m-by-m
+  // matrices, residuals, coefficients and the packed correlations.
+  const double module = (k + 2 + m) * cell + m + m * (m + 1) * cell + n * t * cell +
+                        (k + 1) * cell + n * (n + 1) / 2 * cell;
+  // This library: the residual and correlation copies, the pair table's
+  // N-by-N correlations and common periods and the result's copies of them.
+  const double library = n * t * cell + n * (n + 1) / 2 * cell + 2 * n * n * (cell + 4);
+  return panel + module + library;
+}
+
+std::string human_bytes(double bytes) {
+  const char *units[] = {"bytes", "kB", "MB", "GB", "TB", "PB"};
+  int u = 0;
+  while (bytes >= 999.5 && u < 5) {
+    bytes /= 1000;
+    ++u;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, u == 0 ? "%.0f %s" : bytes < 9.95 ? "%.1f %s" : "%.0f %s",
+                bytes, units[u]);
+  return text;
+}
+
+std::uint64_t parse_memory_size(const std::string &text) {
+  double value = 0;
+  const char *begin = text.data(), *end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(begin, end, value);
+  std::string unit(ptr, end);
+  if (!unit.empty() && (unit.back() == 'B' || unit.back() == 'b')) unit.pop_back();
+  double scale = 0;
+  if (unit.empty()) scale = 1;
+  else if (unit == "k" || unit == "K") scale = 1e3;
+  else if (unit == "M" || unit == "m") scale = 1e6;
+  else if (unit == "G" || unit == "g") scale = 1e9;
+  else if (unit == "T" || unit == "t") scale = 1e12;
+  if (ec != std::errc() || ptr == begin || scale == 0 || !(value > 0) || !std::isfinite(value) ||
+      value * scale >= 1.8e19)
+    throw InputError("not a memory size: \"" + excerpt(text) +
+                     "\" (a positive number of bytes, or with k, M, G or T: 4G, 512M)");
+  return static_cast<std::uint64_t>(value * scale);
+}
+
+}  // namespace qvd::analysis

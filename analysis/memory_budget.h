@@ -1,0 +1,34 @@
+// How much memory an analysis may take, and how much one will take.
+//
+// A panel is laid out dense, N cross-sections by T periods, however few of
+// those cells the rows fill: a file whose every row names a new
+// cross-section and a new period (the id and time columns swapped, say)
+// asks for N*T cells from N rows. The estimate is checked against a budget
+// before anything that large is allocated.
+#ifndef QVDEP_ANALYSIS_MEMORY_BUDGET_H
+#define QVDEP_ANALYSIS_MEMORY_BUDGET_H
+
+#include <cstdint>
+#include <string>
+
+namespace qvd::analysis {
+
+// Half of the machine's physical memory (8 GiB when it cannot be told).
+std::uint64_t default_memory_budget();
+
+// Bytes an analysis of N cross-sections, T periods and K regressors (m the
+// order of each equation's cross-product matrix, K + c + h + 1) needs
+// beyond the data already read: the dense panel, the module's eight work
+// buffers and this library's own N-by-N matrices and residual copy.
+double analysis_bytes(double sections, double periods, double regressors, double order);
+
+// "6.7 GB", "512 MB", "12 kB": decimal units, two significant digits.
+std::string human_bytes(double bytes);
+
+// A size such as "4G", "512M", "1.5GB", "800000" (bytes); units are powers
+// of 1000 (k, M, G, T; an optional trailing B). Throws InputError.
+std::uint64_t parse_memory_size(const std::string &text);
+
+}  // namespace qvd::analysis
+
+#endif
