@@ -1,8 +1,8 @@
 // qvdep: tests a panel in a CSV file for cross-sectional dependence of the
 // errors of per-cross-section regressions, through the module's binary
-// interface. A thin layer over the analysis library: it parses the command
-// line, prints the report or the JSON object, and writes the optional
-// correlation table and heatmap.
+// interface. A thin layer over the analysis and report libraries: it parses
+// the command line, prints the report or the JSON object, and writes the
+// optional correlation table and heatmap.
 //
 // Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
 // module, 1 anything else (module not loadable, file not writable).
