@@ -204,19 +204,21 @@ std::vector<std::string> warnings_for(const LongPanel &data, const WidePanel &wi
 
 std::vector<TestRow> test_rows(const Result &r) {
   const ModuleResults &m = r.module;
-  TestRow lm{"LM", m.lm, "chi2(" + std::to_string(static_cast<long long>(r.lm_degrees_of_freedom)) + ")",
+  TestRow lm{TestKind::lm, "LM", m.lm,
+             "chi2(" + std::to_string(static_cast<long long>(r.lm_degrees_of_freedom)) + ")",
              m.lm_pvalue, PValueSource::module};
   if (qvdep_is_missing(m.lm_pvalue)) {
     lm.pvalue = r.lm_pvalue_tool;
     lm.source = std::isnan(r.lm_pvalue_tool) ? PValueSource::none : PValueSource::tool;
   }
   return {lm,
-          {"scaled LM", m.scaled_lm, "N(0,1) upper tail", m.scaled_lm_pvalue, PValueSource::module},
-          {"CD", m.cd, "N(0,1) two-sided", m.cd_pvalue, PValueSource::module},
-          {"CD(" + std::to_string(r.options.order) + ")", m.cdp, "N(0,1) two-sided", m.cdp_pvalue,
+          {TestKind::scaled_lm, "scaled LM", m.scaled_lm, "N(0,1) upper tail", m.scaled_lm_pvalue,
            PValueSource::module},
-          {"weighted CD", r.weighted_cd, "N(0,1) two-sided", r.weighted_cd_pvalue,
-           PValueSource::tool}};
+          {TestKind::cd, "CD", m.cd, "N(0,1) two-sided", m.cd_pvalue, PValueSource::module},
+          {TestKind::local_cd, "CD(" + std::to_string(r.options.order) + ")", m.cdp,
+           "N(0,1) two-sided", m.cdp_pvalue, PValueSource::module},
+          {TestKind::weighted_cd, "weighted CD", r.weighted_cd, "N(0,1) two-sided",
+           r.weighted_cd_pvalue, PValueSource::tool}};
 }
 
 }  // namespace

@@ -72,8 +72,19 @@ struct ModuleResults {
 
 enum class PValueSource { module, tool, none };
 
+// What a test row tests. Readers find a row by its kind, never by its
+// place: a result may hold any of them, in the order the library lists them.
+enum class TestKind {
+  lm,           // Breusch-Pagan LM
+  scaled_lm,    // Pesaran's scaled LM
+  cd,           // Pesaran's CD
+  local_cd,     // CD(p), pairs at most p apart
+  weighted_cd,  // CD of the sign-flipped residuals (Juodis and Reese)
+};
+
 // One line of the report.
 struct TestRow {
+  TestKind kind = TestKind::lm;
   std::string name;          // "LM", "scaled LM", "CD", "CD(2)", "weighted CD"
   double statistic = 0;
   std::string distribution;  // "chi2(45)", "N(0,1) upper tail", "N(0,1) two-sided"
@@ -99,7 +110,7 @@ struct Result {
   double weighted_cd = 0, weighted_cd_pvalue = 0;
   std::vector<int> signs;            // w_i of the weighted CD, +1 or -1
 
-  std::vector<TestRow> tests;        // LM, scaled LM, CD, CD(p), weighted CD
+  std::vector<TestRow> tests;        // one row per kind computed, in the report's order
 
   // N-by-N, row after row: rho_ij for usable pairs, 1 on the diagonal, NaN
   // for pairs that could not be correlated.

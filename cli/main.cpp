@@ -1,8 +1,8 @@
 // qvdep: tests a panel in a CSV file for cross-sectional dependence of the
 // errors of per-cross-section regressions, through the module's binary
-// interface. A thin layer over the analysis library: it parses the command
-// line, prints the report or the JSON object, and writes the optional
-// correlation table and heatmap.
+// interface. A thin layer over the analysis and report libraries: it parses
+// the command line, prints the report or the JSON object, and writes the
+// optional correlation table and heatmap.
 //
 // Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
 // module, 1 anything else (module not loadable, file not writable).
@@ -18,10 +18,10 @@
 #include "analysis/csv_reader.h"
 #include "analysis/errors.h"
 #include "cli/atomic_file.h"
-#include "cli/correlation_csv.h"
-#include "cli/heatmap_svg.h"
-#include "cli/json_output.h"
-#include "cli/report.h"
+#include "report/correlation_csv.h"
+#include "report/heatmap_svg.h"
+#include "report/json_output.h"
+#include "report/report.h"
 
 namespace {
 
@@ -120,16 +120,16 @@ int run(Arguments &a) {
   const qvd::analysis::Result result = qvd::analysis::run_analysis(data, a.options);
   const std::string source = a.file == "-" ? "<stdin>" : a.file;
   if (!a.correlations_path.empty())
-    qvd::cli::write_file_atomically(a.correlations_path, qvd::cli::correlation_csv(result));
+    qvd::cli::write_file_atomically(a.correlations_path, qvd::report::correlation_csv(result));
   if (!a.heatmap_path.empty())
     qvd::cli::write_file_atomically(
         a.heatmap_path,
-        qvd::cli::heatmap_svg(result, "Residual correlations: " + result.dependent + ", " +
+        qvd::report::heatmap_svg(result, "Residual correlations: " + result.dependent + ", " +
                                           source));
   if (a.format == "json")
-    std::cout << qvd::cli::result_json(source, result).dump(2) << "\n";
+    std::cout << qvd::report::result_json(source, result).dump(2) << "\n";
   else
-    std::cout << qvd::cli::report_text(source, result);
+    std::cout << qvd::report::report_text(source, result);
   return 0;
 }
 

@@ -1,11 +1,12 @@
 // The Python face of the analysis library: qvdep._core. It turns columns
 // (or a wide array) handed over from Python into a long-format panel, runs
-// the analysis with the interpreter's lock released, and gives back every
-// figure as plain Python objects, with the command-line tool's report and
-// JSON text computed from the same result, so that the notebook and the
-// terminal print the same thing. Runs from several threads proceed at once:
-// the library drives the module through one shared host, each run on its
-// own test instance, with faults recorded for the thread that raised them.
+// the analysis with the interpreter's lock released, and hands back a Run:
+// the result record kept alive, giving every figure as plain Python objects
+// and, when asked, the report library's text and JSON object, so that the
+// notebook and the terminal print the same thing. Runs from several threads
+// proceed at once: the library drives the module through one shared host,
+// each run on its own test instance, with faults recorded for the thread
+// that raised them.
 //
 // The package in qvdep/ checks types and column names and builds the
 // DataFrames; this file only moves data and maps the library's errors:
@@ -23,8 +24,8 @@
 
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
-#include "cli/json_output.h"
-#include "cli/report.h"
+#include "report/json_output.h"
+#include "report/report.h"
 
 namespace py = pybind11;
 using qvd::analysis::LongPanel;
@@ -69,13 +70,64 @@ const char *source_name(qvd::analysis::PValueSource s) {
   }
 }
 
-py::dict to_python(const Result &r, const std::string &source) {
+// The Python name of a test row's kind, which the package maps to its
+// attributes.
+const char *kind_name(qvd::analysis::TestKind kind) {
+  switch (kind) {
+    case qvd::analysis::TestKind::lm: return "lm";
+    case qvd::analysis::TestKind::scaled_lm: return "scaled_lm";
+    case qvd::analysis::TestKind::cd: return "cd";
+    case qvd::analysis::TestKind::local_cd: return "local_cd";
+    case qvd::analysis::TestKind::weighted_cd: return "weighted_cd";
+  }
+  return "";
+}
+
+// A JSON value as the Python object json.loads makes of its text: objects
+// become dicts, arrays lists, integers int, other numbers float. The text
+// writes a number that is not finite as null, and so does this.
+py::object from_json(const nlohmann::json &j) {
+  switch (j.type()) {
+    case nlohmann::json::value_t::object: {
+      py::dict d;
+      for (const auto &[key, value] : j.items()) d[py::str(key)] = from_json(value);
+      return d;
+    }
+    case nlohmann::json::value_t::array: {
+      py::list l;
+      for (const auto &value : j) l.append(from_json(value));
+      return l;
+    }
+    case nlohmann::json::value_t::string: return py::str(j.get_ref<const std::string &>());
+    case nlohmann::json::value_t::boolean: return py::bool_(j.get<bool>());
+    case nlohmann::json::value_t::number_integer: return py::int_(j.get<std::int64_t>());
+    case nlohmann::json::value_t::number_unsigned: return py::int_(j.get<std::uint64_t>());
+    case nlohmann::json::value_t::number_float: {
+      const double x = j.get<double>();
+      return std::isfinite(x) ? py::object(py::float_(x)) : py::object(py::none());
+    }
+    default: return py::none();
+  }
+}
+
+// One analysis's result and the name of its data, as the report library
+// needs them.
+struct Run {
+  Result result;
+  std::string source;
+};
+
+py::dict figures(const Run &run) {
+  const Result &r = run.result;
   const auto &s = r.shape;
   const auto &m = r.module;
   py::list tests;
   for (const auto &row : r.tests)
-    tests.append(py::make_tuple(row.name, row.statistic, row.distribution, row.pvalue,
-                                source_name(row.source)));
+    tests.append(py::dict(py::arg("kind") = kind_name(row.kind), py::arg("name") = row.name,
+                          py::arg("statistic") = row.statistic,
+                          py::arg("distribution") = row.distribution,
+                          py::arg("p_value") = row.pvalue,
+                          py::arg("p_value_source") = source_name(row.source)));
   py::dict d;
   d["cross_sections"] = s.sections;
   d["periods"] = s.periods;
@@ -106,23 +158,21 @@ py::dict to_python(const Result &r, const std::string &source) {
   d["correlations"] = square(r.correlations, s.sections);
   d["common_periods"] = square(r.common_periods, s.sections);
   d["warnings"] = r.warnings;
-  d["report"] = qvd::cli::report_text(source, r);
-  d["json"] = qvd::cli::result_json(source, r).dump();
   return d;
 }
 
-py::dict run(const LongPanel &data, const Options &options, const std::string &source) {
-  Result result;
+Run run(const LongPanel &data, const Options &options, const std::string &source) {
+  Run out{{}, source};
   {
     py::gil_scoped_release unlocked;
-    result = qvd::analysis::run_analysis(data, options);
+    out.result = qvd::analysis::run_analysis(data, options);
   }
-  return to_python(result, source);
+  return out;
 }
 
 // Columns of a long-format panel: labels as text, values as float arrays
 // (NaN missing).
-py::dict run_long(std::vector<std::string> ids, std::vector<std::string> times,
+Run run_long(std::vector<std::string> ids, std::vector<std::string> times,
                   const std::string &id_name, const std::string &time_name,
                   const std::string &y_name, const Column &y,
                   std::vector<std::string> x_names, const std::vector<Column> &x,
@@ -147,7 +197,7 @@ py::dict run_long(std::vector<std::string> ids, std::vector<std::string> times,
 
 // A wide array of shape (N, T, K + 1): for each cross-section and period the
 // K regressors, then the dependent value, as the module lays a panel out.
-py::dict run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast> &values,
+Run run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast> &values,
                   const std::vector<std::string> &ids, const std::vector<std::string> &times,
                   const std::string &id_name, const std::string &time_name,
                   const std::string &y_name, std::vector<std::string> x_names, bool intercept,
@@ -200,6 +250,13 @@ PYBIND11_MODULE(_core, m) {
     }
   });
   m.attr("DEFAULT_SEED") = qvd::analysis::kDefaultSeed;
+  py::class_<Run>(m, "Run", "The result of one test, kept for the package's CDTestResult.")
+      .def("figures", &figures, "Every figure as plain Python objects and numpy arrays.")
+      .def("summary", [](const Run &r) { return qvd::report::report_text(r.source, r.result); },
+           "The command-line tool's report.")
+      .def("to_dict",
+           [](const Run &r) { return from_json(qvd::report::result_json(r.source, r.result)); },
+           "The command-line tool's JSON object (missing: None).");
   m.def("run_long", &run_long, py::arg("ids"), py::arg("times"), py::arg("id_name"),
         py::arg("time_name"), py::arg("y_name"), py::arg("y"), py::arg("x_names"), py::arg("x"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),

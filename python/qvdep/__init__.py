@@ -145,14 +145,14 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
                    module=_module_path(module))
     if _is_dataframe(data):
         fields = _from_dataframe(data, id, time, y, x)
-        raw = _core.run_long(*fields, **options, source="pandas.DataFrame")
-        return CDTestResult(raw, id_name=fields[2], time_name=fields[3], y_name=fields[4],
+        run = _core.run_long(*fields, **options, source="pandas.DataFrame")
+        return CDTestResult(run, id_name=fields[2], time_name=fields[3], y_name=fields[4],
                             x_names=fields[6], options=options,
                             labels=_labels(data, fields[2], fields[3]))
     if isinstance(data, np.ndarray):
         fields = _from_array(data, id, time, y, x)
-        raw = _core.run_wide(*fields, **options, source="numpy.ndarray")
-        return CDTestResult(raw, id_name="id", time_name="time", y_name=fields[5],
+        run = _core.run_wide(*fields, **options, source="numpy.ndarray")
+        return CDTestResult(run, id_name="id", time_name="time", y_name=fields[5],
                             x_names=fields[6], options=options,
                             labels=_array_labels(id, time, data.shape))
     raise TypeError("data must be a pandas.DataFrame in long format or a numpy array of "

@@ -1,7 +1,6 @@
 """The result of one dependence test, as returned by qvdep.cdtest."""
 from __future__ import annotations
 
-import json
 import math
 from typing import Any, Optional
 
@@ -14,6 +13,17 @@ def _pandas():
     except ImportError:  # pragma: no cover - pandas is a Debian package away
         raise ImportError("this needs pandas (Debian package python3-pandas)") from None
     return pd
+
+
+# The attributes that hold each kind of test's statistic and p-value.
+_ATTRIBUTES = {
+    "lm": ("lm", "lm_pvalue"),
+    "scaled_lm": ("scaled_lm", "scaled_lm_pvalue"),
+    "cd": ("cd", "cd_pvalue"),
+    "local_cd": ("cdp", "cdp_pvalue"),
+    "weighted_cd": ("weighted_cd", "weighted_cd_pvalue"),
+}
+_ABSENT = {"statistic": math.nan, "p_value": math.nan, "p_value_source": "none"}
 
 
 class CDTestResult:
@@ -59,9 +69,10 @@ class CDTestResult:
         wrote them (a missing value is NaN).
     """
 
-    def __init__(self, raw: dict, *, id_name: str, time_name: str, y_name: str, x_names: list,
+    def __init__(self, run, *, id_name: str, time_name: str, y_name: str, x_names: list,
                  options: dict, labels: dict) -> None:
-        self._raw = raw
+        self._run = run  # the library's result, for the report and the JSON object
+        raw = self._raw = run.figures()
         self.id, self.time, self.y, self.x = id_name, time_name, y_name, list(x_names)
         self.intercept = options["intercept"]
         self.order = options["order"]
@@ -74,13 +85,13 @@ class CDTestResult:
                     "average_correlation", "average_abs_correlation", "warnings"):
             setattr(self, key, raw[key])
         self.module_results = dict(raw["module"])
-        rows = raw["tests"]
-        self.lm, self.lm_pvalue = rows[0][1], rows[0][3]
-        self.lm_pvalue_by_tool = rows[0][4] == "tool"
-        self.scaled_lm, self.scaled_lm_pvalue = rows[1][1], rows[1][3]
-        self.cd, self.cd_pvalue = rows[2][1], rows[2][3]
-        self.cdp, self.cdp_pvalue = rows[3][1], rows[3][3]
-        self.weighted_cd, self.weighted_cd_pvalue = rows[4][1], rows[4][3]
+        # Rows are found by their kind; a test the result does not hold is NaN.
+        rows = {row["kind"]: row for row in raw["tests"]}
+        for kind, (statistic, pvalue) in _ATTRIBUTES.items():
+            row = rows.get(kind, _ABSENT)
+            setattr(self, statistic, row["statistic"])
+            setattr(self, pvalue, row["p_value"])
+        self.lm_pvalue_by_tool = rows.get("lm", _ABSENT)["p_value_source"] == "tool"
         self._sections = [labels["sections"].get(s, s) for s in raw["section_labels"]]
         self._periods = [labels["periods"].get(p, p) for p in raw["period_labels"]]
 
@@ -101,11 +112,11 @@ class CDTestResult:
         pd = _pandas()
         rows = self._raw["tests"]
         return pd.DataFrame(
-            {"statistic": [r[1] for r in rows],
-             "distribution": [r[2] for r in rows],
-             "p_value": [r[3] for r in rows],
-             "computed_by_tool": [r[4] == "tool" for r in rows]},
-            index=pd.Index([r[0] for r in rows], name="test"))
+            {"statistic": [r["statistic"] for r in rows],
+             "distribution": [r["distribution"] for r in rows],
+             "p_value": [r["p_value"] for r in rows],
+             "computed_by_tool": [r["p_value_source"] == "tool" for r in rows]},
+            index=pd.Index([r["name"] for r in rows], name="test"))
 
     @property
     def correlations(self):
@@ -132,11 +143,11 @@ class CDTestResult:
 
     def summary(self) -> str:
         """The command-line tool's report, word for word."""
-        return self._raw["report"]
+        return self._run.summary()
 
     def to_dict(self) -> dict:
         """The command-line tool's JSON output as a dict (missing: None)."""
-        return json.loads(self._raw["json"])
+        return self._run.to_dict()
 
     def plot(self, ax: Optional[Any] = None, *, title: Optional[str] = None,
              cmap: str = "RdBu_r"):
@@ -175,6 +186,7 @@ class CDTestResult:
         lines = [f"CDTestResult({self.y} on {len(self.x)} regressor"
                  f"{'' if len(self.x) == 1 else 's'}: N={self.cross_sections}, "
                  f"T={self.periods}, {self.usable_pairs} usable pairs)"]
-        for name, stat, _, pval, _ in self._raw["tests"]:
-            lines.append(f"  {name:<12} {num(stat):>12}  p = {p(pval)}")
+        for row in self._raw["tests"]:
+            lines.append(f"  {row['name']:<12} {num(row['statistic']):>12}  "
+                         f"p = {p(row['p_value'])}")
         return "\n".join(lines)

@@ -1,11 +1,11 @@
-#include "cli/heatmap_svg.h"
+#include "report/heatmap_svg.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include <fmt/format.h>
 
-namespace qvd::cli {
+namespace qvd::report {
 namespace {
 
 constexpr double kMatrixWidth = 720;      // pixels the matrix aims for
@@ -114,4 +114,4 @@ std::string heatmap_svg(const analysis::Result &result, const std::string &title
   return svg;
 }
 
-}  // namespace qvd::cli
+}  // namespace qvd::report

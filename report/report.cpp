@@ -1,10 +1,10 @@
-#include "cli/report.h"
+#include "report/report.h"
 
 #include <cmath>
 
 #include <fmt/format.h>
 
-namespace qvd::cli {
+namespace qvd::report {
 namespace {
 
 std::string join(const std::vector<std::string> &names, const char *separator) {
@@ -23,11 +23,17 @@ std::string model_line(const analysis::Result &r) {
                      r.id_name);
 }
 
-const char *test_title(const analysis::TestRow &row, std::size_t index) {
-  static const char *const kTitles[] = {"Breusch-Pagan LM", "Pesaran scaled LM", "Pesaran CD",
-                                        "local CD", "weighted CD"};
-  (void)row;
-  return index < 5 ? kTitles[index] : "";
+// The row's title in the report: its test's author and name; the local CD
+// shows its order.
+std::string test_title(const analysis::TestRow &row, int order) {
+  switch (row.kind) {
+    case analysis::TestKind::lm: return "Breusch-Pagan LM";
+    case analysis::TestKind::scaled_lm: return "Pesaran scaled LM";
+    case analysis::TestKind::cd: return "Pesaran CD";
+    case analysis::TestKind::local_cd: return fmt::format("local CD({})", order);
+    case analysis::TestKind::weighted_cd: return "weighted CD";
+  }
+  return row.name;
 }
 
 std::string statistic(double x) {
@@ -59,14 +65,15 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
   out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}\n", "test", "statistic", "distribution",
                      "p-value");
   bool tool_pvalue = false;
-  for (std::size_t i = 0; i < r.tests.size(); ++i) {
-    const analysis::TestRow &row = r.tests[i];
-    std::string title = test_title(row, i);
-    if (i == 3) title += fmt::format("({})", r.options.order);
-    const bool marked = row.source == analysis::PValueSource::tool && i == 0;
+  for (const analysis::TestRow &row : r.tests) {
+    // Only LM's p-value can come from either side: the star marks the one
+    // the tool computed because the module returned it missing.
+    const bool marked =
+        row.kind == analysis::TestKind::lm && row.source == analysis::PValueSource::tool;
     tool_pvalue = tool_pvalue || marked;
-    out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}{}\n", title, statistic(row.statistic),
-                       row.distribution, format_pvalue(row.pvalue), marked ? " *" : "");
+    out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}{}\n", test_title(row, r.options.order),
+                       statistic(row.statistic), row.distribution, format_pvalue(row.pvalue),
+                       marked ? " *" : "");
   }
   out += fmt::format("\n  average correlation {}, average absolute correlation {} over {} pairs\n",
                      statistic(r.mean_correlation), statistic(r.mean_abs_correlation),
@@ -82,4 +89,4 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
   return out;
 }
 
-}  // namespace qvd::cli
+}  // namespace qvd::report

@@ -4,17 +4,17 @@
 // both axes and a colour bar. Cells shrink with N so that the picture stays
 // about 720 pixels wide; below 7 pixels a cell, only every k-th label is
 // written, so a few hundred cross-sections remain readable.
-#ifndef QVDEP_CLI_HEATMAP_SVG_H
-#define QVDEP_CLI_HEATMAP_SVG_H
+#ifndef QVDEP_REPORT_HEATMAP_SVG_H
+#define QVDEP_REPORT_HEATMAP_SVG_H
 
 #include <string>
 
 #include "analysis/analysis.h"
 
-namespace qvd::cli {
+namespace qvd::report {
 
 std::string heatmap_svg(const analysis::Result &result, const std::string &title);
 
-}  // namespace qvd::cli
+}  // namespace qvd::report
 
 #endif

@@ -1,8 +1,8 @@
-#include "cli/json_output.h"
+#include "report/json_output.h"
 
 #include <cmath>
 
-namespace qvd::cli {
+namespace qvd::report {
 namespace {
 
 using nlohmann::json;
@@ -75,4 +75,4 @@ json result_json(const std::string &source, const analysis::Result &r) {
       {"warnings", r.warnings}};
 }
 
-}  // namespace qvd::cli
+}  // namespace qvd::report

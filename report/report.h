@@ -1,14 +1,14 @@
 // The readable report of one analysis: the model, the panel's shape, one
 // row per test with its statistic, distribution and p-value, the average
 // correlations, notes and warnings.
-#ifndef QVDEP_CLI_REPORT_H
-#define QVDEP_CLI_REPORT_H
+#ifndef QVDEP_REPORT_REPORT_H
+#define QVDEP_REPORT_REPORT_H
 
 #include <string>
 
 #include "analysis/analysis.h"
 
-namespace qvd::cli {
+namespace qvd::report {
 
 std::string report_text(const std::string &source, const analysis::Result &result);
 
@@ -17,6 +17,6 @@ std::string report_text(const std::string &source, const analysis::Result &resul
 // else six significant digits.
 std::string format_pvalue(double p);
 
-}  // namespace qvd::cli
+}  // namespace qvd::report
 
 #endif

@@ -1,10 +1,10 @@
-#include "cli/correlation_csv.h"
+#include "report/correlation_csv.h"
 
 #include <cmath>
 
 #include <fmt/format.h>
 
-namespace qvd::cli {
+namespace qvd::report {
 
 std::string csv_field(const std::string &text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -30,4 +30,4 @@ std::string correlation_csv(const analysis::Result &result) {
   return out;
 }
 
-}  // namespace qvd::cli
+}  // namespace qvd::report

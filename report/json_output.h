@@ -3,8 +3,8 @@
 // result fields exactly as it wrote them (a missing value is null, with a
 // flag saying it was missing). Figures the tool computed sit beside the
 // module's, never in their place.
-#ifndef QVDEP_CLI_JSON_OUTPUT_H
-#define QVDEP_CLI_JSON_OUTPUT_H
+#ifndef QVDEP_REPORT_JSON_OUTPUT_H
+#define QVDEP_REPORT_JSON_OUTPUT_H
 
 #include <string>
 
@@ -12,10 +12,10 @@
 
 #include "analysis/analysis.h"
 
-namespace qvd::cli {
+namespace qvd::report {
 
 nlohmann::json result_json(const std::string &source, const analysis::Result &result);
 
-}  // namespace qvd::cli
+}  // namespace qvd::report
 
 #endif
