@@ -122,8 +122,8 @@ std::string grouped(std::size_t count) {
 std::string sparsity(const LongPanel &data, std::size_t n, std::size_t t) {
   const double cells = static_cast<double>(n) * static_cast<double>(t);
   char filled[32];
-  std::snprintf(filled, sizeof filled, "%.2g",
-                cells > 0 ? 100.0 * static_cast<double>(data.rows()) / cells : 0.0);
+  const double share = cells > 0 ? 100.0 * static_cast<double>(data.rows()) / cells : 0.0;
+  std::snprintf(filled, sizeof filled, share >= 10 ? "%.0f" : "%.2g", share);
   std::string text;
   if (!data.source.empty()) text.append(data.source).append(": ");
   text.append(grouped(n)).append(" cross-sections \u00d7 ").append(grouped(t));

@@ -1,6 +1,5 @@
 #include "cli/atomic_file.h"
 
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -8,8 +7,14 @@
 
 namespace qvd::cli {
 
-void write_file_atomically(const std::string &path, const std::string &contents) {
-  namespace fs = std::filesystem;
+namespace fs = std::filesystem;
+
+StagedFiles::~StagedFiles() {
+  std::error_code ignored;
+  for (const Staged &s : staged_) fs::remove(s.temporary, ignored);
+}
+
+void StagedFiles::stage(const std::string &path, const std::string &contents) {
   const fs::path target(path);
   std::random_device entropy;
   const fs::path temporary =
@@ -23,11 +28,20 @@ void write_file_atomically(const std::string &path, const std::string &contents)
       written = !out.fail();
     }
   }
-  std::error_code error;
-  if (written) fs::rename(temporary, target, error);
-  if (!written || error) {
-    fs::remove(temporary, error);
+  if (!written) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
     throw std::runtime_error(path + ": cannot be written");
+  }
+  staged_.push_back({temporary, target});
+}
+
+void StagedFiles::commit() {
+  while (!staged_.empty()) {
+    std::error_code error;
+    fs::rename(staged_.front().temporary, staged_.front().target, error);
+    if (error) throw std::runtime_error(staged_.front().target.string() + ": cannot be written");
+    staged_.erase(staged_.begin());
   }
 }
 

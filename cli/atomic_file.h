@@ -1,15 +1,37 @@
-// Writing a file whole or not at all: the text goes to a temporary file
-// beside the target, which is renamed over the target only once it has been
-// written and closed without error. A failure leaves no file behind.
+// Output files written whole or not at all, and all of a run's or none: each
+// text goes to a temporary file beside its target, and the temporary files
+// are renamed over their targets only once every one of them (and whatever
+// else the run writes) has succeeded. Files not committed are removed.
 #ifndef QVDEP_CLI_ATOMIC_FILE_H
 #define QVDEP_CLI_ATOMIC_FILE_H
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace qvd::cli {
 
-// Throws std::runtime_error naming the path when the file cannot be written.
-void write_file_atomically(const std::string &path, const std::string &contents);
+class StagedFiles {
+ public:
+  StagedFiles() = default;
+  StagedFiles(const StagedFiles &) = delete;
+  StagedFiles &operator=(const StagedFiles &) = delete;
+  ~StagedFiles();  // removes every temporary file not committed
+
+  // Writes `contents` to a temporary file beside `path`. Throws
+  // std::runtime_error naming the path when it cannot be written.
+  void stage(const std::string &path, const std::string &contents);
+
+  // Renames every staged file over its target. Throws std::runtime_error
+  // naming the path of one that cannot be renamed.
+  void commit();
+
+ private:
+  struct Staged {
+    std::filesystem::path temporary, target;
+  };
+  std::vector<Staged> staged_;
+};
 
 }  // namespace qvd::cli
 

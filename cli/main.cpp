@@ -7,6 +7,7 @@
 // Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
 // module, 1 anything else (module not loadable, file not writable).
 #include <iostream>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "analysis/analysis.h"
 #include "analysis/csv_reader.h"
 #include "analysis/errors.h"
+#include "analysis/memory_budget.h"
 #include "cli/atomic_file.h"
 #include "report/correlation_csv.h"
 #include "report/heatmap_svg.h"
@@ -56,6 +58,7 @@ struct Arguments {
   qvd::analysis::Options options;
   std::string format = "text";
   std::string correlations_path, heatmap_path;
+  std::string max_memory;
   bool version = false;
 };
 
@@ -92,6 +95,10 @@ void define(CLI::App &app, Arguments &a) {
       ->type_name("FILE.csv");
   app.add_option("--heatmap", a.heatmap_path, "draw the correlation matrix as an SVG heatmap")
       ->type_name("FILE.svg");
+  app.add_option("--max-memory", a.max_memory,
+                 "memory the analysis may take, e.g. 4G or 512M (default: half of the "
+                 "physical memory); a larger panel is refused before it is laid out")
+      ->type_name("SIZE");
   app.add_option("--module", a.options.module_path,
                  "module to load (default: libqvdep beside the qvdep program)")
       ->type_name("PATH");
@@ -102,6 +109,9 @@ int fail(const std::string &message, int status) {
   std::cerr << "qvdep: " << message << "\n";
   return status;
 }
+
+// What the program is doing, for the message when memory runs out.
+const char *g_doing = "starting";
 
 int run(Arguments &a) {
   if (a.version) {
@@ -116,20 +126,29 @@ int run(Arguments &a) {
       if (!name.empty()) names.push_back(name);
     a.columns.regressors = names;
   }
+  if (!a.max_memory.empty()) a.options.max_memory = qvd::analysis::parse_memory_size(a.max_memory);
+  g_doing = "reading the input";
   const qvd::analysis::LongPanel data = qvd::analysis::read_csv_file(a.file, a.columns);
+  g_doing = "running the test";
   const qvd::analysis::Result result = qvd::analysis::run_analysis(data, a.options);
+  g_doing = "writing the output";
   const std::string source = a.file == "-" ? "<stdin>" : a.file;
+  // Every output file is staged and the report printed before any file
+  // takes its name, so a failure anywhere leaves none of them behind.
+  qvd::cli::StagedFiles files;
   if (!a.correlations_path.empty())
-    qvd::cli::write_file_atomically(a.correlations_path, qvd::report::correlation_csv(result));
+    files.stage(a.correlations_path, qvd::report::correlation_csv(result));
   if (!a.heatmap_path.empty())
-    qvd::cli::write_file_atomically(
-        a.heatmap_path,
-        qvd::report::heatmap_svg(result, "Residual correlations: " + result.dependent + ", " +
-                                          source));
+    files.stage(a.heatmap_path,
+                qvd::report::heatmap_svg(result, "Residual correlations: " + result.dependent +
+                                                     ", " + source));
   if (a.format == "json")
     std::cout << qvd::report::result_json(source, result).dump(2) << "\n";
   else
     std::cout << qvd::report::report_text(source, result);
+  std::cout.flush();
+  if (!std::cout) return fail("the report cannot be written to the standard output", kExitOther);
+  files.commit();
   return 0;
 }
 
@@ -156,6 +175,8 @@ int main(int argc, char **argv) {
     return fail(e.what(), kExitInput);
   } catch (const qvd::analysis::FloatingPointFault &e) {
     return fail(e.what(), kExitFault);
+  } catch (const std::bad_alloc &) {
+    return fail(std::string("out of memory while ") + g_doing, kExitOther);
   } catch (const std::exception &e) {
     return fail(e.what(), kExitOther);
   }
