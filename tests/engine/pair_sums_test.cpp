@@ -17,6 +17,7 @@
 #include "engine/pairwise.h"
 #include "platform/cpu_features.h"
 #include "numeric/missing_value.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
 #include "support/packed_index.h"
 
@@ -82,7 +83,7 @@ Result run(bool straightforward, const std::vector<double> &e, int n, int t, int
   return r;
 }
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 
 void expect_same(const Result &a, const Result &b) {
   const DependenceRequest &x = a.request, &y = b.request;

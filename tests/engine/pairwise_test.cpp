@@ -14,13 +14,14 @@
 
 #include "engine/pairwise.h"
 #include "numeric/missing_value.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
 #include "support/packed_index.h"
 
 namespace qvd {
 namespace {
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 using testing::packed;
 
 const double M = std::bit_cast<double>(0xFFFF123456789ABCull);  // missing

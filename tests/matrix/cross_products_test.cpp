@@ -15,13 +15,14 @@
 #include "matrix/packed_storage.h"
 #include "platform/fp_control.h"
 #include "numeric/missing_value.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
 #include "support/packed_index.h"
 
 namespace qvd {
 namespace {
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 double from_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
 
 using testing::packed_cells;

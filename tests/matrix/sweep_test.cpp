@@ -18,6 +18,7 @@
 #include "matrix/packed_storage.h"
 #include "matrix/sweep.h"
 #include "platform/cpu_features.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
 #include "support/lapack.h"
 #include "support/packed_index.h"
@@ -31,7 +32,7 @@ const double kEps = std::bit_cast<double>(std::uint64_t{0x3CA0000000000002});
 const double kMinusEps =
     std::bit_cast<double>(std::uint64_t{0xBCA0000000000002});
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 
 using testing::packed_cells;
 
