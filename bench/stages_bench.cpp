@@ -1,9 +1,6 @@
 // The cost of the test against the physical limits of its two stages, on
-// synthetic panels with a common factor:
-//
-//   y_it = 1 + sum_v x_itv + lambda_i f_t + u_it,   x, f, u, lambda ~ N(0, 1)
-//
-// with 0 % or 5 % of the panel's values missing. Measured in one run:
+// synthetic panels with a common factor (factor_panel.h) with 0 % or 5 % of
+// the panel's values missing. Measured in one run:
 //
 // - Run/N/T/K/miss: the whole test through the loaded module and the
 //   reference host;
@@ -37,7 +34,9 @@
 #include "host/dependence_test.h"
 #include "matrix/cross_products.h"
 #include "matrix/packed_storage.h"
-#include "numeric/missing_value.h"
+
+#include "factor_panel.h"
+#include "module_runs.h"
 
 namespace {
 
@@ -55,27 +54,6 @@ Dsyrk serial_dsyrk() {
     return h ? reinterpret_cast<Dsyrk>(dlsym(h, "dsyrk_")) : nullptr;
   }();
   return f;
-}
-
-qvd::host::Panel factor_panel(int n, int t, int k, int missing_percent) {
-  std::mt19937_64 rng(n * 1000003ull + t * 101 + k * 7 + missing_percent);
-  std::normal_distribution<double> normal;
-  std::uniform_int_distribution<int> percent(0, 99);
-  qvd::host::Panel p{n, t, k, std::vector<double>(std::size_t(n) * t * (k + 1))};
-  std::vector<double> factor(t);
-  for (double &f : factor) f = normal(rng);
-  double *v = p.values.data();
-  for (int i = 0; i < n; ++i) {
-    const double loading = normal(rng);
-    for (int s = 0; s < t; ++s, v += k + 1) {
-      double y = 1.0 + loading * factor[s] + normal(rng);
-      for (int r = 0; r < k; ++r) y += (v[r] = normal(rng));
-      v[k] = y;
-      for (int r = 0; r <= k; ++r)
-        if (percent(rng) < missing_percent) v[r] = qvd::kMissingResult;
-    }
-  }
-  return p;
 }
 
 // The request with local work buffers, as the run frame lays them out.
@@ -127,17 +105,10 @@ struct Stage {
 void BM_Run(benchmark::State &state) {
   const auto panel = factor_panel(state.range(0), state.range(1), state.range(2),
                                   state.range(3));
-  qvd::host::ReferenceHost host(QVDEP_MODULE_PATH);
-  ExtensionDescriptor *descriptor = host.create_descriptor();
-  TestInstance *instance = host.create_instance(descriptor);
-  for (auto _ : state) {
-    DependenceRequest request = qvd::host::make_request(panel, {});
-    if (host.run(instance, &request).status != 0) {
-      state.SkipWithError("run failed");
-      break;
-    }
-    host.free_block(instance, request.correlations);
-  }
+  ModuleInstance module;
+  run_each_iteration(state, module, panel);
+  qvd::host::ReferenceHost &host = module.host;
+  TestInstance *instance = module.instance;
   // Memory of one more run: every block the module took from the pool,
   // against the eight buffers of the run frame.
   const std::size_t seen = host.blocks().size();
@@ -154,8 +125,6 @@ void BM_Run(benchmark::State &state) {
                                          2 * 8 * (m * (m + 1) / 2) + 8 * n * t +
                                          8 * kc + 8 * (n * (n + 1) / 2);
   host.free_block(instance, request.correlations);
-  host.destroy_instance(instance);
-  host.release_descriptor(descriptor);
 }
 
 void BM_Regression(benchmark::State &state) {

@@ -7,8 +7,6 @@
 // exit status 0 with the right result (the Grunfeld variants give exactly
 // the Grunfeld figures), under a time limit that turns a hang into a
 // failure.
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,51 +20,21 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/scratch.h"
+#include "tool_process.h"
+
+namespace qvd::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-constexpr int kSecondsPerRun = 120;  // far above any case, even sanitized
 constexpr std::size_t kLongestMessage = 400;
 
-fs::path scratch() {
-  static const fs::path dir = [] {
-    const fs::path d = fs::temp_directory_path() /
-                       ("qvdep_hostile_" + std::to_string(std::random_device{}()));
-    fs::create_directories(d);
-    return d;
-  }();
-  return dir;
-}
-
-std::string slurp(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolRun qvdep(const std::vector<std::string> &args) {
-  setenv("ASAN_OPTIONS", "handle_sigfpe=0:detect_leaks=1", 0);
-  std::string command = "timeout " + std::to_string(kSecondsPerRun) + " " QVDEP_TOOL_PATH;
-  for (const auto &a : args) command += " '" + a + "'";  // no quotes in these arguments
-  const fs::path out = scratch() / "stdout", err = scratch() / "stderr";
-  command += " >'" + out.string() + "' 2>'" + err.string() + "'";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-}
-
-const std::string kGrunfeldPath = QVDEP_EXAMPLES_DIR "/grunfeld.csv";
 const std::string &grunfeld() {
-  static const std::string text = slurp(kGrunfeldPath);
+  static const std::string text = slurp(kGrunfeld);
   return text;
 }
-const std::vector<std::string> kGrunfeldArgs = {"--id", "firm", "--time", "year", "--y", "inv",
-                                                "--x", "value,capital", "--order", "2"};
 
 std::string replace_all(std::string text, const std::string &from, const std::string &to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -135,10 +103,8 @@ std::string million_rows() {
 
 json grunfeld_json() {
   std::vector<std::string> args = kGrunfeldArgs;
-  args.insert(args.end(), {"--format", "json", kGrunfeldPath});
-  const ToolRun run = qvdep(args);
-  EXPECT_EQ(run.status, 0) << run.err;
-  return json::parse(run.out);
+  args.push_back(kGrunfeld);
+  return run_json(args);
 }
 
 // The module's figures and the panel's shape of a run: what a variant of
@@ -151,11 +117,7 @@ void expect_grunfeld(const json &j) {
 }
 
 json json_of(const std::string &text) {
-  const fs::path path = scratch() / "reference.csv";
-  std::ofstream(path, std::ios::binary) << text;
-  const ToolRun run = qvdep({"--format", "json", path.string()});
-  EXPECT_EQ(run.status, 0) << run.err;
-  return json::parse(run.out);
+  return run_json({write_scratch("reference.csv", text).string()});
 }
 
 const std::string kSmall = "id,t,y,x\na,1,1,2\na,2,3,1\na,3,2,5\nb,1,4,1\nb,2,1,3\nb,3,2,2\nc,2,5,4\nc,3,3,3\n";
@@ -235,15 +197,11 @@ TEST(HostileCsv, ClearErrorAndNoFileOrTheRightResult) {
     SCOPED_TRACE(c.name);
     fs::remove(table);
     fs::remove(picture);
-    const fs::path in = scratch() / kFile;
-    {
-      const std::string text = c.make();
-      std::ofstream(in, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
-    }
+    const fs::path in = write_scratch(kFile, c.make());
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"--format", "json", "--correlations", table.string(), "--heatmap",
                              picture.string(), in.string()});
-    const ToolRun run = qvdep(args);
+    const ProcessRun run = qvdep(args);
     EXPECT_EQ(run.status, c.status) << run.err.substr(0, kLongestMessage);
     if (run.status != c.status) continue;
     if (c.status == 0) {
@@ -267,3 +225,4 @@ TEST(HostileCsv, ClearErrorAndNoFileOrTheRightResult) {
 }
 
 }  // namespace
+}  // namespace qvd::testing

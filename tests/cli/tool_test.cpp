@@ -3,8 +3,6 @@
 // against the module driven directly through the reference host with
 // hand-built requests, against the independent LAPACK/Boost reference of
 // the end-to-end tests, and against published Grunfeld figures.
-#include <sys/wait.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +17,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tool_process.h"
 #include "pipeline_reference.h"
+#include "support/packed_index.h"
+#include "support/scratch.h"
 
 namespace qvd::e2e {
 namespace {
@@ -27,50 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-fs::path scratch() {
-  static const fs::path dir = [] {
-    const fs::path d = fs::temp_directory_path() /
-                       ("qvdep_tool_test_" + std::to_string(std::random_device{}()));
-    fs::create_directories(d);
-    return d;
-  }();
-  return dir;
-}
-
-std::string slurp(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string quote(const std::string &arg) {
-  std::string q = "'";
-  for (char ch : arg) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return q + "'";
-}
-
-ToolRun run_program(const std::string &program, const std::vector<std::string> &args) {
-  // A sanitized tool must let the module's SIGFPE reach its own handler.
-  setenv("ASAN_OPTIONS", "handle_sigfpe=0:detect_leaks=1", 0);
-  std::string command = quote(program);
-  for (const auto &a : args) command += " " + quote(a);
-  const fs::path out = scratch() / "stdout", err = scratch() / "stderr";
-  command += " >" + quote(out.string()) + " 2>" + quote(err.string());
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-}
-
-ToolRun qvdep(const std::vector<std::string> &args) { return run_program(QVDEP_TOOL_PATH, args); }
-
-fs::path write(const std::string &name, const std::string &text) {
-  const fs::path path = scratch() / name;
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
-}
+using namespace testing;  // the tool as a process, its scratch files
 
 // The panel in long format: columns id, t, y, x1..xK; periods written as
 // 1990 + 3t in shuffled row order (each section's first row kept in section
@@ -132,23 +90,10 @@ void expect_module_fields(const json &j, const host::TestResults &r) {
   EXPECT_EQ(m.at("near_perfect_fit").get<bool>(), r.near_perfect_fit);
 }
 
-json run_json(const std::vector<std::string> &args) {
-  std::vector<std::string> all = args;
-  all.push_back("--format");
-  all.push_back("json");
-  const ToolRun run = qvdep(all);
-  EXPECT_EQ(run.status, 0) << run.err;
-  return json::parse(run.out);
-}
-
-const std::string kGrunfeld = QVDEP_EXAMPLES_DIR "/grunfeld.csv";
-const std::vector<std::string> kGrunfeldArgs = {"--id", "firm", "--time", "year", "--y", "inv",
-                                                "--x", "value,capital", "--order", "2"};
-
 TEST(Tool, GrunfeldReportAndJsonGiveThePublishedFigures) {
   std::vector<std::string> args = kGrunfeldArgs;
   args.push_back(kGrunfeld);
-  const ToolRun report = qvdep(args);
+  const ProcessRun report = qvdep(args);
   ASSERT_EQ(report.status, 0) << report.err;
   for (const char *printed : {"97.617948", "chi2(45)", "9.3182e-06", "5.546419", "1.4579e-08",
                               "5.340053", "9.29194e-08", "3.963275", "7.39287e-05",
@@ -188,7 +133,7 @@ TEST(Tool, UnbalancedCsvPanelMatchesTheHandBuiltRequest) {
     const host::Panel panel = random_panel(rng, shape);
     // The last round's file starts with a UTF-8 byte-order mark, as
     // spreadsheets write it.
-    const fs::path csv = write("unbalanced.csv", (round == 2 ? "\xEF\xBB\xBF" : "") +
+    const fs::path csv = write_scratch("unbalanced.csv", (round == 2 ? "\xEF\xBB\xBF" : "") +
                                                      long_csv(panel, labels_for(shape.sections), rng));
     host::TestOptions options;
     options.cdp_order = 1 + round;
@@ -203,7 +148,7 @@ TEST(Tool, UnbalancedCsvPanelMatchesTheHandBuiltRequest) {
 TEST(Tool, RestrictionsFromTextMatchArraysWrittenByHand) {
   std::mt19937_64 rng(5);
   const host::Panel panel = random_panel(rng, {9, 15, 2, true, 0.5, 0.0, false, 0});
-  const fs::path csv = write("restricted.csv", long_csv(panel, labels_for(9), rng));
+  const fs::path csv = write_scratch("restricted.csv", long_csv(panel, labels_for(9), rng));
   const struct {
     std::vector<std::string> text;
     std::vector<double> coef, rhs;  // rows of (const, x1, x2)
@@ -254,7 +199,7 @@ TEST(Tool, CorrelationTableAveragesAndWeightedCdAgainstIndependentReferences) {
   host::Panel panel = random_panel(rng, {12, 14, 1, true, 1.0, 0.05, false, 0});
   for (int p = 0; p < panel.periods; ++p) panel.values[(3 * 14 + p) * 2 + 1] = 4.0;  // flat: unusable
   const std::vector<std::string> labels = labels_for(12);
-  const fs::path csv = write("table.csv", long_csv(panel, labels, rng));
+  const fs::path csv = write_scratch("table.csv", long_csv(panel, labels, rng));
   const fs::path table = scratch() / "rho.csv";
   const json j = run_json({"--id", "id", "--time", "t", "--y", "y", "--seed", "99",
                            "--correlations", table.string(), csv.string()});
@@ -322,7 +267,7 @@ TEST(Tool, LmTailWhereTheModuleReturnsItMissing) {
     std::snprintf(row, sizeof row, "%d,1,%.17g\n%d,2,%.17g\n", i, std::cos(a), i, std::sin(a));
     text += row;
   }
-  const fs::path csv = write("large.csv", text);
+  const fs::path csv = write_scratch("large.csv", text);
   const std::vector<std::string> args = {"--no-intercept", "--x", "", csv.string()};
   const json j = run_json(args);
   ASSERT_TRUE(j["module"]["lm_pvalue"].is_null());
@@ -332,7 +277,7 @@ TEST(Tool, LmTailWhereTheModuleReturnsItMissing) {
   const double expected = static_cast<double>(poisson_tail(lm, n * (n - 1) / 4));
   EXPECT_NEAR(j["lm_pvalue_tool"].get<double>(), expected, 1e-10 * expected);
   EXPECT_EQ(j["tests"][0]["p_value"], j["lm_pvalue_tool"]);
-  const ToolRun report = qvdep(args);
+  const ProcessRun report = qvdep(args);
   EXPECT_NE(report.out.find("computed by qvdep"), std::string::npos) << report.out;
 }
 
@@ -366,12 +311,12 @@ TEST(Tool, BadInputGetsOneLineExitStatusAndNoFile) {
   };
   const fs::path table = scratch() / "bad.csv", picture = scratch() / "bad.svg";
   for (const auto &c : cases) {
-    const fs::path in = write("in.csv", c.text);
+    const fs::path in = write_scratch("in.csv", c.text);
     std::vector<std::string> args = c.args;
     for (const char *a : {"--correlations", table.c_str(), "--heatmap", picture.c_str()})
       args.push_back(a);
     args.push_back(in.string());
-    const ToolRun run = qvdep(args);
+    const ProcessRun run = qvdep(args);
     SCOPED_TRACE(c.message);
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_TRUE(run.out.empty()) << run.out;
@@ -395,7 +340,7 @@ TEST(Tool, ThinPanelsWarnAndStillRun) {
        "2 cross-sections have no more complete periods than free coefficients (2)"},
   };
   for (const auto &c : cases) {
-    const ToolRun run = qvdep({write("thin.csv", c.text).string()});
+    const ProcessRun run = qvdep({write_scratch("thin.csv", c.text).string()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(c.warning), std::string::npos) << run.out;
   }
@@ -406,17 +351,17 @@ TEST(Tool, HeatmapRendersAndHelpAndVersionAnswer) {
   std::vector<std::string> args = kGrunfeldArgs;
   args.insert(args.end(), {"--heatmap", picture.string(), kGrunfeld});
   ASSERT_EQ(qvdep(args).status, 0);
-  const ToolRun render = run_program(QVDEP_RSVG_CONVERT, {picture.string(), "-o", png.string()});
+  const ProcessRun render = run_process(QVDEP_RSVG_CONVERT, {picture.string(), "-o", png.string()});
   EXPECT_EQ(render.status, 0) << render.err;
   EXPECT_EQ(slurp(png).substr(1, 3), "PNG");
 
-  const ToolRun help = qvdep({"--help"});
+  const ProcessRun help = qvdep({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char *option : {"--id", "--time", "--y", "--x", "--no-intercept", "--order",
                              "--restrict", "--seed", "--format", "--correlations", "--heatmap",
                              "--module", "--version", "Examples"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
-  const ToolRun version = qvdep({"--version"});
+  const ProcessRun version = qvdep({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "qvdep 1.0.0.1M0P04242019\n");
 }

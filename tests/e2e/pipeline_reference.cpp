@@ -10,13 +10,7 @@
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/normal.hpp>
 
-extern "C" {
-void dgels_(const char *trans, const int *m, const int *n, const int *nrhs,
-            double *a, const int *lda, double *b, const int *ldb, double *work,
-            const int *lwork, int *info, std::size_t trans_len);
-void dgesv_(const int *n, const int *nrhs, double *a, const int *lda,
-            int *ipiv, double *b, const int *ldb, int *info);
-}
+#include "support/lapack.h"
 
 namespace qvd::e2e {
 
@@ -30,11 +24,6 @@ bool marked_missing(double v) { return qvdep_is_missing(v) != 0; }
 double missing_marker(std::uint64_t low_bits) {
   return std::bit_cast<double>(0xFFFF000000000000ull |
                                (low_bits & 0x0000FFFFFFFFFFFFull));
-}
-
-std::size_t packed(int i, int j) {
-  const std::size_t lo = std::min(i, j), hi = std::max(i, j);
-  return lo + hi * (hi + 1) / 2;
 }
 
 namespace {
@@ -159,8 +148,7 @@ ReferenceResults reference_statistics(const std::vector<double> &residuals,
   ReferenceResults out;
   out.sections = sections;
   out.residuals = residuals;
-  const std::size_t cells =
-      static_cast<std::size_t>(sections) * (sections + 1) / 2;
+  const std::size_t cells = testing::packed_cells(sections);
   out.correlations.assign(cells, 0.0);
   out.usable.assign(cells, 0);
   if (sections < 2) return out;

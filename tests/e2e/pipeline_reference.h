@@ -16,6 +16,7 @@
 
 #include "host/dependence_test.h"
 #include "host/reference_host.h"
+#include "support/packed_index.h"
 
 namespace qvd::e2e {
 
@@ -28,7 +29,7 @@ bool marked_missing(double v);
 double missing_marker(std::uint64_t low_bits);
 
 // Packed index of (i, j) in an N-by-N symmetric matrix, from 0.
-std::size_t packed(int i, int j);
+using testing::packed;
 
 struct ReferenceResults {
   int sections = 0;

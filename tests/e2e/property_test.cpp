@@ -12,13 +12,14 @@
 #include <gtest/gtest.h>
 
 #include "pipeline_reference.h"
+#include "support/double_bits.h"
 
 namespace qvd::e2e {
 namespace {
 
 constexpr std::uint64_t kMissingResultBits = 0xFFFFD10000000000ull;
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 
 host::TestResults run(const host::Panel &panel, const host::TestOptions &options) {
   host::TestResults r = host::run_dependence_test(module_host(), panel, options);

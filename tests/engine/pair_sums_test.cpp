@@ -17,7 +17,9 @@
 #include "engine/pairwise.h"
 #include "platform/cpu_features.h"
 #include "numeric/missing_value.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
+#include "support/packed_index.h"
 
 namespace qvd {
 namespace {
@@ -68,7 +70,7 @@ struct Result {
 
 Result run(bool straightforward, const std::vector<double> &e, int n, int t, int order) {
   Result r;
-  r.correlations.assign(static_cast<std::size_t>(n) * (n + 1) / 2 + 1, 7.0);
+  r.correlations.assign(testing::packed_cells(n) + 1, 7.0);
   r.request.n_sections = n;
   r.request.n_periods = t;
   r.request.cdp_order = order;
@@ -81,7 +83,7 @@ Result run(bool straightforward, const std::vector<double> &e, int n, int t, int
   return r;
 }
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 
 void expect_same(const Result &a, const Result &b) {
   const DependenceRequest &x = a.request, &y = b.request;

@@ -14,13 +14,15 @@
 
 #include "engine/pairwise.h"
 #include "numeric/missing_value.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
+#include "support/packed_index.h"
 
 namespace qvd {
 namespace {
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
-std::size_t packed(int i, int j) { return i < j ? i + j * (j + 1) / 2 : j + i * (i + 1) / 2; }
+using testing::bits;
+using testing::packed;
 
 const double M = std::bit_cast<double>(0xFFFF123456789ABCull);  // missing
 
@@ -40,7 +42,7 @@ Outcome statistics_of(const std::vector<std::vector<double>> &rows, int order,
   std::vector<double> residuals(static_cast<std::size_t>(n) * t);
   for (int k = 0; k < n; ++k)
     for (int p = 0; p < t; ++p) residuals[static_cast<std::size_t>(p) * n + k] = rows[k][p];
-  out.correlations.assign(static_cast<std::size_t>(n) * (n + 1) / 2 + 1, fill);
+  out.correlations.assign(testing::packed_cells(n) + 1, fill);
   out.request.n_sections = n;
   out.request.n_periods = t;
   out.request.cdp_order = order;

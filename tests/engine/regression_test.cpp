@@ -28,18 +28,8 @@
 #include "engine/regression.h"
 #include "numeric/missing_value.h"
 #include "support/fault_recorder.h"
-
-extern "C" {
-void dgels_(const char *trans, const int *m, const int *n, const int *nrhs,
-            double *a, const int *lda, double *b, const int *ldb, double *work,
-            const int *lwork, int *info, std::size_t trans_len);
-void dgesv_(const int *n, const int *nrhs, double *a, const int *lda,
-            int *ipiv, double *b, const int *ldb, int *info);
-void dgesvd_(const char *jobu, const char *jobvt, const int *m, const int *n,
-             double *a, const int *lda, double *s, double *u, const int *ldu,
-             double *vt, const int *ldvt, double *work, const int *lwork,
-             int *info, std::size_t jobu_len, std::size_t jobvt_len);
-}
+#include "support/lapack.h"
+#include "support/packed_index.h"
 
 namespace qvd {
 namespace {
@@ -104,7 +94,7 @@ struct Fit {
     row.resize(P.p() + 1);
     work.resize(m);
     flags.resize(m);
-    sscp.resize(std::size_t(m) * (m + 1) / 2);
+    sscp.resize(testing::packed_cells(m));
     saved.resize(sscp.size());
     residuals.assign(std::size_t(P.N) * P.T, -7.0);
     coefficients.resize(P.p());

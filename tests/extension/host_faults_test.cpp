@@ -12,48 +12,24 @@
 #include "host/dependence_test.h"
 #include "host/guarded_call.h"
 #include "platform/fp_control.h"
+#include "support/fp_exceptions.h"
 
 namespace qvd::host {
 namespace {
 
-// What a trap reports as its code: the signal's si_code, or on Windows the
-// structured exception's code.
-#if defined(_WIN32)
-constexpr int kTrapDivideByZero = static_cast<int>(QVDEP_EXCEPTION_FLT_DIVIDE_BY_ZERO);
-constexpr int kTrapInvalid = static_cast<int>(QVDEP_EXCEPTION_FLT_INVALID_OPERATION);
-constexpr int kTrapOverflow = static_cast<int>(QVDEP_EXCEPTION_FLT_OVERFLOW);
-#else
-constexpr int kTrapDivideByZero = FPE_FLTDIV;
-constexpr int kTrapInvalid = FPE_FLTINV;
-constexpr int kTrapOverflow = FPE_FLTOVF;
-#endif
-
 TEST(GuardedCall, TrapBecomesFailedCallAndEnvironmentIsRestored) {
   const unsigned before = read_mxcsr();
-  volatile double zero = 0.0, one = 1.0, huge = 1e308;
-  volatile double sink = 0;
-  struct Case {
-    const char *what;
-    std::function<void()> body;
-    int code;
-  };
-  const Case cases[] = {
-      {"division by zero", [&] { sink = one / zero; }, kTrapDivideByZero},
-      {"invalid operation", [&] { sink = zero / zero; }, kTrapInvalid},
-      {"overflow", [&] { sink = huge * huge; }, kTrapOverflow},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    const CallOutcome outcome = call_under_traps(c.body);
+  for (const testing::TrappingOperation &op : testing::kTrappingOperations) {
+    SCOPED_TRACE(op.what);
+    const CallOutcome outcome = call_under_traps(op.run);
     EXPECT_TRUE(outcome.trapped);
-    EXPECT_EQ(outcome.signal_code, c.code);
+    EXPECT_EQ(outcome.signal_code, op.signal_code);
     EXPECT_FALSE(outcome.describe().empty());
     EXPECT_EQ(read_mxcsr(), before);
   }
   // Underflow and inexact stay masked under the trap setting.
-  volatile double tiny = 1e-308;
-  EXPECT_FALSE(call_under_traps([&] { sink = tiny * tiny; }).trapped);
-  EXPECT_FALSE(call_under_traps([&] { sink = one / 3.0; }).trapped);
+  EXPECT_FALSE(call_under_traps(testing::underflow).trapped);
+  EXPECT_FALSE(call_under_traps(testing::inexact).trapped);
 #if !defined(_WIN32)
   // A raise with no handler installed reaches the host as SIGFPE too.
   EXPECT_TRUE(call_under_traps([&] { std::raise(SIGFPE); }).trapped);

@@ -15,15 +15,17 @@
 #include "matrix/packed_storage.h"
 #include "platform/fp_control.h"
 #include "numeric/missing_value.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
+#include "support/packed_index.h"
 
 namespace qvd {
 namespace {
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 double from_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
 
-int cells(int n) { return n * (n + 1) / 2; }
+using testing::packed_cells;
 
 TEST(PackedIndex, KnownCells) {
   struct Case {
@@ -71,8 +73,8 @@ TEST(AnyMissing, TopSixteenBitsDecide) {
 // A packed matrix of order n filled with distinct values, to check
 // refusals bit for bit.
 std::vector<double> filled(int n) {
-  std::vector<double> S(static_cast<std::size_t>(cells(n)));
-  for (int c = 0; c < cells(n); ++c) S[c] = 0.1 * c - 3.7;
+  std::vector<double> S(packed_cells(n));
+  for (std::size_t c = 0; c < packed_cells(n); ++c) S[c] = 0.1 * c - 3.7;
   return S;
 }
 
@@ -170,7 +172,7 @@ TEST(AccumulateCrossProducts, MatchesDirectCrossProductSums) {
       for (double &v : X[r]) v = rng() % 7 == 0 ? 0.0 : u(rng);
       w[r] = rng() % 5 == 0 ? 1.0 : std::fabs(u(rng)) + 0.1;
     }
-    std::vector<double> S(static_cast<std::size_t>(cells(n)), 0.0);
+    std::vector<double> S(packed_cells(n), 0.0);
     for (int r = 0; r < rows; ++r) {
       ASSERT_EQ(accumulate_cross_products(X[r].data(), n, w[r], S.data()), 1);
     }
@@ -209,7 +211,7 @@ TEST(AccumulateCrossProducts, OrderAndWeightInvariance) {
     for (auto &row : X) {
       for (double &v : row) v = u(rng);
     }
-    std::vector<double> forward(static_cast<std::size_t>(cells(n)), 0.0);
+    std::vector<double> forward(packed_cells(n), 0.0);
     std::vector<double> shuffled = forward, twice = forward, doubled = forward;
     std::vector<int> order(rows);
     for (int r = 0; r < rows; ++r) order[r] = r;
@@ -221,7 +223,7 @@ TEST(AccumulateCrossProducts, OrderAndWeightInvariance) {
       accumulate_cross_products(X[r].data(), n, 1.0, twice.data());
       accumulate_cross_products(X[r].data(), n, 2.0, doubled.data());
     }
-    for (int c = 0; c < cells(n); ++c) {
+    for (std::size_t c = 0; c < packed_cells(n); ++c) {
       const double tolerance = 1e-14 * rows * 4.0;
       EXPECT_NEAR(forward[c], shuffled[c], tolerance);
       EXPECT_NEAR(twice[c], doubled[c], 2 * tolerance);

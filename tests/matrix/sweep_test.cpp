@@ -18,14 +18,10 @@
 #include "matrix/packed_storage.h"
 #include "matrix/sweep.h"
 #include "platform/cpu_features.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
-
-extern "C" {
-// LAPACK: solve A X = B by LU with partial pivoting (used for an independent
-// inverse).
-void dgesv_(const int *n, const int *nrhs, double *a, const int *lda,
-            int *ipiv, double *b, const int *ldb, int *info);
-}
+#include "support/lapack.h"
+#include "support/packed_index.h"
 
 namespace qvd {
 namespace {
@@ -36,9 +32,9 @@ const double kEps = std::bit_cast<double>(std::uint64_t{0x3CA0000000000002});
 const double kMinusEps =
     std::bit_cast<double>(std::uint64_t{0xBCA0000000000002});
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using testing::bits;
 
-int cells(int n) { return n * (n + 1) / 2; }
+using testing::packed_cells;
 
 bool avx_available() {
   set_processor_feature_level_for_testing(0);
@@ -75,14 +71,14 @@ class PlacedDoubles {
 struct SweepState {
   SweepState(int n, int matrix_offset, int work_offset, int flag_offset)
       : n(n),
-        S(cells(n), matrix_offset),
+        S(packed_cells(n), matrix_offset),
         work(n, work_offset),
         flag_storage(static_cast<std::size_t>(n) + 4, '0'),
         flags(flag_storage.data() + flag_offset) {}
 
   void copy_from(const SweepState &other) {
     std::memcpy(S.data(), const_cast<SweepState &>(other).S.data(),
-                sizeof(double) * cells(n));
+                sizeof(double) * packed_cells(n));
     std::memcpy(work.data(), const_cast<SweepState &>(other).work.data(),
                 sizeof(double) * n);
     std::memcpy(flags, other.flags, n);
@@ -99,7 +95,7 @@ struct SweepState {
 
 // Bit-for-bit comparison of everything a sweep writes.
 ::testing::AssertionResult same_bits(SweepState &expected, SweepState &actual) {
-  for (int c = 0; c < cells(expected.n); ++c) {
+  for (std::size_t c = 0; c < packed_cells(expected.n); ++c) {
     if (bits(expected.S[c]) != bits(actual.S[c])) {
       return ::testing::AssertionFailure()
              << "cell " << c << ": " << std::hexfloat << expected.S[c]
@@ -250,8 +246,8 @@ TEST(SweepVariants, BitIdenticalToReferenceOnRandomMatrices) {
       ++sweeps;
       if (reference.flags[k] == before) ++refusals;
     }
-    for (int c = 0; c < cells(n); ++c) finite += std::isfinite(reference.S[c]);
-    compared += cells(n);
+    for (std::size_t c = 0; c < packed_cells(n); ++c) finite += std::isfinite(reference.S[c]);
+    compared += packed_cells(n);
   }
   std::printf("%ld sweeps, %ld refused; %ld of %ld final cells finite\n",
               sweeps, refusals, finite, compared);
@@ -353,7 +349,7 @@ SpdMatrix random_spd(int n, std::mt19937_64 &rng) {
   std::vector<double> b(static_cast<std::size_t>(n) * n);
   for (double &v : b) v = u(rng);
   SpdMatrix a{n, std::vector<double>(b.size()),
-              std::vector<double>(static_cast<std::size_t>(cells(n)))};
+              std::vector<double>(packed_cells(n))};
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j <= i; ++j) {
       long double sum = i == j ? n : 0;
@@ -415,7 +411,7 @@ TEST(SweepOperator, AllPivotsGiveTheInverseAndSweepingBackRestores) {
     std::shuffle(order.begin(), order.end(), rng);
     for (int k : order) sweep(S.data(), k, n, flags.data(), work.data(), kEps);
     const double a_scale = max_abs(a.packed);
-    for (int c = 0; c < cells(n); ++c) {
+    for (std::size_t c = 0; c < packed_cells(n); ++c) {
       worst_restore = std::fmax(
           worst_restore, std::fabs(S[c] - a.packed[c]) / a_scale);
     }
@@ -496,7 +492,7 @@ TEST(SweepOperator, TwoPivotsCommute) {
     sweep(s2.data(), k1, n, f2.data(), work.data(), kEps);
     EXPECT_EQ(f1, f2);
     const double scale = max_abs(s1);
-    for (int c = 0; c < cells(n); ++c) {
+    for (std::size_t c = 0; c < packed_cells(n); ++c) {
       EXPECT_NEAR(s1[c], s2[c], 1e-14 * scale) << "cell " << c;
     }
   }
@@ -623,7 +619,7 @@ TEST(SweepOperator, FlagBookkeeping) {
   std::vector<double> T = m.packed;
   std::vector<char> plain = {'0', '0', '0', '0'};
   sweep(T.data(), 1, 4, plain.data(), work.data(), kEps);
-  for (int c = 0; c < cells(4); ++c) EXPECT_EQ(bits(S[c]), bits(T[c]));
+  for (std::size_t c = 0; c < packed_cells(4); ++c) EXPECT_EQ(bits(S[c]), bits(T[c]));
   sweep(S.data(), 1, 4, flags.data(), work.data(), kEps);
   EXPECT_EQ(std::string(flags.begin(), flags.end()), "50" "0x");
 }

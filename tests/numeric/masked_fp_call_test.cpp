@@ -16,6 +16,7 @@
 #include "numeric/fault_codes.h"
 #include "numeric/masked_fp_call.h"
 #include "support/fault_recorder.h"
+#include "support/fp_exceptions.h"
 
 namespace qvd {
 namespace {
@@ -24,14 +25,6 @@ using Codes = std::vector<std::uint32_t>;
 
 constexpr unsigned kRoundingField = 0x6000;
 constexpr unsigned kRoundTowardZero = 0x6000;
-
-// Volatile operands keep the compiler from folding the faulting
-// arithmetic away.
-volatile double g_zero = 0.0;
-volatile double g_one = 1.0;
-volatile double g_huge = 1e308;
-volatile double g_tiny = 1e-300;
-volatile double g_sink = 0.0;
 
 // A BLAS update whose first lane overflows and whose second is
 // inf - inf: both flags are recorded, only the overflow is raised.
@@ -58,25 +51,23 @@ TEST(MaskedFpCall, PriorityOfRecordedFaults) {
     Codes expected;
   };
   const Case cases[] = {
-      {"nothing", [] { g_sink = g_one + g_one; }, {}},
+      {"nothing", testing::exact, {}},
       {"inexact, underflow and subnormal only",
-       [] { g_sink = g_tiny * g_tiny; g_sink = g_one / 3.0; }, {}},
-      {"divide by zero", [] { g_sink = g_one / g_zero; },
-       {kFaultDivideByZero}},
-      {"invalid", [] { g_sink = g_zero / g_zero; },
-       {kFaultInvalidOperation}},
-      {"overflow", [] { g_sink = g_huge * g_huge; }, {kFaultOverflow}},
+       [] { testing::underflow(); testing::inexact(); }, {}},
+      {"divide by zero", testing::divide_by_zero, {kFaultDivideByZero}},
+      {"invalid", testing::invalid_operation, {kFaultInvalidOperation}},
+      {"overflow", testing::overflow, {kFaultOverflow}},
       {"divide by zero and invalid",
-       [] { g_sink = g_zero / g_zero; g_sink = g_one / g_zero; },
+       [] { testing::invalid_operation(); testing::divide_by_zero(); },
        {kFaultDivideByZero}},
       {"overflow and divide by zero",
-       [] { g_sink = g_one / g_zero; g_sink = g_huge * g_huge; },
+       [] { testing::divide_by_zero(); testing::overflow(); },
        {kFaultOverflow}},
       {"all three",
        [] {
-         g_sink = g_zero / g_zero;
-         g_sink = g_one / g_zero;
-         g_sink = g_huge * g_huge;
+         testing::invalid_operation();
+         testing::divide_by_zero();
+         testing::overflow();
        },
        {kFaultOverflow}},
   };
@@ -96,13 +87,13 @@ TEST(MaskedFpCall, KernelSeesTheMaskedSettingAndItsChangesStay) {
   testing::TrapSetting traps;
   testing::FaultRecorder recorder;
   // Leave a stale flag behind under the trap setting (inexact is masked).
-  g_sink = g_one / 3.0;
+  testing::inexact();
   ASSERT_NE(read_mxcsr() & kMxcsrFlagBits, 0u);
   unsigned inside = 0;
   masked_fp_call([&] {
     inside = read_mxcsr();
     write_mxcsr(read_mxcsr() | kRoundTowardZero);
-    g_sink = g_one / g_zero;
+    testing::divide_by_zero();
   });
   EXPECT_EQ(inside, kMxcsrMaskedSetting);
   EXPECT_EQ(recorder.codes(), Codes{kFaultDivideByZero});
@@ -131,7 +122,7 @@ TEST(MaskedFpCall, FaultFreeLibraryCallRaisesNothing) {
 // Statements run in the child of the death tests.
 void unhandled_masked_fault() {
   testing::TrapSetting traps;
-  masked_fp_call([] { g_sink = g_one / g_zero; });
+  masked_fp_call(testing::divide_by_zero);
 }
 
 void unhandled_library_overflow() {

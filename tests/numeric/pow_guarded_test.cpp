@@ -21,25 +21,19 @@
 #include "numeric/fault_codes.h"
 #include "numeric/missing_value.h"
 #include "numeric/pow_guarded.h"
-#include "support/quad_reference.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
+#include "support/quad_reference.h"
 
 namespace qvd {
 namespace {
 
-using testing::FaultRecorder;
-using testing::quad;
-using testing::TrapSetting;
+using namespace testing;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMax = 1.7976931348623157e308;
-const std::vector<std::uint32_t> kNone;
 const std::vector<std::uint32_t> kOverflow{kFaultOverflow};
 const std::vector<std::uint32_t> kDomain{kFaultDomainError};
 const std::vector<std::uint32_t> kInvalid{kFaultInvalidOperation};
-
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 struct PowCase {
   double a, b;
@@ -64,15 +58,15 @@ void run_cases(const std::vector<PowCase> &cases) {
 
 TEST(PowGuarded, ZeroBase) {
   run_cases({
-      {0.0, 0.0, 1.0, kNone},
-      {-0.0, -0.0, 1.0, kNone},
-      {0.0, -2.0, 0.0, kNone},  // +0, not infinity
-      {-0.0, 3.0, 0.0, kNone},  // +0, not -0
-      {-0.0, -3.0, 0.0, kNone},
-      {0.0, 0.5, 0.0, kNone},
-      {0.0, -kInf, 0.0, kNone},
-      {0.0, 3e9, 0.0, kNone},
-      {0.0, kNaN, 0.0, kNone},
+      {0.0, 0.0, 1.0, kNoFaults},
+      {-0.0, -0.0, 1.0, kNoFaults},
+      {0.0, -2.0, 0.0, kNoFaults},  // +0, not infinity
+      {-0.0, 3.0, 0.0, kNoFaults},  // +0, not -0
+      {-0.0, -3.0, 0.0, kNoFaults},
+      {0.0, 0.5, 0.0, kNoFaults},
+      {0.0, -kInf, 0.0, kNoFaults},
+      {0.0, 3e9, 0.0, kNoFaults},
+      {0.0, kNaN, 0.0, kNoFaults},
   });
 }
 
@@ -83,29 +77,29 @@ TEST(PowGuarded, ExponentsBeyondThe32BitRange) {
       {2.0, kInf, kMax, kOverflow},
       {kInf, 3e9, kMax, kOverflow},
       {0.5, -3e9, kMax, kOverflow},
-      {0.5, 3e9, 0.0, kNone},
-      {2.0, -3e9, 0.0, kNone},
-      {2.0, -kInf, 0.0, kNone},
-      {0.5, kInf, 0.0, kNone},
-      {kInf, -kInf, 0.0, kNone},
+      {0.5, 3e9, 0.0, kNoFaults},
+      {2.0, -3e9, 0.0, kNoFaults},
+      {2.0, -kInf, 0.0, kNoFaults},
+      {0.5, kInf, 0.0, kNoFaults},
+      {kInf, -kInf, 0.0, kNoFaults},
       // ln a * b beyond the double range decides by its sign alone.
       {1e300, 1e308, kMax, kOverflow},
       {1e-300, -kMax, kMax, kOverflow},
-      {1e-300, 1e308, 0.0, kNone},
-      {1e300, -kMax, 0.0, kNone},
-      {kInf, -3e9, 0.0, kNone},
+      {1e-300, 1e308, 0.0, kNoFaults},
+      {1e300, -kMax, 0.0, kNoFaults},
+      {kInf, -3e9, 0.0, kNoFaults},
       // b equal to the rounded quotient DBL_MAX / ln a: the product itself
       // still rounds beyond the range and must not reach the multiplier.
       {1.6654929312630576e88, 8.84963223156264e305, kMax, kOverflow},
-      {1.6654929312630576e88, -8.84963223156264e305, 0.0, kNone},
-      {6.004e-89, 8.84963223156264e305, 0.0, kNone},
-      {1.0, 3e9, 1.0, kNone},
-      {1.0, -1e300, 1.0, kNone},
+      {1.6654929312630576e88, -8.84963223156264e305, 0.0, kNoFaults},
+      {6.004e-89, 8.84963223156264e305, 0.0, kNoFaults},
+      {1.0, 3e9, 1.0, kNoFaults},
+      {1.0, -1e300, 1.0, kNoFaults},
       {-2.0, 3e9, kMax, kDomain},
       {-1.0, 2147483648.0, kMax, kDomain},
       {-0.5, -kInf, kMax, kDomain},
       {-kInf, kInf, kMax, kDomain},
-      {kNaN, 3e9, kNaN, kNone},
+      {kNaN, 3e9, kNaN, kNoFaults},
       // 1^(+-inf) would form 0 * inf: raised as an invalid operation.
       {1.0, kInf, kNaN, kInvalid},
       {1.0, -kInf, kNaN, kInvalid},
@@ -119,26 +113,26 @@ TEST(PowGuarded, ExponentsBeyondThe32BitRange) {
 
 TEST(PowGuarded, IntegralExponentsByBinaryPowering) {
   run_cases({
-      {-2.0, 3.0, -8.0, kNone},
-      {2.0, -2.0, 0.25, kNone},
-      {-3.0, 4.0, 81.0, kNone},
-      {-0.5, -3.0, -8.0, kNone},
-      {10.0, 22.0, 1e22, kNone},
-      {2.0, 1023.0, 0x1p1023, kNone},
-      {2.0, -1074.0, 0x1p-1074, kNone},
-      {0.5, 1074.0, 0x1p-1074, kNone},
-      {0.5, 1100.0, 0.0, kNone},  // underflow is masked
-      {-1.0, 2147483647.0, -1.0, kNone},
-      {-1.0, -2147483647.0, -1.0, kNone},
-      {1.0, 2147483647.0, 1.0, kNone},
+      {-2.0, 3.0, -8.0, kNoFaults},
+      {2.0, -2.0, 0.25, kNoFaults},
+      {-3.0, 4.0, 81.0, kNoFaults},
+      {-0.5, -3.0, -8.0, kNoFaults},
+      {10.0, 22.0, 1e22, kNoFaults},
+      {2.0, 1023.0, 0x1p1023, kNoFaults},
+      {2.0, -1074.0, 0x1p-1074, kNoFaults},
+      {0.5, 1074.0, 0x1p-1074, kNoFaults},
+      {0.5, 1100.0, 0.0, kNoFaults},  // underflow is masked
+      {-1.0, 2147483647.0, -1.0, kNoFaults},
+      {-1.0, -2147483647.0, -1.0, kNoFaults},
+      {1.0, 2147483647.0, 1.0, kNoFaults},
       // b = 0 gives 1 for every non-zero base, NaN and infinities included.
-      {kNaN, 0.0, 1.0, kNone},
-      {kInf, 0.0, 1.0, kNone},
-      {-kInf, -0.0, 1.0, kNone},
-      {-kInf, 3.0, -kInf, kNone},
-      {-kInf, -3.0, -0.0, kNone},
-      {kInf, -2.0, 0.0, kNone},
-      {kNaN, 2.0, kNaN, kNone},
+      {kNaN, 0.0, 1.0, kNoFaults},
+      {kInf, 0.0, 1.0, kNoFaults},
+      {-kInf, -0.0, 1.0, kNoFaults},
+      {-kInf, 3.0, -kInf, kNoFaults},
+      {-kInf, -3.0, -0.0, kNoFaults},
+      {kInf, -2.0, 0.0, kNoFaults},
+      {kNaN, 2.0, kNaN, kNoFaults},
   });
 }
 
@@ -180,29 +174,29 @@ TEST(PowGuarded, NegativeBaseWithFractionalExponentIsADomainError) {
 
 TEST(PowGuarded, CoreSpecialCases) {
   run_cases({
-      {kNaN, 0.5, kNaN, kNone},
-      {kNaN, -2.5, kNaN, kNone},
-      {2.0, 0.5, std::sqrt(2.0), kNone},
-      {1e-310, 0.5, std::sqrt(1e-310), kNone},
-      {kInf, 0.5, kInf, kNone},
-      {kInf, -0.5, 0.0, kNone},
-      {kInf, 2.5, kInf, kNone},
-      {kInf, -1e9 - 0.5, 0.0, kNone},
-      {1.0, 0.25, 1.0, kNone},
-      {1.0, -123456.5, 1.0, kNone},
-      {1.0, kNaN, 1.0, kNone},
-      {2.0, kNaN, kNaN, kNone},
-      {kInf, kNaN, kNaN, kNone},
+      {kNaN, 0.5, kNaN, kNoFaults},
+      {kNaN, -2.5, kNaN, kNoFaults},
+      {2.0, 0.5, std::sqrt(2.0), kNoFaults},
+      {1e-310, 0.5, std::sqrt(1e-310), kNoFaults},
+      {kInf, 0.5, kInf, kNoFaults},
+      {kInf, -0.5, 0.0, kNoFaults},
+      {kInf, 2.5, kInf, kNoFaults},
+      {kInf, -1e9 - 0.5, 0.0, kNoFaults},
+      {1.0, 0.25, 1.0, kNoFaults},
+      {1.0, -123456.5, 1.0, kNoFaults},
+      {1.0, kNaN, 1.0, kNoFaults},
+      {2.0, kNaN, kNaN, kNoFaults},
+      {kInf, kNaN, kNaN, kNoFaults},
       // Out of range of the core: silent kMissingResult and +0.
-      {2.0, 1024.5, kMissingResult, kNone},
-      {2.0, 1024.0000000000002, kMissingResult, kNone},
-      {10.0, 308.5, kMissingResult, kNone},
-      {0.5, -1024.5, kMissingResult, kNone},
-      {1e-300, -3.5, kMissingResult, kNone},
-      {2.0, -1075.5, 0.0, kNone},
-      {2.0, -2147483646.5, 0.0, kNone},
-      {1e300, -3.75, 0.0, kNone},
-      {0x1p-1074, 1.5, 0.0, kNone},
+      {2.0, 1024.5, kMissingResult, kNoFaults},
+      {2.0, 1024.0000000000002, kMissingResult, kNoFaults},
+      {10.0, 308.5, kMissingResult, kNoFaults},
+      {0.5, -1024.5, kMissingResult, kNoFaults},
+      {1e-300, -3.5, kMissingResult, kNoFaults},
+      {2.0, -1075.5, 0.0, kNoFaults},
+      {2.0, -2147483646.5, 0.0, kNoFaults},
+      {1e300, -3.75, 0.0, kNoFaults},
+      {0x1p-1074, 1.5, 0.0, kNoFaults},
   });
   // The correctly rounded square root of 2 exactly.
   EXPECT_EQ(bits(pow_guarded(2.0, 0.5)), 0x3FF6A09E667F3BCDull);

@@ -14,17 +14,14 @@
 #include <vector>
 
 #include "numeric/fault_codes.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
 #include "gamma_reference.h"
 
 namespace qvd {
 namespace {
 
-using testing::gamma_reference;
-using testing::print_worst;
-using testing::relative_error;
-using testing::TrapSetting;
-using testing::WorstError;
+using namespace testing;
 
 struct Result {
   int rc;
@@ -46,8 +43,6 @@ Result call(double x, double s) {
   EXPECT_TRUE(faults.codes().empty()) << "x = " << x << ", s = " << s;
   return r;
 }
-
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 struct Point {
   double x;

@@ -13,17 +13,14 @@
 
 #include "prob/incomplete_gamma.h"
 #include "numeric/missing_value.h"
+#include "support/double_bits.h"
 #include "support/fault_recorder.h"
 #include "gamma_reference.h"
 
 namespace qvd {
 namespace {
 
-using testing::noncentral_chi2_reference;
-using testing::print_worst;
-using testing::relative_error;
-using testing::TrapSetting;
-using testing::WorstError;
+using namespace testing;
 
 struct Result {
   int rc;
@@ -59,8 +56,6 @@ Gamma gamma_call(double x, double s) {
   g.rc = incomplete_gamma(x, s, &g.lower, &g.upper, &density);
   return g;
 }
-
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 struct Point {
   double x;

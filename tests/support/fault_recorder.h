@@ -7,6 +7,9 @@
 
 namespace qvd::testing {
 
+// The codes a FaultRecorder holds when nothing was raised.
+inline const std::vector<std::uint32_t> kNoFaults;
+
 // Puts the control register in the host's trap setting (invalid operation,
 // division by zero and overflow unmasked, clean flags, round to nearest)
 // for its lifetime and restores the caller's register afterwards.

@@ -22,27 +22,26 @@
 #include "numeric/masked_fp_call.h"
 #include "numeric/math_library.h"
 #include "numeric/pow_guarded.h"
+#include "support/double_bits.h"
+#include "support/fp_exceptions.h"
 
 namespace qvd::host {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using testing::bits;
+using testing::kInf;
 
 void record(std::uint32_t code, void *codes) {
   static_cast<std::vector<std::uint32_t> *>(codes)->push_back(code);
 }
 
-std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
-
 // A masked kernel that records the given faults in the status flags.
 std::function<double()> masked_kernel(bool overflow, bool divide, bool invalid) {
   return [=] {
-    volatile double huge = 1e308, zero = 0.0, one = 1.0;
-    volatile double sink = 0.0;
     masked_fp_call([&] {
-      if (invalid) sink = zero / zero;
-      if (divide) sink = one / zero;
-      if (overflow) sink = huge * huge;
+      if (invalid) testing::invalid_operation();
+      if (divide) testing::divide_by_zero();
+      if (overflow) testing::overflow();
     });
     return 0.0;
   };
@@ -98,28 +97,17 @@ TEST(StructuredExceptions, ReachTheVectoredHandlerAndResume) {
 
 TEST(StructuredExceptions, HardwareTrapIsAReportedFaultNotACrash) {
   const unsigned before = read_mxcsr();
-  volatile double zero = 0.0, one = 1.0, huge = 1e308, sink = 0.0;
-  struct Case {
-    const char *what;
-    std::function<void()> body;
-    std::uint32_t code;
-  };
-  const Case cases[] = {
-      {"division by zero", [&] { sink = one / zero; }, kFaultDivideByZero},
-      {"invalid operation", [&] { sink = zero / zero; }, kFaultInvalidOperation},
-      {"overflow", [&] { sink = huge * huge; }, kFaultOverflow},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const testing::TrappingOperation &op : testing::kTrappingOperations) {
+    SCOPED_TRACE(op.what);
     bool finished = false;
     const CallOutcome outcome = call_under_traps([&] {
-      c.body();
-      c.body();  // traps are masked for the rest of the call: no second report
+      op.run();
+      op.run();  // traps are masked for the rest of the call: no second report
       finished = true;
     });
     EXPECT_TRUE(outcome.trapped);
     EXPECT_TRUE(finished);
-    EXPECT_EQ(static_cast<std::uint32_t>(outcome.signal_code), c.code);
+    EXPECT_EQ(static_cast<std::uint32_t>(outcome.signal_code), op.exception);
     EXPECT_FALSE(outcome.describe().empty());
     EXPECT_EQ(read_mxcsr(), before);
   }
