@@ -8,11 +8,11 @@
 #include <boost/math/special_functions/erf.hpp>
 
 #include "analysis/wide_panel.h"
+#include "qvdep.h"
 
 namespace qvd::analysis {
 namespace {
 
-constexpr double kSumOfSquaresFloor = 1e-12;  // the module's usability threshold
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::size_t packed_index(std::size_t i, std::size_t j) { return i + j * (j + 1) / 2; }
@@ -44,7 +44,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
         ++common;
       }
       table.common_periods[i * n + j] = table.common_periods[j * n + i] = common;
-      if (!(s_ii > kSumOfSquaresFloor && s_jj > kSumOfSquaresFloor && common > 0)) {
+      if (!(s_ii > QVDEP_MIN_SUM_OF_SQUARES && s_jj > QVDEP_MIN_SUM_OF_SQUARES && common > 0)) {
         ++table.unusable;
         continue;
       }
