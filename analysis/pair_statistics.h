@@ -5,9 +5,10 @@
 // not. Usability depends on sums the module does not keep: the number T_ij
 // of periods where both residuals are present and the residual sums of
 // squares S_ii, S_jj over those periods (usable: T_ij > 0 and both above
-// QVDEP_MIN_SUM_OF_SQUARES, the interface's rule in qvdep.h). They are formed again here from a copy of the residual block,
-// adding e(t)*e(t) in period order exactly as the module does, so the
-// decision is the module's to the bit.
+// QVDEP_MIN_SUM_OF_SQUARES, the interface's rule in qvdep.h). They are
+// formed again here from a copy of the residual block, adding e(t)*e(t) in
+// period order exactly as the module does, so the decision is the module's
+// to the bit.
 #ifndef QVDEP_ANALYSIS_PAIR_STATISTICS_H
 #define QVDEP_ANALYSIS_PAIR_STATISTICS_H
 
