@@ -1,9 +1,9 @@
 #include "analysis/analysis.h"
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <utility>
 
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
@@ -13,13 +13,11 @@
 #include "analysis/wide_panel.h"
 #include "host/dependence_test.h"
 #include "host/module_library.h"
-#include "host/reference_host.h"
 
 namespace qvd::analysis {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr std::size_t kResidualBuffer = 5;    // the sixth block a run takes from its pool
 
 std::string fault_name(std::uint32_t code) {
   switch (code) {
@@ -55,73 +53,39 @@ struct ModuleRun {
   std::vector<double> residuals;
 };
 
-// Descriptor and instance, given back whatever happens; the instance's pool
-// takes the blocks of its run with it (the correlations too), and the
-// shared host then forgets the records of the run, so that a process
-// running tests without end keeps a bounded history.
-struct Session {
-  host::ReferenceHost &host;
-  ExtensionDescriptor *descriptor = nullptr;
-  TestInstance *instance = nullptr;
-  explicit Session(host::ReferenceHost &h) : host(h) {
-    descriptor = host.create_descriptor();
-    if (descriptor != nullptr) instance = host.create_instance(descriptor);
-    if (instance != nullptr) return;
-    if (descriptor != nullptr) host.release_descriptor(descriptor);
-    throw ModuleError("the module could not create a test instance");
-  }
-  ~Session() {
-    if (instance != nullptr) host.destroy_instance(instance);
-    if (descriptor != nullptr) host.release_descriptor(descriptor);
-    host.forget_history();
-  }
-  Session(const Session &) = delete;
-  Session &operator=(const Session &) = delete;
-};
-
-void check_faults(const host::RunOutcome &outcome, const std::vector<std::uint32_t> &faults) {
-  if (outcome.call.trapped)
+void check_faults(const host::TestResults &test) {
+  if (test.outcome.call.trapped)
     throw FloatingPointFault("floating-point fault during the test, which it ended: " +
-                             outcome.call.describe());
-  if (faults.empty()) return;
+                             test.outcome.call.describe());
+  if (test.faults.empty()) return;
   std::string names;
-  for (std::uint32_t code : faults) {
+  for (std::uint32_t code : test.faults) {
     const std::string name = fault_name(code);
     if (names.find(name) == std::string::npos) names += (names.empty() ? "" : ", ") + name;
   }
   throw FloatingPointFault("floating-point fault during the test: " + names);
 }
 
-// Runs on any thread: the session's instance is this run's own, the faults
-// the host records are the calling thread's, and the residual block is found
-// by its place in the instance's pool, whatever other runs take meanwhile.
+// Runs on any thread: the run has its own instance of the shared host, the
+// faults it reports are the calling thread's, and the residual block is
+// found by its place among its own instance's blocks.
 ModuleRun run_module(const host::Panel &panel, const host::TestOptions &options,
                      const std::string &module_path) {
-  host::ReferenceHost &host = load(module_path);
-  Session session(host);
-  DependenceRequest request = host::make_request(panel, options);
-  const std::size_t first_block = host.blocks_granted(session.instance);
-  host.clear_raised_faults();
-  const host::RunOutcome outcome = host.run(session.instance, &request);
-  check_faults(outcome, host.raised_faults());
-  if (outcome.status != QVDEP_RUN_OK) {
-    host::TestResults failed;
-    failed.outcome = outcome;
-    throw ModuleError("the module did not run the test: " + failed.error());
-  }
-  ModuleRun run;
-  run.results = {request.lm,  request.lm_pvalue,  request.scaled_lm, request.scaled_lm_pvalue,
-                 request.cd,  request.cd_pvalue,  request.cdp,       request.cdp_pvalue,
-                 request.near_perfect_fit != 0};
-  const std::size_t n = static_cast<std::size_t>(panel.sections);
-  const std::size_t cells = n * static_cast<std::size_t>(panel.periods);
-  run.packed.assign(request.correlations, request.correlations + n * (n + 1) / 2);
-  const std::vector<unsigned char> copy =
-      host.take_freed_copy(session.instance, first_block + kResidualBuffer);
-  if (copy.size() != cells * sizeof(double))
+  host::TestResults test =
+      host::run_dependence_test(load(module_path), panel, options, {.residuals = true});
+  if (!test.started) throw ModuleError(test.error());
+  check_faults(test);
+  if (!test.ok()) throw ModuleError("the module did not run the test: " + test.error());
+  const std::size_t cells =
+      static_cast<std::size_t>(panel.sections) * static_cast<std::size_t>(panel.periods);
+  if (test.residuals.size() != cells)
     throw ModuleError("the host found no residual block among the buffers the module freed");
-  run.residuals.resize(cells);
-  if (cells > 0) std::memcpy(run.residuals.data(), copy.data(), copy.size());
+  ModuleRun run;
+  run.results = {test.lm,  test.lm_pvalue,  test.scaled_lm, test.scaled_lm_pvalue,
+                 test.cd,  test.cd_pvalue,  test.cdp,       test.cdp_pvalue,
+                 test.near_perfect_fit};
+  run.packed = std::move(test.correlations);
+  run.residuals = std::move(test.residuals);  // period-major, as pair_table reads it
   return run;
 }
 

@@ -15,7 +15,6 @@
 namespace qvd::analysis {
 namespace {
 
-constexpr double kSumOfSquaresFloor = 1e-12;  // the module's usability threshold
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::size_t packed_index(std::size_t i, std::size_t j) { return i + j * (j + 1) / 2; }
@@ -82,7 +81,7 @@ std::vector<double> complete_sums_of_squares(const std::vector<double> &residual
 }  // namespace
 
 bool usable_pair(double s_ii, double s_jj, int common) {
-  return s_ii > kSumOfSquaresFloor && s_jj > kSumOfSquaresFloor && common > 0;
+  return s_ii > QVDEP_MIN_SUM_OF_SQUARES && s_jj > QVDEP_MIN_SUM_OF_SQUARES && common > 0;
 }
 
 PairTable pair_table(const std::vector<double> &residuals, int sections, int periods,

@@ -4,10 +4,11 @@
 // rho_ij when the pair was usable and a raw cross-product sum when it was
 // not. Usability depends on sums the module does not keep: the number T_ij
 // of periods where both residuals are present and the residual sums of
-// squares S_ii, S_jj over those periods (usable: both above 1e-12 and
-// T_ij > 0). They are formed again here from a copy of the residual block,
-// adding e(t)*e(t) in period order exactly as the module does, so the
-// decision is the module's to the bit.
+// squares S_ii, S_jj over those periods (usable: T_ij > 0 and both above
+// QVDEP_MIN_SUM_OF_SQUARES, the interface's rule in qvdep.h). They are
+// formed again here from a copy of the residual block, adding e(t)*e(t) in
+// period order exactly as the module does, so the decision is the module's
+// to the bit (pair_table says how it is kept fast).
 #ifndef QVDEP_ANALYSIS_PAIR_STATISTICS_H
 #define QVDEP_ANALYSIS_PAIR_STATISTICS_H
 
@@ -32,8 +33,8 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
                      const std::vector<double> &packed);
 
 // The module's rule: a pair is correlated when the two residual sums of
-// squares over the periods both observe exceed 1e-12 and there is such a
-// period. (A NaN sum is not above the floor.)
+// squares over the periods both observe exceed QVDEP_MIN_SUM_OF_SQUARES and
+// there is such a period. (A NaN sum is not above the floor.)
 bool usable_pair(double s_ii, double s_jj, int common);
 
 // N independent signs, +1 or -1 with equal probability, from a 64-bit

@@ -34,7 +34,6 @@ host::ReferenceHost &shared_host(const std::string &module_path) {
   } catch (const std::exception &e) {
     throw ModuleError(std::string("cannot load the module: ") + e.what());
   }
-  made->keep_freed_copies(true);
   return *hosts->emplace(key, std::move(made)).first->second;
 }
 

@@ -4,8 +4,7 @@
 // every run of the analysis library, on any thread, goes through the one
 // host of its module, each on its own test instance.
 //
-// The host is made on first use, with copies of freed blocks kept (the
-// residuals are read from them), and lives until the process ends: it is
+// The host is made on first use and lives until the process ends: it is
 // never destroyed, so a thread still inside a run while the process exits
 // never meets a destroyed host. No other host may load the same module in
 // the process while this one serves it.

@@ -32,6 +32,7 @@
 #include "engine/pairwise.h"
 #include "engine/regression.h"
 #include "host/dependence_test.h"
+#include "host/service_hooks.h"
 #include "matrix/cross_products.h"
 #include "matrix/packed_storage.h"
 
@@ -102,6 +103,16 @@ struct Stage {
   }
 };
 
+// Blocks the host grants while it is set as the host's hooks.
+struct BlockTally : qvd::host::ServiceHooks {
+  std::size_t blocks = 0;
+  double bytes = 0;
+  void block_granted(const HostPool *, void *, std::uint64_t size, std::uint32_t) override {
+    ++blocks;
+    bytes += static_cast<double>(size);
+  }
+};
+
 void BM_Run(benchmark::State &state) {
   const auto panel = factor_panel(state.range(0), state.range(1), state.range(2),
                                   state.range(3));
@@ -110,15 +121,14 @@ void BM_Run(benchmark::State &state) {
   qvd::host::ReferenceHost &host = module.host;
   TestInstance *instance = module.instance;
   // Memory of one more run: every block the module took from the pool,
-  // against the eight buffers of the run frame.
-  const std::size_t seen = host.blocks().size();
+  // against the eight buffers of the run frame, counted by the host's hooks.
+  BlockTally tally;
+  host.set_hooks(&tally);
   DependenceRequest request = qvd::host::make_request(panel, {});
   host.run(instance, &request);
-  double bytes = 0;
-  for (std::size_t b = seen; b < host.blocks().size(); ++b)
-    bytes += static_cast<double>(host.blocks()[b].size);
-  state.counters["pool_blocks"] = static_cast<double>(host.blocks().size() - seen);
-  state.counters["pool_bytes"] = bytes;
+  host.set_hooks(nullptr);
+  state.counters["pool_blocks"] = static_cast<double>(tally.blocks);
+  state.counters["pool_bytes"] = tally.bytes;
   const double n = panel.sections, t = panel.periods, kc = panel.regressors + 1,
                m = kc + 1;
   state.counters["eight_buffers_bytes"] = (8 * kc + 8) + (8 * kc + 8) + (kc + 1) +

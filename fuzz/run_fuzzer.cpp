@@ -1,4 +1,4 @@
-// libFuzzer target: one request through the reference host per input, under
+// libFuzzer target: one request through the recording host per input, under
 // the host's trap setting.
 //
 // The input is decoded into dimensions (small, or edge values up to the
@@ -32,11 +32,11 @@
 #include <vector>
 
 #include "host/dependence_test.h"
-#include "host/reference_host.h"
+#include "support/recording_host.h"
 
 namespace {
 
-using qvd::host::ReferenceHost;
+using qvd::host::RecordingHost;
 
 // Largest panel (plus restrictions) and work the fuzzer lets a run compute;
 // larger valid requests are given a refused block instead.
@@ -125,7 +125,7 @@ std::vector<std::uint64_t> result_bits(const DependenceRequest &r) {
   return out;
 }
 
-std::vector<std::uint64_t> run_canary(ReferenceHost &host, TestInstance *t,
+std::vector<std::uint64_t> run_canary(RecordingHost &host, TestInstance *t,
                                       const Canary &canary) {
   DependenceRequest r = qvd::host::make_request(canary.panel, canary.options);
   const qvd::host::RunOutcome outcome = host.run(t, &r);
@@ -149,7 +149,7 @@ struct Tally {
 
 struct Fixture {
   Tally tally;
-  ReferenceHost host{QVDEP_MODULE_PATH};
+  RecordingHost host{QVDEP_MODULE_PATH};
   ExtensionDescriptor *descriptor = nullptr;
   Canary canary;
 
@@ -174,14 +174,14 @@ Fixture &fixture() {
   return f;
 }
 
-int pool_of(const ReferenceHost &host, const void *instance) {
+int pool_of(const RecordingHost &host, const void *instance) {
   for (const auto &block : host.live_blocks())
     if (block.address == instance) return block.pool;
   fail("instance block not live");
   return -1;
 }
 
-std::vector<qvd::host::BlockRecord> blocks_in(const ReferenceHost &host, int pool) {
+std::vector<qvd::host::BlockRecord> blocks_in(const RecordingHost &host, int pool) {
   std::vector<qvd::host::BlockRecord> out;
   for (const auto &block : host.live_blocks())
     if (block.pool == pool) out.push_back(block);
@@ -219,7 +219,7 @@ void check_request(const DependenceRequest &before, const DependenceRequest &aft
         "near_perfect_fit set to something other than 1");
 }
 
-void check_completed(ReferenceHost &host, int pool, const DependenceRequest &r) {
+void check_completed(RecordingHost &host, int pool, const DependenceRequest &r) {
   check(r.sscp == nullptr && r.sscp_saved == nullptr && r.row == nullptr &&
             r.sweep_work == nullptr && r.pivot_flags == nullptr,
         "work field left set");
@@ -237,7 +237,7 @@ void check_completed(ReferenceHost &host, int pool, const DependenceRequest &r) 
 
 void run_one(FuzzedDataProvider &in) {
   Fixture &f = fixture();
-  ReferenceHost &host = f.host;
+  RecordingHost &host = f.host;
   qvd::host::FaultPlan &plan = host.faults();
   plan.refuse_zero_size = in.ConsumeBool();
   plan.null_locale = in.ConsumeBool();
@@ -307,11 +307,10 @@ void run_one(FuzzedDataProvider &in) {
 
   const std::vector<double> panel_copy = panel, rhs_copy = rhs, coef_copy = coef;
   const DependenceRequest before = r;
-  host.clear_raised_faults();
   const qvd::host::RunOutcome outcome = host.run(t, &r);
   host.refuse_alloc(0);
   const bool trapped = outcome.call.trapped;
-  const bool raised = !host.raised_faults().empty();
+  const bool raised = !outcome.faults.empty();
 
   f.tally.completed += outcome.status == QVDEP_RUN_OK;
   f.tally.refused_block += outcome.status == QVDEP_RUN_POOL_REFUSED;

@@ -20,6 +20,7 @@ DependenceRequest make_request(const Panel &panel, const TestOptions &options) {
 }
 
 std::string TestResults::error() const {
+  if (!started) return "the module could not create a test instance";
   if (outcome.call.trapped) return outcome.call.describe();
   switch (outcome.status) {
     case QVDEP_RUN_OK: return "";
@@ -50,7 +51,7 @@ void copy_results(const DependenceRequest &request, TestResults &results) {
 }  // namespace
 
 TestResults run_dependence_test(ReferenceHost &host, const Panel &panel,
-                                const TestOptions &options) {
+                                const TestOptions &options, const ExtraOutputs &extras) {
   TestResults results;
   ExtensionDescriptor *descriptor = host.create_descriptor();
   if (descriptor == nullptr) return results;
@@ -60,9 +61,9 @@ TestResults run_dependence_test(ReferenceHost &host, const Panel &panel,
     return results;
   }
   DependenceRequest request = make_request(panel, options);
-  host.clear_raised_faults();
-  results.outcome = host.run(instance, &request);
-  results.faults = host.raised_faults();
+  results.started = true;
+  results.outcome = host.run(instance, &request, extras.residuals ? &results.residuals : nullptr);
+  results.faults = results.outcome.faults;
   if (results.ok()) {
     copy_results(request, results);
     host.free_block(instance, request.correlations);

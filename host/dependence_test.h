@@ -6,6 +6,8 @@
 //                          .values = data};
 //   qvd::host::TestResults r = qvd::host::run_dependence_test(host, panel, {});
 //   // r.cd, r.cd_pvalue, ...
+//   r = qvd::host::run_dependence_test(host, panel, {}, {.residuals = true});
+//   // r.residuals too
 #ifndef QVDEP_HOST_DEPENDENCE_TEST_H
 #define QVDEP_HOST_DEPENDENCE_TEST_H
 
@@ -34,7 +36,13 @@ struct TestOptions {
   std::vector<double> restriction_rhs;
 };
 
+// What a caller wants beyond the eight results.
+struct ExtraOutputs {
+  bool residuals = false;  // TestResults::residuals
+};
+
 struct TestResults {
+  bool started = false;               // a descriptor and an instance were made
   RunOutcome outcome;                 // status 0 when every result is valid
   std::vector<std::uint32_t> faults;  // codes the module raised, resumed
   double lm = 0, lm_pvalue = 0;
@@ -43,15 +51,21 @@ struct TestResults {
   double cdp = 0, cdp_pvalue = 0;
   bool near_perfect_fit = false;
   std::vector<double> correlations;   // packed N-by-N
+  // With ExtraOutputs::residuals: N*T residuals period-major, as the module
+  // keeps them (qvdep.h, QVDEP_BUFFER_RESIDUALS): cross-section i at period
+  // t at element t*N + i, missing where i has no complete observation at t.
+  // Empty when the run ended before giving its residual block back.
+  std::vector<double> residuals;
 
   bool ok() const { return outcome.status == QVDEP_RUN_OK; }
   std::string error() const;          // "" when ok()
 };
 
 // Builds a descriptor and an instance, runs the request, copies the results
-// and gives everything back to the host.
+// and gives everything back to the host. Safe on several threads at once:
+// each call has its own instance, and its faults are the calling thread's.
 TestResults run_dependence_test(ReferenceHost &host, const Panel &panel,
-                                const TestOptions &options);
+                                const TestOptions &options, const ExtraOutputs &extras = {});
 
 // A request for the panel, with nothing but the host's fields set.
 DependenceRequest make_request(const Panel &panel, const TestOptions &options);

@@ -212,6 +212,17 @@ enum {
 };
 
 /*
+ * Which pairs of cross-sections are correlated. Over the periods T_ij where
+ * both residuals of cross-sections i and j are present, the pair is usable
+ * when T_ij > 0 and both residual sums of squares over those periods,
+ * S_ii and S_jj, exceed this threshold (ordinary comparisons: a NaN sum
+ * makes no pair usable). A usable pair's cell of the correlations holds
+ * rho_ij; an unusable pair's cell holds a raw cross-product sum and enters
+ * no statistic.
+ */
+#define QVDEP_MIN_SUM_OF_SQUARES 1e-12
+
+/*
  * Whether run() can take a request of these dimensions: counts not
  * negative, c 0 or 1, and every product the module forms in 32 bits below
  * 2^31: N*T, N*(N + 1) and m*(m + 1) with m = K + c + h + 1. run() refuses

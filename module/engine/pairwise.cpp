@@ -45,8 +45,9 @@
 namespace qvd {
 namespace {
 
-// A pair is usable when both residual sums of squares exceed this.
-constexpr double kMinSumOfSquares = 1e-12;
+// A pair is usable when both residual sums of squares exceed this (the
+// interface's rule, qvdep.h).
+constexpr double kMinSumOfSquares = QVDEP_MIN_SUM_OF_SQUARES;
 
 // Marks a cross-section with a missing residual in the table of whole-row
 // sums of squares; a sum of squares is never -1.

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "host/dependence_test.h"
-#include "host/reference_host.h"
 
 namespace qvd {
 namespace {
@@ -92,9 +91,8 @@ struct Outcome {
 
 Outcome run_job(host::ReferenceHost &h, TestInstance *instance, const Job &job) {
   DependenceRequest request = host::make_request(job.panel, job.options);
-  h.clear_raised_faults();
   const host::RunOutcome run = h.run(instance, &request);
-  Outcome outcome{run.status, run.call.signal_code, h.raised_faults(), {}};
+  Outcome outcome{run.status, run.call.signal_code, run.faults, {}};
   if (run.status != QVDEP_RUN_OK) return outcome;
   for (const double v :
        {request.lm, request.lm_pvalue, request.scaled_lm,
@@ -168,7 +166,7 @@ TEST(Concurrency, InstancesOnSeveralThreadsMatchOneAfterTheOther) {
   }
   h.release_descriptor(descriptor);
   EXPECT_EQ(h.live_pools(), 0);
-  EXPECT_TRUE(h.live_blocks().empty());
+  EXPECT_EQ(h.live_block_count(), 0u);
   EXPECT_EQ(h.open_journals(), 0);
 }
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/reference_host.h"
+#include "support/recording_host.h"
 
 namespace qvd::host {
 namespace {
@@ -27,7 +27,7 @@ bool bytes_are(const void *record, std::size_t from, std::size_t to, unsigned ch
   return true;
 }
 
-std::vector<HostEvent> events_of(const ReferenceHost &host, EventKind kind) {
+std::vector<HostEvent> events_of(const RecordingHost &host, EventKind kind) {
   std::vector<HostEvent> out;
   for (const auto &e : host.events())
     if (e.kind == kind) out.push_back(e);
@@ -54,10 +54,10 @@ TEST(Exports, ExactlyTheEntryPoints) {
 #endif
 
 TEST(EntryPoints, ServicesOfTheLastRegistrationWin) {
-  ReferenceHost first(QVDEP_MODULE_PATH);
-  ReferenceHost second(QVDEP_MODULE_PATH);  // registered last, by qvextent
+  RecordingHost first(QVDEP_MODULE_PATH);
+  RecordingHost second(QVDEP_MODULE_PATH);  // registered last, by qvextent
   std::uint64_t major = 77, minor = 77;
-  for (ReferenceHost *host : {&first, &second, &first}) {
+  for (RecordingHost *host : {&first, &second, &first}) {
     major = minor = 77;
     EXPECT_EQ(host->module().qvextver(host->services(), &major, &minor), 0);
     EXPECT_EQ(major, 5u);
@@ -78,7 +78,7 @@ TEST(EntryPoints, ServicesOfTheLastRegistrationWin) {
 
 class Lifecycle : public Test {
  protected:
-  ReferenceHost host{QVDEP_MODULE_PATH};
+  RecordingHost host{QVDEP_MODULE_PATH};
 };
 
 TEST_F(Lifecycle, DescriptorLayoutAndContents) {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "host/dependence_test.h"
-#include "host/reference_host.h"
+#include "support/recording_host.h"
 
 namespace qvd::host {
 namespace {
@@ -79,7 +79,7 @@ class RunFrame : public ::testing::Test {
     return out;
   }
 
-  ReferenceHost host{QVDEP_MODULE_PATH};
+  RecordingHost host{QVDEP_MODULE_PATH};
   ExtensionDescriptor *descriptor = nullptr;
   TestInstance *instance = nullptr;
   std::vector<double> panel, rhs, coef;
@@ -257,6 +257,50 @@ TEST_F(RunFrame, ProductsJustBelowTheLimitAreServed) {
     const auto taken = allocs();
     ASSERT_EQ(taken.size(), static_cast<std::size_t>(c.big_buffer));
     EXPECT_EQ(taken.back().size, c.big_size);
+  }
+}
+
+// Residuals on request are the QVDEP_BUFFER_RESIDUALS-th buffer as the run
+// frees it: N*T values period-major, missing exactly where a cross-section's
+// period is incomplete, and orthogonal to the regressors and the intercept
+// of their cross-section (the normal equations of least squares). The count
+// starts afresh with every run on the instance; a run that ends before it
+// frees the buffer leaves them empty.
+TEST_F(RunFrame, ResidualsOnRequest) {
+  const Dims d{4, 9, 2, 1, 0};
+  const std::size_t n = d.n, t = d.t, width = d.k + 1;
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    SCOPED_TRACE(repeat);
+    DependenceRequest r = request_for(d);
+    std::memset(&panel[(1 * t + 3) * width + 0], 0xFF, 8);          // section 1, period 3
+    std::memset(&panel[(2 * t + 8) * width + d.k], 0xFF, 8);        // section 2, period 8
+    std::vector<double> residuals{1.0, 2.0};
+    ASSERT_EQ(host.run(instance, &r, &residuals).status, 0);
+    host.free_block(instance, r.correlations);
+    ASSERT_EQ(residuals.size(), n * t);
+    for (std::size_t i = 0; i < n; ++i) {
+      std::vector<double> normal_equations(d.k + 1, 0.0);  // X'e, intercept last
+      for (std::size_t p = 0; p < t; ++p) {
+        const double *o = &panel[(i * t + p) * width];
+        bool incomplete = false;
+        for (std::size_t v = 0; v < width; ++v) incomplete |= qvdep_is_missing(o[v]) != 0;
+        const double e = residuals[p * n + i];
+        ASSERT_EQ(qvdep_is_missing(e) != 0, incomplete) << "section " << i << ", period " << p;
+        if (incomplete) continue;
+        for (int v = 0; v < d.k; ++v) normal_equations[v] += o[v] * e;
+        normal_equations[d.k] += e;
+      }
+      for (double sum : normal_equations) EXPECT_NEAR(sum, 0.0, 1e-10) << "section " << i;
+    }
+  }
+  for (long k = 1; k <= 8; ++k) {
+    SCOPED_TRACE(k);
+    DependenceRequest r = request_for(d);
+    std::vector<double> residuals{1.0};
+    host.refuse_alloc(k);
+    EXPECT_EQ(host.run(instance, &r, &residuals).status, 1);
+    host.refuse_alloc(0);
+    EXPECT_TRUE(residuals.empty());
   }
 }
 
