@@ -18,6 +18,10 @@ namespace qvd::analysis {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// sigma_i of a standardised series (whose mean square is 1) at or below
+// this: the factors fit it exactly, up to rounding (as p = T - 1 always
+// does, [1, f] then spanning every period).
+constexpr double kExactFit = 1e-8;
 
 CdStar refused(std::string reason) {
   CdStar r;
@@ -105,7 +109,7 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
     double square = 0;
     for (std::size_t s = 0; s < t; ++s) square += eps[i * t + s] * eps[i * t + s];
     sigma[i] = std::sqrt(square / static_cast<double>(t));
-    if (!(sigma[i] > 0)) return refused("the factors explain cross-section " + std::to_string(i + 1) + " exactly");
+    if (!(sigma[i] > kExactFit)) return refused("the factors explain cross-section " + std::to_string(i + 1) + " exactly");
     for (std::size_t l = 0; l < p; ++l) scale[l] += coef[i * ks + 1 + l] * coef[i * ks + 1 + l];
   }
   for (std::size_t l = 0; l < p; ++l) scale[l] = std::sqrt(scale[l] / static_cast<double>(n));

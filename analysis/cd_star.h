@@ -47,8 +47,8 @@ struct CdStar {
 
 // `residuals`: N rows of T values (missing: qvdep_is_missing). Not
 // available: a missing value (unbalanced panel), a cross-section without
-// variation, one the factors fit exactly (sigma_i = 0), a build without
-// LAPACK. Throws InputError unless 0 < components < min(N, T).
+// variation, one the factors fit exactly (sigma_i <= 1e-8, always so when
+// p = T - 1), a build without LAPACK. Throws InputError unless 0 < components < min(N, T).
 CdStar cd_star(const std::vector<double> &residuals, int sections, int periods,
                int components = kDefaultCdStarComponents);
 
