@@ -27,8 +27,9 @@ BiasAdjustedLm refused(std::string reason) {
 // A column of X_i whose distance from the span of the columns before it is
 // below this fraction of its length makes X_i rank-deficient.
 constexpr double kRankTolerance = 1e-10;
-// Cross-sections per band of Q'Q (a band holds 64k by Nk doubles).
-constexpr std::size_t kBand = 64;
+// A band of Q'Q holds about this many doubles (32 MB), at least one
+// cross-section's rows.
+constexpr std::size_t kBandDoubles = std::size_t{1} << 22;
 
 // Orthonormal bases of every X_i, stacked: T rows, N k columns, column-major.
 // Returns the first rank-deficient cross-section, or -1.
@@ -101,10 +102,12 @@ BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int re
 
   const std::size_t ts = static_cast<std::size_t>(t), ks = static_cast<std::size_t>(k);
   const int cols = n * k;
+  const std::size_t band_sections =
+      std::max<std::size_t>(1, kBandDoubles / (ks * static_cast<std::size_t>(cols)));
   std::vector<double> band;
   double sum = 0;
-  for (std::size_t b0 = 0; b0 < ns; b0 += kBand) {
-    const std::size_t b1 = std::min(ns, b0 + kBand);
+  for (std::size_t b0 = 0; b0 < ns; b0 += band_sections) {
+    const std::size_t b1 = std::min(ns, b0 + band_sections);
     // G = Q_band' Q_{b0..N-1}: rows (i - b0) k + a, columns (j - b0) k + c.
     const int rows = static_cast<int>((b1 - b0) * ks);
     const int width = cols - static_cast<int>(b0 * ks);

@@ -61,27 +61,47 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   const int ti = periods, ni = sections, pi = components;
   int info = 0;
 
-  // 2. The p leading eigenvectors of Z Z' (dsyevr orders eigenvalues upwards).
-  std::vector<double> zz(t * t, 0.0);
+  // 2. The p leading eigenvectors of Z Z' (dsyevr orders eigenvalues
+  // upwards). When T > N they come from the smaller Z'Z: Z'Z v = l v gives
+  // Z Z' (Z v) = l (Z v), so f = Z v / ||Z v||.
+  const bool through_sections = t > n;
+  const int m = through_sections ? ni : ti;
+  const std::size_t ms = static_cast<std::size_t>(m);
+  std::vector<double> gram(ms * ms, 0.0);
   const double one = 1.0, zero = 0.0;
-  dsyrk_("L", "N", &ti, &ni, &one, z.data(), &ti, &zero, zz.data(), &ti, 1, 1);
-  const int first = ti - pi + 1, last = ti;
+  dsyrk_("L", through_sections ? "T" : "N", &m, through_sections ? &ti : &ni, &one, z.data(), &ti,
+         &zero, gram.data(), &m, 1, 1);
+  const int first = m - pi + 1, last = m;
   const double unused = 0, abstol = 0;
   int found = 0, lwork = -1, liwork = -1, iquery = 0;
   double query = 0;
-  std::vector<double> eigenvalues(t), f(t * p);
+  std::vector<double> eigenvalues(ms), vectors(ms * p);
   std::vector<int> support(2 * p);
-  dsyevr_("V", "I", "L", &ti, zz.data(), &ti, &unused, &unused, &first, &last, &abstol, &found,
-          eigenvalues.data(), f.data(), &ti, support.data(), &query, &lwork, &iquery, &liwork,
+  dsyevr_("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
+          eigenvalues.data(), vectors.data(), &m, support.data(), &query, &lwork, &iquery, &liwork,
           &info, 1, 1, 1);
   lwork = static_cast<int>(query);
   liwork = iquery;
   std::vector<double> work(static_cast<std::size_t>(lwork));
   std::vector<int> iwork(static_cast<std::size_t>(liwork));
-  dsyevr_("V", "I", "L", &ti, zz.data(), &ti, &unused, &unused, &first, &last, &abstol, &found,
-          eigenvalues.data(), f.data(), &ti, support.data(), work.data(), &lwork, iwork.data(),
-          &liwork, &info, 1, 1, 1);
+  dsyevr_("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
+          eigenvalues.data(), vectors.data(), &m, support.data(), work.data(), &lwork,
+          iwork.data(), &liwork, &info, 1, 1, 1);
   if (info != 0 || found != pi) return refused("the eigenvectors of Z Z' did not converge");
+  std::vector<double> f(through_sections ? t * p : 0);
+  if (through_sections) {
+    dgemm_("N", "N", &ti, &pi, &ni, &one, z.data(), &ti, vectors.data(), &ni, &zero, f.data(),
+           &ti, 1, 1);
+    for (std::size_t l = 0; l < p; ++l) {
+      double square = 0;
+      for (std::size_t s = 0; s < t; ++s) square += f[l * t + s] * f[l * t + s];
+      if (!(square > 0)) return refused("Z Z' has fewer than p non-zero eigenvalues");
+      const double length = std::sqrt(square);
+      for (std::size_t s = 0; s < t; ++s) f[l * t + s] /= length;
+    }
+  } else {
+    f = std::move(vectors);
+  }
 
   // 3. Every z_i on X = [1, f] at once: coefficients in the first p + 1 rows.
   const int kx = pi + 1;
