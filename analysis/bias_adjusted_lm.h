@@ -1,0 +1,57 @@
+// The bias-adjusted LM test of Pesaran, Ullah and Yamagata (2008), "A
+// bias-adjusted LM test of error cross-section independence",
+// Econometrics Journal 11, 105-127 (their LM_adj, eq. 13 and 14).
+//
+// Breusch and Pagan's LM sums T rho_ij^2, whose mean under independence is
+// not 1 once the residuals come from regressions: with k coefficients per
+// equation and M_i = I - X_i (X_i'X_i)^-1 X_i', exactly for normal errors,
+//
+//   E[(T-k) rho_ij^2]   = mu_ij = tr(M_i M_j)/(T-k),
+//   Var[(T-k) rho_ij^2] = v_ij^2 = [tr(M_i M_j)]^2 a1 + 2 tr[(M_i M_j)^2] a2,
+//   a2 = 3 {[(T-k-8)(T-k+2) + 24] / [(T-k+2)(T-k-2)(T-k-4)]}^2,
+//   a1 = a2 - 1/(T-k)^2,
+//
+// and the centred, scaled sum
+//
+//   LM_adj = sqrt(2/(N(N-1))) sum_{i<j} [(T-k) rho_ij^2 - mu_ij] / v_ij
+//
+// is N(0,1) as N and T grow, upper tail. It needs a balanced panel, the same
+// k (regressors and intercept) in every equation, no restrictions (they
+// change M_i) and T - k > 4.
+//
+// Method: no T-by-T matrix is formed. With Q_i an orthonormal basis of X_i's
+// columns (LAPACK QR) and C_ij = Q_i'Q_j, whose singular values are the
+// cosines of the principal angles between the two column spaces,
+//   tr(M_i M_j)       = T - 2k + ||C_ij||_F^2,
+//   tr[(M_i M_j)^2]   = T - 2k + ||C_ij'C_ij||_F^2.
+// The C_ij are blocks of Q'Q for the stacked bases Q = [Q_1 ... Q_N],
+// formed by BLAS dgemm a band of cross-sections at a time.
+#ifndef QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
+#define QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
+
+#include <string>
+
+#include "analysis/pair_statistics.h"
+#include "host/dependence_test.h"
+
+namespace qvd::analysis {
+
+struct BiasAdjustedLm {
+  bool available = false;
+  std::string reason;      // why not, when not available
+  double statistic = 0;    // NaN when not available
+  double pvalue = 0;       // upper tail of N(0,1); NaN when not available
+};
+
+// `panel`: the laid-out panel (for each cross-section, for each period, the
+// K regressors then y); `intercept`: a column of ones precedes them in
+// X_i; `restrictions`: their number; `pairs`: the module's rho_ij (here
+// T_ij = T for every pair). Not available: an unbalanced panel (a missing
+// value anywhere) or a pair without a correlation, restrictions,
+// T - k <= 4, a rank-deficient X_i, or a build without LAPACK.
+BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int restrictions,
+                                const PairTable &pairs);
+
+}  // namespace qvd::analysis
+
+#endif

@@ -1,0 +1,27 @@
+#include "analysis/power_enhanced_cd.h"
+
+#include <cmath>
+#include <cstddef>
+
+namespace qvd::analysis {
+
+double power_enhancement(const PairTable &pairs) {
+  const std::size_t n = static_cast<std::size_t>(pairs.sections > 0 ? pairs.sections : 0);
+  if (n < 2) return 0.0;
+  const double log_n = std::log(static_cast<double>(n));
+  double sum = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const double rho = pairs.correlations[i * n + j];
+      if (std::isnan(rho)) continue;
+      const double screen = 2.0 * std::sqrt(log_n / pairs.common_periods[i * n + j]);
+      if (std::fabs(rho) > screen) sum += std::fabs(rho);
+    }
+  return sum;
+}
+
+double power_enhanced_cd(const PairTable &pairs, double weighted_cd) {
+  return weighted_cd + power_enhancement(pairs);
+}
+
+}  // namespace qvd::analysis
