@@ -5,11 +5,16 @@
 #include <limits>
 #include <utility>
 
+#include "analysis/bias_adjusted_lm.h"
+#include "analysis/cd_star.h"
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
 #include "analysis/pair_statistics.h"
+#include "analysis/power_enhanced_cd.h"
 #include "analysis/restriction.h"
 #include "analysis/shared_host.h"
+#include "analysis/unbalanced_cd.h"
+#include "analysis/weighted_cd_draws.h"
 #include "analysis/wide_panel.h"
 #include "host/dependence_test.h"
 #include "host/module_library.h"
@@ -166,33 +171,123 @@ std::vector<std::string> warnings_for(const LongPanel &data, const WidePanel &wi
   return warnings;
 }
 
-std::vector<TestRow> test_rows(const Result &r) {
+std::vector<TestRow> module_rows(const Result &r) {
   const ModuleResults &m = r.module;
   TestRow lm{TestKind::lm, "LM", m.lm,
              "chi2(" + std::to_string(static_cast<long long>(r.lm_degrees_of_freedom)) + ")",
-             m.lm_pvalue, PValueSource::module};
+             m.lm_pvalue, PValueSource::module, "Breusch and Pagan (1980)", ""};
   if (qvdep_is_missing(m.lm_pvalue)) {
     lm.pvalue = r.lm_pvalue_tool;
     lm.source = std::isnan(r.lm_pvalue_tool) ? PValueSource::none : PValueSource::tool;
   }
   return {lm,
           {TestKind::scaled_lm, "scaled LM", m.scaled_lm, "N(0,1) upper tail", m.scaled_lm_pvalue,
-           PValueSource::module},
-          {TestKind::cd, "CD", m.cd, "N(0,1) two-sided", m.cd_pvalue, PValueSource::module},
+           PValueSource::module, "Pesaran (2004)", ""},
+          {TestKind::cd, "CD", m.cd, "N(0,1) two-sided", m.cd_pvalue, PValueSource::module,
+           "Pesaran (2004, 2015)", ""},
           {TestKind::local_cd, "CD(" + std::to_string(r.options.order) + ")", m.cdp,
-           "N(0,1) two-sided", m.cdp_pvalue, PValueSource::module},
-          {TestKind::weighted_cd, "weighted CD", r.weighted_cd, "N(0,1) two-sided",
-           r.weighted_cd_pvalue, PValueSource::tool}};
+           "N(0,1) two-sided", m.cdp_pvalue, PValueSource::module, "Pesaran (2004)", ""}};
+}
+
+// A row of the tool's own, or "not available" with the reason.
+TestRow tool_row(TestKind kind, std::string name, double statistic, std::string distribution,
+                 double pvalue, std::string reference, std::string unavailable = "") {
+  if (!unavailable.empty()) statistic = pvalue = kNaN;
+  return {kind, std::move(name), statistic, std::move(distribution), pvalue,
+          unavailable.empty() ? PValueSource::tool : PValueSource::none, std::move(reference),
+          std::move(unavailable)};
+}
+
+// The module keeps the residuals period-major (T rows of N); the statistics
+// that work one cross-section at a time want N rows of T.
+std::vector<double> section_major(const std::vector<double> &period_major, std::size_t n,
+                                  std::size_t t) {
+  std::vector<double> rows(n * t);
+  for (std::size_t s = 0; s < t; ++s)
+    for (std::size_t i = 0; i < n; ++i) rows[i * t + s] = period_major[s * n + i];
+  return rows;
+}
+
+// CD* takes p factors out of N series of T periods: 1 <= p < min(N, T).
+// A p the caller gave that does not fit is an error; the default that does
+// not fit leaves CD* not available.
+std::string factors_misfit(int p, int n, int t) {
+  if (p >= 1 && p < std::min(n, t)) return "";
+  return "p = " + std::to_string(p) + " factors need more than p cross-sections and periods (" +
+         std::to_string(n) + " and " + std::to_string(t) + ")";
+}
+
+// The statistics beyond the module's, as rows after its own.
+void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
+                       const std::vector<double> &residuals) {
+  const Options &o = r.options;
+  const int n = wide.panel.sections, t = wide.panel.periods;
+  const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
+  r.tests.push_back(tool_row(TestKind::weighted_cd, "weighted CD" + draws, r.weighted_cd,
+                             "N(0,1) two-sided", r.weighted_cd_pvalue, "Juodis and Reese (2022)"));
+  r.weighted_cd_plus = power_enhanced_cd(pairs, r.weighted_cd);
+  r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
+  r.tests.push_back(tool_row(TestKind::weighted_cd_plus, "CDw+", r.weighted_cd_plus,
+                             "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
+                             "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
+
+  const BiasAdjustedLm adjusted = bias_adjusted_lm(
+      wide.panel, o.intercept, static_cast<int>(o.restrictions.size()), pairs);
+  r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
+                             "N(0,1) upper tail", adjusted.pvalue,
+                             "Pesaran, Ullah and Yamagata (2008)",
+                             adjusted.available ? "" : adjusted.reason));
+
+  const bool complete = wide.complete_observations == static_cast<long>(n) * t;
+  const std::vector<double> rows = section_major(residuals, static_cast<std::size_t>(n),
+                                                 static_cast<std::size_t>(t));
+  r.factors = o.factors != 0 ? o.factors : kDefaultFactors;
+  std::string misfit = factors_misfit(r.factors, n, t);
+  CdStar star;
+  if (misfit.empty()) star = cd_star(rows, n, t, r.factors);
+  if (misfit.empty() && !star.available) misfit = star.reason;
+  r.cd_star_w = misfit.empty() ? star.w : kNaN;
+  r.tests.push_back(tool_row(TestKind::cd_star, "CD*(" + std::to_string(r.factors) + ")",
+                             star.statistic, "N(0,1) two-sided", star.pvalue,
+                             "Pesaran and Xie (2021)", misfit));
+
+  if (complete && !o.unbalanced_block) return;
+  const UnbalancedDependence all = unbalanced_dependence(rows, n, t);
+  const UnbalancedDependence local = unbalanced_dependence(rows, n, t, o.order);
+  r.unbalanced = {true, all.pairs, all.omitted_pairs, all.mean_correlation,
+                  all.mean_abs_correlation};
+  const std::string none = all.pairs == 0 ? "no pair has a centred correlation" : "";
+  r.tests.push_back(tool_row(TestKind::unbalanced_lm, "LM (unbalanced)", all.lm,
+                             "chi2(" + std::to_string(all.pairs) + ")", all.lm_pvalue,
+                             "Pesaran (2015); as R plm pcdtest", none));
+  r.tests.push_back(tool_row(TestKind::unbalanced_scaled_lm, "scaled LM (unbalanced)",
+                             all.scaled_lm, "N(0,1) upper tail", all.scaled_lm_upper_pvalue,
+                             "Pesaran (2004, 2015)", none));
+  r.tests.push_back(tool_row(TestKind::unbalanced_cd, "CD (unbalanced)", all.cd,
+                             "N(0,1) two-sided", all.cd_pvalue, "Pesaran (2015)", none));
+  r.tests.push_back(tool_row(TestKind::unbalanced_local_cd,
+                             "CD(" + std::to_string(o.order) + ") (unbalanced)", local.cd,
+                             "N(0,1) two-sided", local.cd_pvalue, "Pesaran (2015)",
+                             local.pairs == 0 ? "no pair within the order has one" : ""));
 }
 
 }  // namespace
 
 Result run_analysis(const LongPanel &data, const Options &options) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
+  if (options.cdw_draws < 1)
+    throw InputError("the weighted CD needs 1 or more draws, not " + std::to_string(options.cdw_draws));
+  if (options.factors < 0)
+    throw InputError("CD* takes 1 or more factors, not " + std::to_string(options.factors));
   const std::uint64_t budget = options.max_memory != 0 ? options.max_memory : default_memory_budget();
   const WidePanel wide = make_wide_panel(
       data, {options.intercept, static_cast<int>(options.restrictions.size()), budget});
   check_fittable(wide, options, data.source);
+  if (options.factors != 0) {
+    const std::string misfit =
+        factors_misfit(options.factors, wide.panel.sections, wide.panel.periods);
+    if (!misfit.empty()) throw InputError("CD*: " + misfit);
+  }
 
   Result r;
   r.options = options;
@@ -219,12 +314,14 @@ Result run_analysis(const LongPanel &data, const Options &options) {
                          : kNaN;
   r.mean_correlation = pairs.mean;
   r.mean_abs_correlation = pairs.mean_abs;
-  r.signs = random_signs(n, options.seed);
-  r.weighted_cd = weighted_cd(pairs, r.signs);
+  // One draw keeps its signs for the report; R draws keep only R and the seed.
+  if (options.cdw_draws == 1) r.signs = random_signs(n, options.seed);
+  r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
+  r.tests = module_rows(r);
+  add_extended_rows(r, wide, pairs, run.residuals);
   r.correlations = pairs.correlations;
   r.common_periods = pairs.common_periods;
-  r.tests = test_rows(r);
   return r;
 }
 

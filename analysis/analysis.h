@@ -46,7 +46,16 @@ struct Options {
   // Memory the analysis may take (the dense panel, the module's buffers and
   // the N-by-N matrices); 0: half of the physical memory.
   std::uint64_t max_memory = 0;
+  int cdw_draws = 1;                      // R draws of the weighted CD's signs, 1 or more
+  // p principal components taken out by CD*: 1 .. min(N, T) - 1; 0 means
+  // kDefaultFactors, and then CD* is "not available" where p does not fit.
+  int factors = 0;
+  // Pesaran's unbalanced-panel block for a balanced panel too (it is always
+  // there when a residual is missing).
+  bool unbalanced_block = false;
 };
+
+constexpr int kDefaultFactors = 4;
 
 // Shape of the panel as the module sees it.
 struct PanelShape {
@@ -75,12 +84,24 @@ enum class PValueSource { module, tool, none };
 // What a test row tests. Readers find a row by its kind, never by its
 // place: a result may hold any of them, in the order the library lists them.
 enum class TestKind {
-  lm,           // Breusch-Pagan LM
-  scaled_lm,    // Pesaran's scaled LM
-  cd,           // Pesaran's CD
-  local_cd,     // CD(p), pairs at most p apart
-  weighted_cd,  // CD of the sign-flipped residuals (Juodis and Reese)
+  lm,                 // Breusch-Pagan LM
+  scaled_lm,          // Pesaran's scaled LM
+  cd,                 // Pesaran's CD
+  local_cd,           // CD(p), pairs at most p apart
+  weighted_cd,        // CD of the sign-flipped residuals (Juodis and Reese), R draws
+  weighted_cd_plus,   // power-enhanced weighted CD (Juodis and Reese, Fan, Liao and Yao)
+  bias_adjusted_lm,   // LM_adj of Pesaran, Ullah and Yamagata
+  cd_star,            // CD* of Pesaran and Xie, p factors taken out
+  // Pesaran's definitions for unbalanced panels: correlations centred over
+  // each pair's common periods, only pairs that have one counted.
+  unbalanced_lm,
+  unbalanced_scaled_lm,
+  unbalanced_cd,
+  unbalanced_local_cd,
 };
+
+// Whether the row belongs to the block of unbalanced-panel definitions.
+constexpr bool in_unbalanced_block(TestKind kind) { return kind >= TestKind::unbalanced_lm; }
 
 // One line of the report.
 struct TestRow {
@@ -90,6 +111,17 @@ struct TestRow {
   std::string distribution;  // "chi2(45)", "N(0,1) upper tail", "N(0,1) two-sided"
   double pvalue = 0;         // NaN when there is none
   PValueSource source = PValueSource::module;
+  std::string reference;     // where the statistic is defined: "Pesaran (2004)", ...
+  std::string unavailable;   // why there is no statistic ("" when there is one)
+};
+
+// Pesaran's unbalanced-panel block: its pairs and averages (its tests are
+// rows of the result).
+struct UnbalancedSummary {
+  bool present = false;
+  long pairs = 0;           // M: pairs with a centred correlation
+  long omitted_pairs = 0;   // pairs without one
+  double mean_correlation = 0, mean_abs_correlation = 0;
 };
 
 struct Result {
@@ -107,8 +139,12 @@ struct Result {
   double lm_pvalue_tool = 0;         // NaN unless the library computed it
   double mean_correlation = 0;       // NaN without usable pairs
   double mean_abs_correlation = 0;
-  double weighted_cd = 0, weighted_cd_pvalue = 0;
-  std::vector<int> signs;            // w_i of the weighted CD, +1 or -1
+  double weighted_cd = 0, weighted_cd_pvalue = 0;  // over options.cdw_draws draws
+  std::vector<int> signs;            // w_i of the weighted CD (one draw only), +1 or -1
+  double weighted_cd_plus = 0, weighted_cd_plus_pvalue = 0;
+  int factors = 0;                   // p of CD*, as used
+  double cd_star_w = 0;              // CD*'s scale w; NaN when not available
+  UnbalancedSummary unbalanced;
 
   std::vector<TestRow> tests;        // one row per kind computed, in the report's order
 

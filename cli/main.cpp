@@ -88,6 +88,17 @@ void define(CLI::App &app, Arguments &a) {
   app.add_option("--seed", a.options.seed, "seed of the weighted CD's random signs")
       ->type_name("N")
       ->default_val(qvd::analysis::kDefaultSeed);
+  app.add_option("--cdw-draws", a.options.cdw_draws,
+                 "draws R of the weighted CD's random signs, summed as (sum CDw_r)/sqrt(R) "
+                 "(default 1)")
+      ->type_name("R");
+  app.add_option("--factors", a.options.factors,
+                 "principal components p that CD* takes out, 1 <= p < min(N, T) (default 4, "
+                 "where it fits)")
+      ->type_name("P");
+  app.add_flag("--unbalanced", a.options.unbalanced_block,
+               "report Pesaran's unbalanced-panel definitions for a balanced panel too (always "
+               "reported when a residual is missing)");
   app.add_option("--format", a.format, "text (default) or json")
       ->check(CLI::IsMember({"text", "json"}));
   app.add_option("--correlations", a.correlations_path,

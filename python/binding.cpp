@@ -70,19 +70,6 @@ const char *source_name(qvd::analysis::PValueSource s) {
   }
 }
 
-// The Python name of a test row's kind, which the package maps to its
-// attributes.
-const char *kind_name(qvd::analysis::TestKind kind) {
-  switch (kind) {
-    case qvd::analysis::TestKind::lm: return "lm";
-    case qvd::analysis::TestKind::scaled_lm: return "scaled_lm";
-    case qvd::analysis::TestKind::cd: return "cd";
-    case qvd::analysis::TestKind::local_cd: return "local_cd";
-    case qvd::analysis::TestKind::weighted_cd: return "weighted_cd";
-  }
-  return "";
-}
-
 // A JSON value as the Python object json.loads makes of its text: objects
 // become dicts, arrays lists, integers int, other numbers float. The text
 // writes a number that is not finite as null, and so does this.
@@ -123,11 +110,13 @@ py::dict figures(const Run &run) {
   const auto &m = r.module;
   py::list tests;
   for (const auto &row : r.tests)
-    tests.append(py::dict(py::arg("kind") = kind_name(row.kind), py::arg("name") = row.name,
-                          py::arg("statistic") = row.statistic,
+    tests.append(py::dict(py::arg("kind") = qvd::report::kind_name(row.kind),
+                          py::arg("name") = row.name, py::arg("statistic") = row.statistic,
                           py::arg("distribution") = row.distribution,
                           py::arg("p_value") = row.pvalue,
-                          py::arg("p_value_source") = source_name(row.source)));
+                          py::arg("p_value_source") = source_name(row.source),
+                          py::arg("reference") = row.reference,
+                          py::arg("not_available") = row.unavailable));
   py::dict d;
   d["cross_sections"] = s.sections;
   d["periods"] = s.periods;

@@ -32,15 +32,38 @@ json module_fields(const analysis::ModuleResults &m) {
 
 }  // namespace
 
+const char *kind_name(analysis::TestKind kind) {
+  switch (kind) {
+    case analysis::TestKind::lm: return "lm";
+    case analysis::TestKind::scaled_lm: return "scaled_lm";
+    case analysis::TestKind::cd: return "cd";
+    case analysis::TestKind::local_cd: return "local_cd";
+    case analysis::TestKind::weighted_cd: return "weighted_cd";
+    case analysis::TestKind::weighted_cd_plus: return "weighted_cd_plus";
+    case analysis::TestKind::bias_adjusted_lm: return "bias_adjusted_lm";
+    case analysis::TestKind::cd_star: return "cd_star";
+    case analysis::TestKind::unbalanced_lm: return "unbalanced_lm";
+    case analysis::TestKind::unbalanced_scaled_lm: return "unbalanced_scaled_lm";
+    case analysis::TestKind::unbalanced_cd: return "unbalanced_cd";
+    case analysis::TestKind::unbalanced_local_cd: return "unbalanced_local_cd";
+  }
+  return "unknown";
+}
+
 json result_json(const std::string &source, const analysis::Result &r) {
   const analysis::PanelShape &s = r.shape;
   json tests = json::array();
-  for (const auto &row : r.tests)
-    tests.push_back({{"name", row.name},
-                     {"statistic", number(row.statistic)},
-                     {"distribution", row.distribution},
-                     {"p_value", number(row.pvalue)},
-                     {"p_value_source", source_name(row.source)}});
+  for (const auto &row : r.tests) {
+    json entry = {{"kind", kind_name(row.kind)},
+                  {"name", row.name},
+                  {"statistic", number(row.statistic)},
+                  {"distribution", row.distribution},
+                  {"p_value", number(row.pvalue)},
+                  {"p_value_source", source_name(row.source)},
+                  {"reference", row.reference}};
+    if (!row.unavailable.empty()) entry["not_available"] = row.unavailable;
+    tests.push_back(entry);
+  }
   return {
       {"source", source},
       {"options",
@@ -52,7 +75,10 @@ json result_json(const std::string &source, const analysis::Result &r) {
         {"order", r.options.order},
         {"effective_order", r.effective_order},
         {"restrictions", r.options.restrictions},
-        {"seed", r.options.seed}}},
+        {"seed", r.options.seed},
+        {"cdw_draws", r.options.cdw_draws},
+        {"factors", r.factors},
+        {"unbalanced_block", r.options.unbalanced_block}}},
       {"panel",
        {{"cross_sections", s.sections},
         {"periods", s.periods},
@@ -69,7 +95,17 @@ json result_json(const std::string &source, const analysis::Result &r) {
       {"average_abs_correlation", number(r.mean_abs_correlation)},
       {"weighted_cd", number(r.weighted_cd)},
       {"weighted_cd_pvalue", number(r.weighted_cd_pvalue)},
-      {"weighted_cd_signs", r.signs},
+      {"weighted_cd_signs", r.options.cdw_draws == 1 ? json(r.signs) : json(nullptr)},
+      {"weighted_cd_plus", number(r.weighted_cd_plus)},
+      {"weighted_cd_plus_pvalue", number(r.weighted_cd_plus_pvalue)},
+      {"cd_star_w", number(r.cd_star_w)},
+      {"unbalanced", r.unbalanced.present ? json{{"pairs", r.unbalanced.pairs},
+                                                 {"omitted_pairs", r.unbalanced.omitted_pairs},
+                                                 {"average_correlation",
+                                                  number(r.unbalanced.mean_correlation)},
+                                                 {"average_abs_correlation",
+                                                  number(r.unbalanced.mean_abs_correlation)}}
+                                          : json(nullptr)},
       {"near_perfect_fit", r.module.near_perfect_fit},
       {"module", module_fields(r.module)},
       {"warnings", r.warnings}};

@@ -31,7 +31,14 @@ std::string test_title(const analysis::TestRow &row, int order) {
     case analysis::TestKind::scaled_lm: return "Pesaran scaled LM";
     case analysis::TestKind::cd: return "Pesaran CD";
     case analysis::TestKind::local_cd: return fmt::format("local CD({})", order);
-    case analysis::TestKind::weighted_cd: return "weighted CD";
+    case analysis::TestKind::weighted_cd: return row.name;
+    case analysis::TestKind::weighted_cd_plus: return "weighted CD+";
+    case analysis::TestKind::bias_adjusted_lm: return "bias-adjusted LM";
+    case analysis::TestKind::cd_star: return row.name;
+    case analysis::TestKind::unbalanced_lm: return "LM";
+    case analysis::TestKind::unbalanced_scaled_lm: return "scaled LM";
+    case analysis::TestKind::unbalanced_cd: return "CD";
+    case analysis::TestKind::unbalanced_local_cd: return fmt::format("local CD({})", order);
   }
   return row.name;
 }
@@ -62,25 +69,51 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
   out += fmt::format("  pairs:         {} usable, {} could not be correlated\n\n", s.usable_pairs,
                      s.unusable_pairs);
 
-  out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}\n", "test", "statistic", "distribution",
-                     "p-value");
   bool tool_pvalue = false;
-  for (const analysis::TestRow &row : r.tests) {
-    // Only LM's p-value can come from either side: the star marks the one
-    // the tool computed because the module returned it missing.
-    const bool marked =
-        row.kind == analysis::TestKind::lm && row.source == analysis::PValueSource::tool;
-    tool_pvalue = tool_pvalue || marked;
-    out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}{}\n", test_title(row, r.options.order),
-                       statistic(row.statistic), row.distribution, format_pvalue(row.pvalue),
-                       marked ? " *" : "");
-  }
+  auto table = [&](bool unbalanced) {
+    out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}\n", "test", "statistic", "distribution",
+                       "p-value");
+    for (const analysis::TestRow &row : r.tests) {
+      if (analysis::in_unbalanced_block(row.kind) != unbalanced) continue;
+      const std::string title = test_title(row, r.options.order);
+      if (!row.unavailable.empty()) {
+        out += fmt::format("  {:<20} not available: {}\n", title, row.unavailable);
+        continue;
+      }
+      // Only LM's p-value can come from either side: the star marks the one
+      // the tool computed because the module returned it missing.
+      const bool marked =
+          row.kind == analysis::TestKind::lm && row.source == analysis::PValueSource::tool;
+      tool_pvalue = tool_pvalue || marked;
+      out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}{}\n", title, statistic(row.statistic),
+                         row.distribution, format_pvalue(row.pvalue), marked ? " *" : "");
+    }
+  };
+  table(false);
   out += fmt::format("\n  average correlation {}, average absolute correlation {} over {} pairs\n",
                      statistic(r.mean_correlation), statistic(r.mean_abs_correlation),
                      s.usable_pairs);
   out += fmt::format("  weighted CD (Juodis and Reese 2022): residuals multiplied by random signs, "
-                     "seed {}\n",
-                     r.options.seed);
+                     "seed {}{}\n",
+                     r.options.seed,
+                     r.options.cdw_draws == 1 ? ""
+                                              : fmt::format(", {} draws", r.options.cdw_draws));
+  out += "  weighted CD+: plus the |correlations| above 2 sqrt(ln N / T_ij) (power enhancement)\n";
+  out += "  bias-adjusted LM (Pesaran, Ullah and Yamagata 2008): exact mean and variance of\n"
+         "    (T - k) rho^2 under independent normal errors, for balanced unrestricted models\n";
+  out += fmt::format("  CD*({}) (Pesaran and Xie 2021): dependence left once the {} strongest common\n"
+                     "    factors (principal components) are taken out\n",
+                     r.factors, r.factors);
+  if (r.unbalanced.present) {
+    out += fmt::format("\n  Pesaran's definitions for unbalanced panels (as R's plm): each pair's "
+                       "residuals\n  centred over its common periods; {} pairs with a correlation, "
+                       "{} without\n",
+                       r.unbalanced.pairs, r.unbalanced.omitted_pairs);
+    table(true);
+    out += fmt::format("  average correlation {}, average absolute correlation {}\n",
+                       statistic(r.unbalanced.mean_correlation),
+                       statistic(r.unbalanced.mean_abs_correlation));
+  }
   if (tool_pvalue)
     out += "  * p-value computed by qvdep (upper chi-square tail): the module returned it missing\n";
   if (r.module.near_perfect_fit)

@@ -22,6 +22,13 @@ _ATTRIBUTES = {
     "cd": ("cd", "cd_pvalue"),
     "local_cd": ("cdp", "cdp_pvalue"),
     "weighted_cd": ("weighted_cd", "weighted_cd_pvalue"),
+    "weighted_cd_plus": ("weighted_cd_plus", "weighted_cd_plus_pvalue"),
+    "bias_adjusted_lm": ("lm_adj", "lm_adj_pvalue"),
+    "cd_star": ("cd_star", "cd_star_pvalue"),
+    "unbalanced_lm": ("unbalanced_lm", "unbalanced_lm_pvalue"),
+    "unbalanced_scaled_lm": ("unbalanced_scaled_lm", "unbalanced_scaled_lm_pvalue"),
+    "unbalanced_cd": ("unbalanced_cd", "unbalanced_cd_pvalue"),
+    "unbalanced_local_cd": ("unbalanced_cdp", "unbalanced_cdp_pvalue"),
 }
 _ABSENT = {"statistic": math.nan, "p_value": math.nan, "p_value_source": "none"}
 
@@ -43,7 +50,19 @@ class CDTestResult:
     cdp, cdp_pvalue : float
         The local CD(p) over pairs at most `order` apart.
     weighted_cd, weighted_cd_pvalue : float
-        CD of the residuals multiplied by random signs (Juodis and Reese).
+        CD of the residuals multiplied by random signs (Juodis and Reese),
+        summed over `cdw_draws` draws as sum/sqrt(R).
+    weighted_cd_plus, weighted_cd_plus_pvalue : float
+        The power-enhanced weighted CD (Juodis and Reese; Fan, Liao and Yao).
+    lm_adj, lm_adj_pvalue : float
+        Pesaran, Ullah and Yamagata's bias-adjusted LM (NaN where it is not
+        defined: see `statistics["not_available"]`).
+    cd_star, cd_star_pvalue : float
+        Pesaran and Xie's CD* with `factors` principal components taken out.
+    unbalanced_lm, unbalanced_scaled_lm, unbalanced_cd, unbalanced_cdp : float
+        Pesaran's unbalanced-panel definitions (centred correlations over
+        each pair's common periods, as R's plm computes them), with their
+        `*_pvalue`; NaN unless a residual is missing or `unbalanced=True`.
     average_correlation, average_abs_correlation : float
         Mean residual correlation and mean absolute correlation over the
         usable pairs (NaN when there is none).
@@ -107,15 +126,18 @@ class CDTestResult:
 
     @property
     def statistics(self):
-        """One row per test: statistic, distribution, p-value, and whether
-        qvdep computed the p-value itself rather than the module."""
+        """One row per test: statistic, distribution, p-value, whether qvdep
+        computed it rather than the module, the reference that defines it,
+        and why it is not available (empty when it is)."""
         pd = _pandas()
         rows = self._raw["tests"]
         return pd.DataFrame(
             {"statistic": [r["statistic"] for r in rows],
              "distribution": [r["distribution"] for r in rows],
              "p_value": [r["p_value"] for r in rows],
-             "computed_by_tool": [r["p_value_source"] == "tool" for r in rows]},
+             "computed_by_tool": [r["p_value_source"] == "tool" for r in rows],
+             "reference": [r["reference"] for r in rows],
+             "not_available": [r["not_available"] for r in rows]},
             index=pd.Index([r["name"] for r in rows], name="test"))
 
     @property

@@ -91,12 +91,14 @@ def test_grunfeld_figures(grunfeld, kind):
         assert abs(getattr(r, name) - printed) <= 0.5 * place, name
     assert (r.cross_sections, r.periods, r.usable_pairs, r.lm_df) == (10, 20, 45, 45)
     stats = r.statistics
-    assert list(stats.index) == ["LM", "scaled LM", "CD", "CD(2)", "weighted CD"]
+    assert list(stats.index) == ["LM", "scaled LM", "CD", "CD(2)", "weighted CD", "CDw+",
+                                 "LM_adj", "CD*(4)"]
     for test, attribute in [("LM", "lm"), ("scaled LM", "scaled_lm"), ("CD", "cd"),
                             ("CD(2)", "cdp"), ("weighted CD", "weighted_cd")]:
         assert stats.loc[test, "statistic"] == getattr(r, attribute), test
         assert stats.loc[test, "p_value"] == getattr(r, attribute + "_pvalue"), test
-    assert list(stats["computed_by_tool"]) == [False] * 4 + [True]
+    assert list(stats["computed_by_tool"]) == [False] * 4 + [True] * 4
+    assert stats.loc["LM_adj", "reference"] == "Pesaran, Ullah and Yamagata (2008)"
     rho = r.correlations
     assert rho.shape == (10, 10) and np.allclose(rho.to_numpy(), rho.to_numpy().T)
     assert np.all(np.diag(rho) == 1.0)

@@ -41,11 +41,11 @@ std::string line_of(const std::string &report, const std::string &title) {
 }
 
 TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
-  const TestRow lm{TestKind::lm, "LM", 1.5, "chi2(3)", 0.25, PValueSource::tool};
+  const TestRow lm{TestKind::lm, "LM", 1.5, "chi2(3)", 0.25, PValueSource::tool, "", ""};
   const TestRow local{TestKind::local_cd, "CD(4)", -2.0, "N(0,1) two-sided", 0.5,
-                      PValueSource::module};
+                      PValueSource::module, "", ""};
   const TestRow weighted{TestKind::weighted_cd, "weighted CD", 0.75, "N(0,1) two-sided", 0.125,
-                         PValueSource::tool};
+                         PValueSource::tool, "", ""};
   const std::string text = report_text("data.csv", result_with({weighted, local, lm}));
   EXPECT_EQ(line_of(text, "local CD(4)"),
             "local CD(4)             -2.000000  N(0,1) two-sided            0.5");
@@ -64,8 +64,8 @@ TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
 }
 
 TEST(Report, NoStarWithoutAnLmRowFromTheTool) {
-  const TestRow cd{TestKind::cd, "CD", 1.0, "N(0,1) two-sided", 0.3, PValueSource::tool};
-  const TestRow lm{TestKind::lm, "LM", 1.0, "chi2(3)", 0.3, PValueSource::module};
+  const TestRow cd{TestKind::cd, "CD", 1.0, "N(0,1) two-sided", 0.3, PValueSource::tool, "", ""};
+  const TestRow lm{TestKind::lm, "LM", 1.0, "chi2(3)", 0.3, PValueSource::module, "", ""};
   for (const auto &rows : std::vector<std::vector<TestRow>>{{cd}, {cd, lm}, {}}) {
     const std::string text = report_text("data.csv", result_with(rows));
     EXPECT_EQ(text.find(" *\n"), std::string::npos);
@@ -74,15 +74,17 @@ TEST(Report, NoStarWithoutAnLmRowFromTheTool) {
 }
 
 TEST(Report, JsonHasOneEntryPerRowInItsOrder) {
-  const TestRow cd{TestKind::cd, "CD", kNaN, "N(0,1) two-sided", kNaN, PValueSource::none};
-  const TestRow lm{TestKind::lm, "LM", 2.0, "chi2(3)", 0.5, PValueSource::module};
+  const TestRow cd{TestKind::cd, "CD", kNaN, "N(0,1) two-sided", kNaN, PValueSource::none, "", ""};
+  const TestRow lm{TestKind::lm, "LM", 2.0, "chi2(3)", 0.5, PValueSource::module, "", ""};
   const nlohmann::json j = result_json("data.csv", result_with({cd, lm}))["tests"];
   ASSERT_EQ(j.size(), 2u);
-  EXPECT_EQ(j[0], nlohmann::json({{"name", "CD"},
+  EXPECT_EQ(j[0], nlohmann::json({{"kind", "cd"},
+                                  {"name", "CD"},
                                   {"statistic", nullptr},
                                   {"distribution", "N(0,1) two-sided"},
                                   {"p_value", nullptr},
-                                  {"p_value_source", "none"}}));
+                                  {"p_value_source", "none"},
+                                  {"reference", ""}}));
   EXPECT_EQ(j[1]["name"], "LM");
   EXPECT_EQ(j[1]["p_value_source"], "module");
 }
