@@ -306,6 +306,13 @@ TEST(Tool, BadInputGetsOneLineExitStatusAndNoFile) {
       {"id,t,y,x\n1,1,2,3\n", {"--no-intercept", "--restrict", "const = 1"}, "has none", 2},
       {"id,t,y,x\n1,1,2,3\n", {"--order", "0"}, "--order", 2},
       {too_many, {}, "too large for the module: 46341 cross-sections", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--cdw-draws", "0"}, "needs 1 or more draws, not 0", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--cdw-draws", "-3"}, "needs 1 or more draws, not -3", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--factors", "-1"}, "CD* takes 1 or more factors", 2},
+      {"id,t,y,x\n1,1,2,3\n2,1,3,4\n1,2,2,5\n2,2,3,1\n", {"--factors", "2"},
+       "CD*: p = 2 factors need more than p cross-sections and periods (2 and 2)", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--max-memory", "12Q"}, "not a memory size: \"12Q\"", 2},
+      {"id,t,y,x\n1,1,2,3\n", {"--max-memory", "10"}, "memory budget; are \"id\" and \"t\"", 2},
       {"id,t,y,x\na,1,1e200,2e200\na,2,3e200,3e200\na,3,1e200,4e200\nb,1,1,2\nb,2,2,3\n",
        {}, "floating-point fault during the test", 3},
   };
