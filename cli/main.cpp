@@ -21,6 +21,7 @@
 #include "analysis/memory_budget.h"
 #include "cli/atomic_file.h"
 #include "report/correlation_csv.h"
+#include "report/density_svg.h"
 #include "report/heatmap_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
@@ -57,7 +58,7 @@ struct Arguments {
   bool regressors_given = false;
   qvd::analysis::Options options;
   std::string format = "text";
-  std::string correlations_path, heatmap_path;
+  std::string correlations_path, heatmap_path, density_path;
   std::string max_memory;
   bool version = false;
 };
@@ -110,6 +111,10 @@ void define(CLI::App &app, Arguments &a) {
                  "memory the analysis may take, e.g. 4G or 512M (default: half of the "
                  "physical memory); a larger panel is refused before it is laid out")
       ->type_name("SIZE");
+  app.add_option("--density", a.density_path,
+                 "draw the distribution of the correlations (histogram, kernel density and the "
+                 "density without dependence) as SVG")
+      ->type_name("FILE.svg");
   app.add_option("--module", a.options.module_path,
                  "module to load (default: libqvdep beside the qvdep program)")
       ->type_name("PATH");
@@ -152,6 +157,10 @@ int run(Arguments &a) {
   if (!a.heatmap_path.empty())
     files.stage(a.heatmap_path,
                 qvd::report::heatmap_svg(result, "Residual correlations: " + result.dependent +
+                                                     ", " + source));
+  if (!a.density_path.empty())
+    files.stage(a.density_path,
+                qvd::report::density_svg(result, "Residual correlations: " + result.dependent +
                                                      ", " + source));
   if (a.format == "json")
     std::cout << qvd::report::result_json(source, result).dump(2) << "\n";

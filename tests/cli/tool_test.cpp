@@ -353,20 +353,25 @@ TEST(Tool, ThinPanelsWarnAndStillRun) {
   }
 }
 
-TEST(Tool, HeatmapRendersAndHelpAndVersionAnswer) {
-  const fs::path picture = scratch() / "grunfeld.svg", png = scratch() / "grunfeld.png";
+TEST(Tool, PicturesRenderAndHelpAndVersionAnswer) {
+  const fs::path picture = scratch() / "grunfeld.svg", density = scratch() / "density.svg";
   std::vector<std::string> args = kGrunfeldArgs;
-  args.insert(args.end(), {"--heatmap", picture.string(), kGrunfeld});
+  args.insert(args.end(),
+              {"--heatmap", picture.string(), "--density", density.string(), kGrunfeld});
   ASSERT_EQ(qvdep(args).status, 0);
-  const ProcessRun render = run_process(QVDEP_RSVG_CONVERT, {picture.string(), "-o", png.string()});
-  EXPECT_EQ(render.status, 0) << render.err;
-  EXPECT_EQ(slurp(png).substr(1, 3), "PNG");
+  for (const fs::path &svg : {picture, density}) {
+    const fs::path png = scratch() / (svg.stem().string() + ".png");
+    const ProcessRun render = run_process(QVDEP_RSVG_CONVERT, {svg.string(), "-o", png.string()});
+    EXPECT_EQ(render.status, 0) << render.err;
+    EXPECT_EQ(slurp(png).substr(1, 3), "PNG");
+  }
 
   const ProcessRun help = qvdep({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char *option : {"--id", "--time", "--y", "--x", "--no-intercept", "--order",
                              "--restrict", "--seed", "--format", "--correlations", "--heatmap",
-                             "--module", "--version", "Examples"})
+                             "--density", "--cdw-draws", "--factors", "--unbalanced",
+                             "--max-memory", "--module", "--version", "Examples"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   const ProcessRun version = qvdep({"--version"});
   EXPECT_EQ(version.status, 0);
