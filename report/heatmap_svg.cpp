@@ -38,12 +38,6 @@ std::string short_label(const std::string &label) {
   return label.size() <= kMaxLabelChars ? label : label.substr(0, kMaxLabelChars - 1) + "~";
 }
 
-#ifdef QVDEP_HAVE_PNG
-constexpr bool kHavePng = true;
-#else
-constexpr bool kHavePng = false;
-#endif
-
 // The squares of the matrix: `values` holds one value per block of
 // `block` by `block` cells (row after row, ceil(n / block) a row); the
 // blocks of the last row and column are cut at the matrix's edge. With
@@ -86,6 +80,7 @@ std::vector<double> block_means(const std::vector<double> &rho, std::size_t n, s
   return sum;
 }
 
+#ifdef QVDEP_HAVE_PNG
 std::string base64(const std::string &bytes) {
   static constexpr char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -108,23 +103,19 @@ std::string base64(const std::string &bytes) {
 // without smoothing: optimizeSpeed is SVG 1.1's word for it (librsvg,
 // Inkscape), pixelated the CSS one browsers know; a viewer that does not
 // know the latter drops it and keeps the former.
-std::string raster_image([[maybe_unused]] const analysis::Result &result,
-                         [[maybe_unused]] double left, [[maybe_unused]] double top,
-                         [[maybe_unused]] double side) {
-#ifdef QVDEP_HAVE_PNG
+std::string raster_image(const analysis::Result &result, double left, double top,
+                         double side) {
   return fmt::format("<image x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\" "
                      "preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" "
                      "style=\"image-rendering:pixelated\" href=\"data:image/png;base64,{}\"/>\n",
                      left, top, side, side, base64(heatmap_png(result)));
-#else
-  return {};
-#endif
 }
+#endif
 
 }  // namespace
 
 std::string heatmap_svg(const analysis::Result &result, const std::string &title,
-                        LargeMatrix large) {
+                        [[maybe_unused]] LargeMatrix large) {
   const std::size_t n = result.section_labels.size();
   const double cell = std::clamp(kMatrixWidth / std::max<double>(1, static_cast<double>(n)),
                                  kMinCell, kMaxCell);
@@ -146,8 +137,10 @@ std::string heatmap_svg(const analysis::Result &result, const std::string &title
       width, height, width, height, left, xml_escape(title));
   if (n <= kMaxVectorSections)
     svg += cell_squares(result.correlations, n, 1, left, top, cell);
-  else if (large == LargeMatrix::raster && kHavePng)
+#ifdef QVDEP_HAVE_PNG
+  else if (large == LargeMatrix::raster)
     svg += raster_image(result, left, top, side);
+#endif
   else
     svg += cell_squares(block_means(result.correlations, n, block_for(n)), n, block_for(n), left,
                         top, cell);
