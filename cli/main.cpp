@@ -6,6 +6,7 @@
 //
 // Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
 // module, 1 anything else (module not loadable, file not writable).
+#include <cctype>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "cli/atomic_file.h"
 #include "report/correlation_csv.h"
 #include "report/density_svg.h"
+#include "report/heatmap_png.h"
 #include "report/heatmap_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
@@ -105,8 +107,11 @@ void define(CLI::App &app, Arguments &a) {
   app.add_option("--correlations", a.correlations_path,
                  "write the labelled N-by-N residual correlation matrix as CSV")
       ->type_name("FILE.csv");
-  app.add_option("--heatmap", a.heatmap_path, "draw the correlation matrix as an SVG heatmap")
-      ->type_name("FILE.svg");
+  app.add_option("--heatmap", a.heatmap_path,
+                 "draw the correlation matrix: FILE.svg a labelled heatmap (past 150 "
+                 "cross-sections the matrix is one embedded image), FILE.png the bare "
+                 "matrix, a pixel a pair, enlarged by a whole factor up to 720 pixels")
+      ->type_name("FILE.svg|.png");
   app.add_option("--max-memory", a.max_memory,
                  "memory the analysis may take, e.g. 4G or 512M (default: half of the "
                  "physical memory); a larger panel is refused before it is laid out")
@@ -124,6 +129,25 @@ void define(CLI::App &app, Arguments &a) {
 int fail(const std::string &message, int status) {
   std::cerr << "qvdep: " << message << "\n";
   return status;
+}
+
+// The heatmap file's bytes: PNG when its name ends in .png (any case), SVG
+// otherwise.
+std::string heatmap(const qvd::analysis::Result &result, const std::string &path,
+                    const std::string &source) {
+  std::string suffix = path.size() >= 4 ? path.substr(path.size() - 4) : "";
+  for (char &ch : suffix) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (suffix == ".png") {
+#ifdef QVDEP_HAVE_PNG
+    const std::size_t sections = result.section_labels.size();
+    return qvd::report::heatmap_png(result, qvd::report::heatmap_png_scale(sections));
+#else
+    throw qvd::analysis::InputError("--heatmap " + path +
+                                    ": this build writes no PNG (no libpng); use FILE.svg");
+#endif
+  }
+  return qvd::report::heatmap_svg(
+      result, "Residual correlations: " + result.dependent + ", " + source);
 }
 
 // What the program is doing, for the message when memory runs out.
@@ -155,9 +179,7 @@ int run(Arguments &a) {
   if (!a.correlations_path.empty())
     files.stage(a.correlations_path, qvd::report::correlation_csv(result));
   if (!a.heatmap_path.empty())
-    files.stage(a.heatmap_path,
-                qvd::report::heatmap_svg(result, "Residual correlations: " + result.dependent +
-                                                     ", " + source));
+    files.stage(a.heatmap_path, heatmap(result, a.heatmap_path, source));
   if (!a.density_path.empty())
     files.stage(a.density_path,
                 qvd::report::density_svg(result, "Residual correlations: " + result.dependent +

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include <fmt/format.h>
+
+#include "report/colour_scale.h"
+#include "report/heatmap_png.h"
+#include "report/svg_text.h"
 
 namespace qvd::report {
 namespace {
@@ -13,45 +19,90 @@ constexpr double kMaxCell = 28, kMinCell = 1.5;
 constexpr double kMinLabelPitch = 7;      // pixels between written labels
 constexpr std::size_t kMaxLabelChars = 20;
 
-struct Rgb {
-  double r, g, b;
-};
-constexpr Rgb kNegative{33, 102, 172}, kZero{247, 247, 247}, kPositive{178, 24, 43};
-constexpr const char kUnusable[] = "#bdbdbd";
-
-std::string colour(double rho) {
-  if (std::isnan(rho)) return kUnusable;
-  const double x = std::clamp(rho, -1.0, 1.0);
-  const Rgb &end = x < 0 ? kNegative : kPositive;
-  const double w = std::fabs(x);
-  auto mix = [&](double zero, double far) {
-    return static_cast<int>(std::lround(zero + (far - zero) * w));
-  };
-  return fmt::format("#{:02x}{:02x}{:02x}", mix(kZero.r, end.r), mix(kZero.g, end.g),
-                     mix(kZero.b, end.b));
-}
-
-std::string xml_escape(const std::string &text) {
-  std::string out;
-  for (char ch : text) {
-    switch (ch) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += ch;
-    }
-  }
-  return out;
-}
+std::string colour(double rho) { return hex_colour(correlation_colour(rho)); }
 
 std::string short_label(const std::string &label) {
   return label.size() <= kMaxLabelChars ? label : label.substr(0, kMaxLabelChars - 1) + "~";
 }
 
+// The squares of the matrix: `values` holds one value per block of
+// `block` by `block` cells (row after row, ceil(n / block) a row); the
+// blocks of the last row and column are cut at the matrix's edge. With
+// block 1 this is one square per pair.
+std::string cell_squares(const std::vector<double> &values, std::size_t n, std::size_t block,
+                         double left, double top, double cell) {
+  const std::size_t m = (n + block - 1) / block;
+  std::string out = "<g shape-rendering=\"crispEdges\">\n";
+  for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t j = 0; j < m; ++j) {
+      const double width = cell * static_cast<double>(std::min(block, n - j * block));
+      const double height = cell * static_cast<double>(std::min(block, n - i * block));
+      out += fmt::format("<rect x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\" "
+                         "fill=\"{}\"/>\n",
+                         left + cell * static_cast<double>(j * block),
+                         top + cell * static_cast<double>(i * block), width, height,
+                         colour(values[i * m + j]));
+    }
+  out += "</g>\n";
+  return out;
+}
+
+// Without a PNG encoder a large matrix is drawn coarser: the mean of the
+// correlations of each block of cells that could be correlated (NaN when
+// none could), with blocks as small as keep it within kMaxVectorSections
+// squares a side, so the file stays bounded.
+std::size_t block_for(std::size_t n) { return (n + kMaxVectorSections - 1) / kMaxVectorSections; }
+
+std::vector<double> block_means(const std::vector<double> &rho, std::size_t n, std::size_t block) {
+  const std::size_t m = (n + block - 1) / block;
+  std::vector<double> sum(m * m, 0.0), count(m * m, 0.0);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) {
+      const double r = rho[i * n + j];
+      if (std::isnan(r)) continue;
+      sum[(i / block) * m + j / block] += r;
+      count[(i / block) * m + j / block] += 1;
+    }
+  for (std::size_t k = 0; k < m * m; ++k) sum[k] = count[k] > 0 ? sum[k] / count[k] : std::nan("");
+  return sum;
+}
+
+#ifdef QVDEP_HAVE_PNG
+std::string base64(const std::string &bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t k = 0; k < bytes.size(); k += 3) {
+    const std::size_t left = bytes.size() - k;
+    std::uint32_t word = static_cast<std::uint8_t>(bytes[k]) << 16;
+    if (left > 1) word |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[k + 1])) << 8;
+    if (left > 2) word |= static_cast<std::uint8_t>(bytes[k + 2]);
+    out += kDigits[(word >> 18) & 63];
+    out += kDigits[(word >> 12) & 63];
+    out += left > 1 ? kDigits[(word >> 6) & 63] : '=';
+    out += left > 2 ? kDigits[word & 63] : '=';
+  }
+  return out;
+}
+
+// One embedded PNG, one pixel a pair, stretched over the matrix's square
+// without smoothing: optimizeSpeed is SVG 1.1's word for it (librsvg,
+// Inkscape), pixelated the CSS one browsers know; a viewer that does not
+// know the latter drops it and keeps the former.
+std::string raster_image(const analysis::Result &result, double left, double top,
+                         double side) {
+  return fmt::format("<image x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\" "
+                     "preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" "
+                     "style=\"image-rendering:pixelated\" href=\"data:image/png;base64,{}\"/>\n",
+                     left, top, side, side, base64(heatmap_png(result)));
+}
+#endif
+
 }  // namespace
 
-std::string heatmap_svg(const analysis::Result &result, const std::string &title) {
+std::string heatmap_svg(const analysis::Result &result, const std::string &title,
+                        [[maybe_unused]] LargeMatrix large) {
   const std::size_t n = result.section_labels.size();
   const double cell = std::clamp(kMatrixWidth / std::max<double>(1, static_cast<double>(n)),
                                  kMinCell, kMaxCell);
@@ -71,14 +122,15 @@ std::string heatmap_svg(const analysis::Result &result, const std::string &title
       "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
       "<text x=\"{:.1f}\" y=\"22\" font-size=\"14\">{}</text>\n",
       width, height, width, height, left, xml_escape(title));
-  svg += "<g shape-rendering=\"crispEdges\">\n";
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < n; ++j)
-      svg += fmt::format("<rect x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\" "
-                         "fill=\"{}\"/>\n",
-                         left + cell * static_cast<double>(j), top + cell * static_cast<double>(i),
-                         cell, cell, colour(result.correlations[i * n + j]));
-  svg += "</g>\n";
+  if (n <= kMaxVectorSections)
+    svg += cell_squares(result.correlations, n, 1, left, top, cell);
+#ifdef QVDEP_HAVE_PNG
+  else if (large == LargeMatrix::raster)
+    svg += raster_image(result, left, top, side);
+#endif
+  else
+    svg += cell_squares(block_means(result.correlations, n, block_for(n)), n, block_for(n), left,
+                        top, cell);
   for (std::size_t i = 0; i < n; i += step) {
     const std::string label = xml_escape(short_label(result.section_labels[i]));
     const double centre = cell * (static_cast<double>(i) + 0.5);
@@ -109,7 +161,7 @@ std::string heatmap_svg(const analysis::Result &result, const std::string &title
   svg += fmt::format("<rect x=\"{:.2f}\" y=\"{:.2f}\" width=\"16\" height=\"10\" fill=\"{}\"/>\n"
                      "<text x=\"{:.2f}\" y=\"{:.2f}\" font-size=\"10\" "
                      "dominant-baseline=\"middle\">n/a</text>\n",
-                     bar_x, top + side + 6, kUnusable, bar_x + 20, top + side + 11);
+                     bar_x, top + side + 6, colour(std::nan("")), bar_x + 20, top + side + 11);
   svg += "</svg>\n";
   return svg;
 }

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "decoded_png.h"
 #include "tool_process.h"
 #include "pipeline_reference.h"
 #include "support/packed_index.h"
@@ -376,6 +377,96 @@ TEST(Tool, PicturesRenderAndHelpAndVersionAnswer) {
   const ProcessRun version = qvdep({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "qvdep 1.0.0.1M0P04242019\n");
+}
+
+// The Grunfeld heatmap, run as the README shows it from the project's
+// directory, is the documented picture byte for byte.
+TEST(Tool, GrunfeldHeatmapIsTheDocumentedPicture) {
+  const fs::path project = fs::path(QVDEP_EXAMPLES_DIR).parent_path(), here = fs::current_path();
+  const fs::path picture = scratch() / "documented.svg";
+  std::vector<std::string> args = kGrunfeldArgs;
+  args.insert(args.end(), {"--heatmap", picture.string(), "examples/grunfeld.csv"});
+  fs::current_path(project);
+  const ProcessRun run = qvdep(args);
+  fs::current_path(here);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(slurp(picture) == slurp(project / "docs" / "grunfeld-correlations.svg"));
+}
+
+// The heatmap's colour of a correlation, worked out independently of the
+// report library: linear in RGB from white (247,247,247) at 0 to
+// (178,24,43) at +1 or (33,102,172) at -1; grey (189,189,189) for none.
+std::vector<int> expected_colour(const std::string &field) {
+  if (field.empty()) return {189, 189, 189};
+  const double rho = std::stod(field), w = std::fabs(rho);
+  const std::vector<double> end = rho < 0 ? std::vector<double>{33, 102, 172}
+                                          : std::vector<double>{178, 24, 43};
+  std::vector<int> rgb;
+  for (double e : end) rgb.push_back(static_cast<int>(std::lround(247 + (e - 247) * w)));
+  return rgb;
+}
+
+// The correlation table the tool writes, as its fields.
+std::vector<std::vector<std::string>> table_fields(const fs::path &csv) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream text(slurp(csv));
+  for (std::string line; std::getline(text, line);) {
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1)
+      fields.push_back(line.substr(from, comma - from));
+    fields.push_back(line.substr(from));
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// Heatmaps of panels from ten to four hundred cross-sections: the SVG's
+// size is bounded and rsvg-convert renders it; FILE.png is the bare matrix,
+// enlarged to near 720 pixels when small, each pair's square in the colour
+// of its correlation in the tool's own table.
+TEST(Tool, HeatmapsStayBoundedAndColourEveryPair) {
+  const struct {
+    int sections;
+    std::size_t png_side;
+  } cases[] = {{10, 720}, {300, 600}, {400, 400}};
+  std::mt19937_64 rng(23);
+  std::normal_distribution<double> normal;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.sections);
+    std::string text = "id,t,y,x0\n";
+    for (int i = 0; i < c.sections; ++i)
+      for (int t = 0; t < 8; ++t)
+        text += std::to_string(i) + "," + std::to_string(t) + "," + std::to_string(normal(rng)) +
+                "," + std::to_string(normal(rng)) + "\n";
+    const fs::path csv = write_scratch("wide.csv", text), table = scratch() / "wide-rho.csv",
+                   svg = scratch() / "wide.svg", png = scratch() / "wide.PNG",
+                   rendered = scratch() / "wide-rendered.png";
+    for (const fs::path &picture : {svg, png}) {
+      const ProcessRun run = qvdep({"--id", "id", "--time", "t", "--y", "y", "--x", "x0",
+                                    "--correlations", table.string(), "--heatmap",
+                                    picture.string(), csv.string()});
+      ASSERT_EQ(run.status, 0) << run.err;
+    }
+    const std::size_t n = static_cast<std::size_t>(c.sections);
+    EXPECT_LE(fs::file_size(svg), 80'000 + n * n * 14 / 10);
+    const ProcessRun render = run_process(QVDEP_RSVG_CONVERT, {svg.string(), "-o", rendered.string()});
+    EXPECT_EQ(render.status, 0) << render.err;
+    EXPECT_TRUE(decode_png(slurp(rendered)).ok);
+
+    const DecodedPng picture = decode_png(slurp(png));
+    ASSERT_TRUE(picture.ok);
+    ASSERT_EQ(picture.width, c.png_side);
+    ASSERT_EQ(picture.height, c.png_side);
+    const std::size_t scale = c.png_side / n;
+    const auto fields = table_fields(table);
+    for (std::size_t i = 0; i < n; i += 7)
+      for (std::size_t j = 0; j < n; j += 3) {
+        const std::vector<int> want = expected_colour(fields[i + 1][j + 1]);
+        const std::vector<int> got = picture.pixel(j * scale + scale / 2, i * scale + scale / 2);
+        for (int k = 0; k < 3; ++k) ASSERT_LE(std::abs(got[k] - want[k]), 1) << i << "," << j;
+      }
+  }
 }
 
 }  // namespace
