@@ -2,6 +2,7 @@
 // and the null mixture that integrate to one, and the binned kernel
 // estimate against the kernel sum over every correlation.
 #include <cmath>
+#include <numbers>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ TEST(Density, CurvesMatchTheirDefinitions) {
     double sum = 0;
     for (double v : rho) {
       const double z = (d.x[g] - v) / d.bandwidth;
-      sum += std::exp(-0.5 * z * z) / std::sqrt(2 * M_PI);
+      sum += std::exp(-0.5 * z * z) / std::sqrt(2 * std::numbers::pi);
     }
     const double direct = sum / (static_cast<double>(rho.size()) * d.bandwidth);
     largest = std::max(largest, direct);
@@ -68,7 +69,7 @@ TEST(Density, CurvesMatchTheirDefinitions) {
   EXPECT_LT(worst, 1e-3 * largest);
 
   // Half the pairs have T = 20, half T = 40: the null mixture at 0.
-  const double at_zero = (std::sqrt(20.0) + std::sqrt(40.0)) / 2 / std::sqrt(2 * M_PI);
+  const double at_zero = (std::sqrt(20.0) + std::sqrt(40.0)) / 2 / std::sqrt(2 * std::numbers::pi);
   std::size_t zero = 0;
   for (std::size_t g = 0; g < d.x.size(); ++g)
     if (std::fabs(d.x[g]) < std::fabs(d.x[zero])) zero = g;
