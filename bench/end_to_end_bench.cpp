@@ -1,0 +1,252 @@
+// The paths from a file or a DataFrame to a report, end to end, against the
+// module's own run on the same panel measured in the same process run:
+//
+// - the panel: N = 2000 cross-sections, T = 250 periods, K = 4 regressors
+//   with a common factor (factor_panel.h), no value missing, written to a
+//   temporary directory as a long-format CSV file (long_csv.h);
+// - module run: the whole test through the reference host, in process, on
+//   the panel as the module reads it (the denominator of every ratio);
+// - CLI: build/qvdep on the file with a text report to /dev/null, and again
+//   writing the correlation table and the heatmap as well;
+// - CSV reader: qvd::analysis::read_csv_file on the file, in process, as MB/s;
+// - Python: qvdep.cdtest on the DataFrame pandas read (untimed) and on the
+//   same values as an (N, T, K + 1) array, timed inside the interpreter
+//   (end_to_end.py);
+// - memory: the CLI's peak resident memory against the analysis library's
+//   own estimate analysis_bytes(N, T, K, K + 2) (intercept, no restriction).
+//
+// Every time is the best of three by the wall clock (another program can
+// only be timed so), and printed with its ratio to the module's run and the
+// target beside it. Programs are run before this one holds any large data,
+// so their peak resident memory is their own (child_process.h).
+//
+//   qvdep_e2e_bench [N T K]     (default 2000 250 4)
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/csv_reader.h"
+#include "analysis/memory_budget.h"
+
+#include "child_process.h"
+#include "factor_panel.h"
+#include "long_csv.h"
+#include "module_runs.h"
+
+namespace {
+
+constexpr int kRepeats = 3;
+
+// Best of kRepeats wall-clock times of `call`, which returns false on
+// failure; empty when any call failed.
+std::optional<double> best_of(const std::function<bool()> &call) {
+  double best = 0;
+  for (int r = 0; r < kRepeats; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!call()) return std::nullopt;
+    const std::chrono::duration<double> s = std::chrono::steady_clock::now() - start;
+    if (r == 0 || s.count() < best) best = s.count();
+  }
+  return best;
+}
+
+// The best of kRepeats runs of a program, and the highest peak resident
+// memory among them.
+struct ProgramTiming {
+  std::optional<double> seconds;
+  double peak_bytes = 0;
+};
+
+ProgramTiming time_program(const std::vector<std::string> &argv) {
+  ProgramTiming t;
+  t.seconds = best_of([&] {
+    const ChildRun run = run_child(argv, "/dev/null");
+    t.peak_bytes = std::max(t.peak_bytes, run.peak_bytes);
+    return run.ok;
+  });
+  return t;
+}
+
+struct PythonTimings {
+  std::optional<double> frame, array;
+  std::optional<double> frame_cd, array_cd;
+  std::string failure;  // why there are none
+};
+
+PythonTimings time_python(const std::filesystem::path &dir, const std::string &csv,
+                          int n, int t, int k) {
+  PythonTimings p;
+  if (!std::filesystem::exists(std::filesystem::path(QVDEP_PYTHON_DIR) / "qvdep")) {
+    p.failure = "not built (QVDEP_PYTHON off)";
+    return p;
+  }
+  const std::string out = (dir / "python.out").string();
+  const ChildRun run = run_child(
+      {QVDEP_PYTHON_EXECUTABLE, QVDEP_BENCH_SOURCE_DIR "/end_to_end.py", csv,
+       std::to_string(n), std::to_string(t), std::to_string(k), std::to_string(kRepeats)},
+      out, {{"PYTHONPATH", QVDEP_PYTHON_DIR}, {"PYTHONDONTWRITEBYTECODE", "1"}});
+  if (!run.ok) {
+    p.failure = "failed";
+    return p;
+  }
+  std::ifstream in(out);
+  std::string what;
+  double seconds, cd;
+  while (in >> what >> seconds >> cd) {
+    (what == "dataframe" ? p.frame : p.array) = seconds;
+    (what == "dataframe" ? p.frame_cd : p.array_cd) = cd;
+  }
+  return p;
+}
+
+// x0 .. x{K-1}, the regressors' columns in the file.
+std::vector<std::string> regressor_names(int k) {
+  std::vector<std::string> names(k);
+  for (int v = 0; v < k; ++v) names[v] = std::string(1, 'x').append(std::to_string(v));
+  return names;
+}
+
+// A line of the table: what was measured, its figure, its ratio and the
+// target it is held to.
+void row(const char *path, const std::string &figure, std::optional<double> ratio,
+         const std::string &target, std::optional<bool> met) {
+  char r[16] = "";
+  if (ratio) std::snprintf(r, sizeof r, "%.2f", *ratio);
+  std::printf("%-40s %12s %7s  %-14s %s\n", path, figure.c_str(), ratio ? r : "-",
+              target.c_str(), met ? (*met ? "met" : "NOT MET") : "");
+}
+
+std::string seconds_text(std::optional<double> s) {
+  if (!s) return "failed";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", *s);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int n = 2000, t = 250, k = 4;
+  if (argc == 4) n = std::atoi(argv[1]), t = std::atoi(argv[2]), k = std::atoi(argv[3]);
+  if ((argc != 1 && argc != 4) || n < 2 || k < 0 || t < k + 2) {
+    std::fprintf(stderr, "usage: %s [N T K]\n", argv[0]);
+    return 2;
+  }
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "qvdep-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const std::filesystem::path dir = pattern;
+  const std::string csv = (dir / "panel.csv").string();
+  bool all_ran = true, same_test = true;
+  try {
+    // The file, from a panel that is gone again before any program runs.
+    long bytes = 0;
+    {
+      const qvd::host::Panel panel = factor_panel(n, t, k, 0);
+      bytes = write_long_csv(csv, panel);
+    }
+    const std::vector<std::string> regressors = regressor_names(k);
+    std::string x_list;
+    for (const std::string &x : regressors) x_list += (x_list.empty() ? "" : ",") + x;
+    std::vector<std::string> cli = {QVDEP_CLI_PATH, "--id", "id", "--time", "t", "--y", "y",
+                                     "--x", x_list, csv};
+    std::printf("panel: %d cross-sections, %d periods, %d regressors, %ld rows, "
+                "%.1f MB of CSV in %s\n", n, t, k, long(n) * t, bytes / 1e6, csv.c_str());
+    std::fflush(stdout);
+
+    const ProgramTiming text = time_program(cli);
+    std::vector<std::string> with_files = cli;
+    with_files.insert(with_files.end() - 1, {"--correlations", (dir / "c.csv").string(),
+                                             "--heatmap", (dir / "h.svg").string()});
+    const ProgramTiming files = time_program(with_files);
+    const PythonTimings python = time_python(dir, csv, n, t, k);
+
+    const qvd::analysis::ColumnSelection columns{"id", "t", "y", regressors};
+    const std::optional<double> reading = best_of([&] {
+      return qvd::analysis::read_csv_file(csv, columns).rows() == std::size_t(n) * t;
+    });
+
+    const qvd::host::Panel panel = factor_panel(n, t, k, 0);
+    ModuleInstance module;
+    double module_cd = 0;
+    const std::optional<double> run = best_of([&] {
+      DependenceRequest request = qvd::host::make_request(panel, {});
+      if (module.host.run(module.instance, &request).status != 0) return false;
+      module_cd = request.cd;
+      module.host.free_block(module.instance, request.correlations);
+      return true;
+    });
+
+    all_ran = run && text.seconds && files.seconds && reading && python.frame && python.array;
+    auto ratio = [&](std::optional<double> s) -> std::optional<double> {
+      if (!s || !run) return std::nullopt;
+      return *s / *run;
+    };
+    auto within = [&](std::optional<double> s, double limit) -> std::optional<bool> {
+      const auto r = ratio(s);
+      return r ? std::optional<bool>(*r <= limit) : std::optional<bool>(false);
+    };
+    std::printf("\nEnd to end, best of %d by the wall clock; ratios to the module's run\n",
+                kRepeats);
+    std::printf("%-40s %12s %7s  %-14s %s\n", "path", "time", "ratio", "target", "");
+    row("module run (reference host)", seconds_text(run), run ? std::optional(1.0) : std::nullopt,
+        "(denominator)", std::nullopt);
+    row("CLI, text report", seconds_text(text.seconds), ratio(text.seconds), "<= 2.5",
+        within(text.seconds, 2.5));
+    row("CLI, --correlations and --heatmap", seconds_text(files.seconds),
+        ratio(files.seconds), "<= 6", within(files.seconds, 6));
+    char rate[32] = "failed";
+    if (reading) std::snprintf(rate, sizeof rate, "%.0f MB/s", bytes / 1e6 / *reading);
+    row("CSV reader, read_csv_file", rate, ratio(reading), ">= 150 MB/s",
+        reading && bytes / 1e6 / *reading >= 150);
+    if (reading) row("  (its time)", seconds_text(reading), std::nullopt, "", std::nullopt);
+    if (python.failure.empty()) {
+      row("Python, cdtest on a DataFrame", seconds_text(python.frame), ratio(python.frame),
+          "<= 1.5", within(python.frame, 1.5));
+      row("Python, cdtest on an (N, T, K+1) array", seconds_text(python.array),
+          ratio(python.array), "<= 1.2", within(python.array, 1.2));
+    } else {
+      row("Python", python.failure, std::nullopt, "", false);
+    }
+
+    const double estimate = qvd::analysis::analysis_bytes(n, t, k, k + 2);
+    std::printf("\n%-40s %12s %7s  %-14s %s\n", "peak resident memory", "bytes",
+                "ratio", "target", "");
+    row("analysis_bytes(N, T, K, K + 2)", qvd::analysis::human_bytes(estimate),
+        std::nullopt, "(denominator)", std::nullopt);
+    row("CLI, text report", qvd::analysis::human_bytes(text.peak_bytes),
+        text.peak_bytes / estimate, "<= 1.5", text.seconds && text.peak_bytes <= 1.5 * estimate);
+    row("CLI, --correlations and --heatmap", qvd::analysis::human_bytes(files.peak_bytes),
+        files.peak_bytes / estimate, "", std::nullopt);
+
+    // The paths ran the same test: the Python calls give the module's CD
+    // to the last bit.
+    for (const auto &[what, cd] : {std::pair{"DataFrame", python.frame_cd},
+                                   std::pair{"array", python.array_cd}})
+      if (cd && *cd != module_cd) {
+        std::printf("Python on the %s gave CD %.17g, the module's run %.17g\n", what, *cd,
+                    module_cd);
+        same_test = false;
+      }
+    if (!all_ran) std::printf("\nsome path did not run: its row says failed\n");
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "qvdep_e2e_bench: %s\n", e.what());
+    all_ran = false;
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return all_ran && same_test ? 0 : 1;
+}
