@@ -303,7 +303,7 @@ Result run_analysis(const LongPanel &data, const Options &options) {
 
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
-  const PairTable pairs = pair_table(run.residuals, n, wide.panel.periods, run.packed);
+  PairTable pairs = pair_table(run.residuals, n, wide.panel.periods, run.packed);
 
   r.shape = {n, wide.panel.periods, wide.panel.regressors,
              static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),
@@ -320,8 +320,8 @@ Result run_analysis(const LongPanel &data, const Options &options) {
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
   r.tests = module_rows(r);
   add_extended_rows(r, wide, pairs, run.residuals);
-  r.correlations = pairs.correlations;
-  r.common_periods = pairs.common_periods;
+  r.correlations = std::move(pairs.correlations);  // the table is done with
+  r.common_periods = std::move(pairs.common_periods);
   return r;
 }
 
