@@ -135,12 +135,14 @@ void check_fittable(const WidePanel &wide, const Options &options, const std::st
 constexpr double kSparseCells = 100000;
 constexpr double kSparseShare = 0.01;
 
-std::vector<std::string> warnings_for(const LongPanel &data, const WidePanel &wide,
+template <typename Data>
+std::vector<std::string> warnings_for(const Data &data, const WidePanel &wide,
                                       const Options &options) {
   std::vector<std::string> warnings;
   const double cells = static_cast<double>(wide.panel.sections) * wide.panel.periods;
   if (cells >= kSparseCells && static_cast<double>(data.rows()) < kSparseShare * cells)
-    warnings.push_back(sparsity(data, static_cast<std::size_t>(wide.panel.sections),
+    warnings.push_back(sparsity(data.source, data.rows(),
+                                static_cast<std::size_t>(wide.panel.sections),
                                 static_cast<std::size_t>(wide.panel.periods)) +
                        ": are \"" + excerpt(data.id_name) + "\" and \"" + excerpt(data.time_name) +
                        "\" the right id and time columns?");
@@ -185,9 +187,10 @@ std::vector<TestRow> test_rows(const Result &r) {
            r.weighted_cd_pvalue, PValueSource::tool}};
 }
 
-}  // namespace
-
-Result run_analysis(const LongPanel &data, const Options &options) {
+// The analysis of a panel in long format or already laid out: `Data` is a
+// LongPanel or an ArrayPanel, which name their variables alike.
+template <typename Data>
+Result analyse(const Data &data, const Options &options) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
   const std::uint64_t budget = options.max_memory != 0 ? options.max_memory : default_memory_budget();
   const WidePanel wide = make_wide_panel(
@@ -227,6 +230,12 @@ Result run_analysis(const LongPanel &data, const Options &options) {
   r.tests = test_rows(r);
   return r;
 }
+
+}  // namespace
+
+Result run_analysis(const LongPanel &data, const Options &options) { return analyse(data, options); }
+
+Result run_analysis(const ArrayPanel &data, const Options &options) { return analyse(data, options); }
 
 std::string module_version(const std::string &module_path) {
   VersionRecord record{};
