@@ -89,7 +89,7 @@ void check_wide(const WidePanel &wide, const LongPanel &data) {
                                static_cast<std::size_t>(p.periods) *
                                static_cast<std::size_t>(p.regressors + 1),
         "value count");
-  for (double v : p.values) check(std::isfinite(v) || is_missing(v), "a cell is neither");
+  for (double v : p.values) check(std::isfinite(v) || qvdep_is_missing(v), "a cell is neither");
   check(wide.complete_observations <= static_cast<long>(data.rows()), "complete observations");
   check(wide.section_labels == data.id_labels, "sections are not the ids in order");
   std::vector<std::string> periods = data.time_labels;
