@@ -140,12 +140,14 @@ void check_fittable(const WidePanel &wide, const Options &options, const std::st
 constexpr double kSparseCells = 100000;
 constexpr double kSparseShare = 0.01;
 
-std::vector<std::string> warnings_for(const LongPanel &data, const WidePanel &wide,
+template <typename Data>
+std::vector<std::string> warnings_for(const Data &data, const WidePanel &wide,
                                       const Options &options) {
   std::vector<std::string> warnings;
   const double cells = static_cast<double>(wide.panel.sections) * wide.panel.periods;
   if (cells >= kSparseCells && static_cast<double>(data.rows()) < kSparseShare * cells)
-    warnings.push_back(sparsity(data, static_cast<std::size_t>(wide.panel.sections),
+    warnings.push_back(sparsity(data.source, data.rows(),
+                                static_cast<std::size_t>(wide.panel.sections),
                                 static_cast<std::size_t>(wide.panel.periods)) +
                        ": are \"" + excerpt(data.id_name) + "\" and \"" + excerpt(data.time_name) +
                        "\" the right id and time columns?");
@@ -271,9 +273,10 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                              local.pairs == 0 ? "no pair within the order has one" : ""));
 }
 
-}  // namespace
-
-Result run_analysis(const LongPanel &data, const Options &options) {
+// The analysis of a panel in long format or already laid out: `Data` is a
+// LongPanel or an ArrayPanel, which name their variables alike.
+template <typename Data>
+Result analyse(const Data &data, const Options &options) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
   if (options.cdw_draws < 1)
     throw InputError("the weighted CD needs 1 or more draws, not " + std::to_string(options.cdw_draws));
@@ -324,6 +327,12 @@ Result run_analysis(const LongPanel &data, const Options &options) {
   r.common_periods = std::move(pairs.common_periods);
   return r;
 }
+
+}  // namespace
+
+Result run_analysis(const LongPanel &data, const Options &options) { return analyse(data, options); }
+
+Result run_analysis(const ArrayPanel &data, const Options &options) { return analyse(data, options); }
 
 std::string module_version(const std::string &module_path) {
   VersionRecord record{};

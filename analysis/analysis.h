@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "analysis/long_panel.h"
+#include "analysis/wide_panel.h"
 
 namespace qvd::analysis {
 
@@ -164,6 +165,11 @@ struct Result {
 // each on its own test instance, and a fault is reported to the thread whose
 // run raised it.
 Result run_analysis(const LongPanel &data, const Options &options);
+
+// The same for a panel already laid out in a caller's array (a binding's
+// (N, T, K + 1) array): no rows to gather, and figures identical to the bit
+// to those of the same panel in long format.
+Result run_analysis(const ArrayPanel &data, const Options &options);
 
 // The module's version as its version record reports it (the release text
 // of the record's first slot).

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <limits>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include <emmintrin.h>  // SSE2, which every x86-64 processor has
 
@@ -261,6 +265,44 @@ std::size_t record_length(const Record &record, std::string_view) {
   return bytes;
 }
 
+// The distinct labels of a column, each held once, and the code of each
+// row's label. The map's keys view the text itself when the label lies in
+// it (the text outlives the reading), else a copy kept here (a quoted
+// field, unescaped into the record's buffer): never the label column,
+// whose strings move as it grows. Rows of a panel come grouped by
+// cross-section, so the previous row's label is tried first.
+class Interner {
+ public:
+  Interner(std::string_view text, std::vector<std::string> &labels)
+      : text_(text), labels_(labels) {}
+
+  template <typename Where>
+  std::uint32_t code(std::string_view label, const Where &where) {
+    if (!labels_.empty() && label == last_) return last_code_;
+    auto it = code_of_.find(label);
+    if (it == code_of_.end()) {
+      if (labels_.size() == UINT32_MAX) throw InputError(where() + ": too many distinct labels");
+      const std::less<const char *> before;
+      const bool in_text = !before(label.data(), text_.data()) &&
+                           !before(text_.data() + text_.size(), label.data() + label.size());
+      const std::string_view key = in_text ? label : std::string_view(own_.emplace_back(label));
+      it = code_of_.emplace(key, static_cast<std::uint32_t>(labels_.size())).first;
+      labels_.emplace_back(label);
+    }
+    last_ = it->first;
+    last_code_ = it->second;
+    return last_code_;
+  }
+
+ private:
+  std::string_view text_;
+  std::vector<std::string> &labels_;
+  std::unordered_map<std::string_view, std::uint32_t> code_of_;
+  std::deque<std::string> own_;
+  std::string_view last_;
+  std::uint32_t last_code_ = 0;
+};
+
 }  // namespace
 
 LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSelection &c) {
@@ -301,6 +343,7 @@ LongPanel parse_csv(std::string_view body, const std::string &source, const Colu
                        excerpt(trim(raw)) + "\"");
     return *parsed;
   };
+  Interner ids(body, data.id_labels), times(body, data.time_labels);
   bool reserved = false;
   while (records.next(record)) {
     if (!reserved) {
@@ -308,8 +351,8 @@ LongPanel parse_csv(std::string_view body, const std::string &source, const Colu
       // follow, within a few per cent.
       const std::size_t rows = body.size() / (1 + record_length(record, body)) + 16;
       data.lines.reserve(rows);
-      data.ids.reserve(rows);
-      data.times.reserve(rows);
+      data.id_of_row.reserve(rows);
+      data.time_of_row.reserve(rows);
       data.dependent.reserve(rows);
       for (auto &column : data.regressors) column.reserve(rows);
       reserved = true;
@@ -323,8 +366,8 @@ LongPanel parse_csv(std::string_view body, const std::string &source, const Colu
       throw InputError(where(id.empty() ? 0 : 1) + ": column \"" +
                        excerpt(header[columns[id.empty() ? 0 : 1]]) + "\": empty");
     data.lines.push_back(record.line);
-    data.ids.emplace_back(id);
-    data.times.emplace_back(time);
+    data.id_of_row.push_back(ids.code(id, at));
+    data.time_of_row.push_back(times.code(time, at));
     data.dependent.push_back(value(2, data.dependent_name));
     for (std::size_t v = 3; v < columns.size(); ++v)
       data.regressors[v - 3].push_back(value(v, header[columns[v]]));

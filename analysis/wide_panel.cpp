@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <numeric>
+#include <string_view>
 #include <unordered_map>
 
 #include "analysis/errors.h"
@@ -18,21 +18,30 @@ namespace qvd::analysis {
 
 double missing_value() { return std::bit_cast<double>(QVDEP_MISSING_RESULT_BITS); }
 
-std::string location(const LongPanel &data, std::size_t row, int variable) {
+namespace {
+
+// "row R" of data held in memory, after its source when it has one.
+std::string row_in_memory(const std::string &source, std::size_t row) {
   std::string where;
-  if (row < data.lines.size()) {
-    where.append(data.source).append(":").append(std::to_string(data.lines[row]));
-    const std::size_t v = static_cast<std::size_t>(variable);
-    if (variable >= 0 && v < data.source_columns.size() && data.source_columns[v] > 0)
-      where.append(":").append(std::to_string(data.source_columns[v]));
-  } else {
-    if (!data.source.empty()) where.append(data.source).append(": ");
-    where.append("row ").append(std::to_string(row + 1));
-  }
+  if (!source.empty()) where.append(source).append(": ");
+  return where.append("row ").append(std::to_string(row + 1));
+}
+
+}  // namespace
+
+std::string location(const LongPanel &data, std::size_t row, int variable) {
+  if (row >= data.lines.size()) return row_in_memory(data.source, row);
+  std::string where;
+  where.append(data.source).append(":").append(std::to_string(data.lines[row]));
+  const std::size_t v = static_cast<std::size_t>(variable);
+  if (variable >= 0 && v < data.source_columns.size() && data.source_columns[v] > 0)
+    where.append(":").append(std::to_string(data.source_columns[v]));
   return where;
 }
 
 namespace {
+
+constexpr std::uint32_t kUnused = UINT32_MAX;
 
 bool parse_double(const std::string &text, double &value) {
   const char *end = text.data() + text.size();
@@ -40,37 +49,71 @@ bool parse_double(const std::string &text, double &value) {
   return ec == std::errc() && ptr == end && std::isfinite(value);
 }
 
-// Sorted distinct periods and, for each row, the index of its period.
-void order_periods(const LongPanel &data, std::vector<std::string> &labels,
-                   std::vector<std::size_t> &period_of_row) {
-  const std::size_t n = data.rows();
-  std::vector<double> numbers(n);
+// The periods in the layout's order: as numbers when every label is one,
+// else as text. For each label, the place of its period; labels that are
+// equal (as text, or as numbers when sorted as numbers: "7" and "7.0")
+// share a place, and the period takes the text of the first of them.
+std::vector<std::size_t> order_periods(const std::vector<std::string> &labels,
+                                       std::vector<std::string> &sorted) {
+  const std::size_t count = labels.size();
+  std::vector<double> numbers(count);
   bool numeric = true;
-  for (std::size_t r = 0; r < n && numeric; ++r) numeric = parse_double(data.times[r], numbers[r]);
-  period_of_row.assign(n, 0);
-  if (numeric) {
-    std::map<double, std::string> distinct;
-    for (std::size_t r = 0; r < n; ++r) distinct.emplace(numbers[r], data.times[r]);
-    std::map<double, std::size_t> index;
-    for (const auto &[value, text] : distinct) {
-      index.emplace(value, labels.size());
-      labels.push_back(text);
-    }
-    for (std::size_t r = 0; r < n; ++r) period_of_row[r] = index[numbers[r]];
-  } else {
-    std::map<std::string, std::size_t> index;
-    for (const auto &t : data.times) index.emplace(t, 0);
-    for (auto &[text, i] : index) {
-      i = labels.size();
-      labels.push_back(text);
-    }
-    for (std::size_t r = 0; r < n; ++r) period_of_row[r] = index[data.times[r]];
+  for (std::size_t j = 0; j < count && numeric; ++j) numeric = parse_double(labels[j], numbers[j]);
+  std::vector<std::size_t> by_order(count);
+  std::iota(by_order.begin(), by_order.end(), std::size_t{0});
+  auto before = [&](std::size_t a, std::size_t b) {
+    return numeric ? numbers[a] < numbers[b] : labels[a] < labels[b];
+  };
+  std::stable_sort(by_order.begin(), by_order.end(), before);
+  std::vector<std::size_t> place(count);
+  sorted.clear();
+  for (std::size_t s = 0; s < count; ++s) {
+    const std::size_t j = by_order[s];
+    if (s == 0 || before(by_order[s - 1], j)) sorted.push_back(labels[j]);
+    place[j] = sorted.size() - 1;
   }
+  return place;
+}
+
+// The distinct labels a column of codes uses, in order of first appearance
+// among the rows, a label's equal texts as one: `first` holds a code of
+// each, and `place_of_code` every code's index in `first` (kUnused for a
+// label no row has). Throws for a code past the labels.
+struct Distinct {
+  std::vector<std::uint32_t> first;
+  std::vector<std::uint32_t> place_of_code;
+};
+
+Distinct distinct_in_row_order(const LongPanel &data, const std::vector<std::string> &labels,
+                               const std::vector<std::uint32_t> &codes, int variable,
+                               const std::string &name) {
+  // The first code of each text: labels made by the reader or a binding are
+  // distinct already, and this map is as small as they are.
+  std::vector<std::uint32_t> canonical(labels.size());
+  std::unordered_map<std::string_view, std::uint32_t> code_of;
+  code_of.reserve(labels.size());
+  for (std::size_t c = 0; c < labels.size(); ++c)
+    canonical[c] = code_of.emplace(labels[c], static_cast<std::uint32_t>(c)).first->second;
+  Distinct d;
+  d.place_of_code.assign(labels.size(), kUnused);
+  for (std::size_t r = 0; r < codes.size(); ++r) {
+    const std::uint32_t c = codes[r];
+    if (c >= labels.size())
+      throw InputError(location(data, r, variable) + ": column \"" + excerpt(name) +
+                       "\": no label for code " + std::to_string(c));
+    std::uint32_t &place = d.place_of_code[canonical[c]];
+    if (place == kUnused) {
+      place = static_cast<std::uint32_t>(d.first.size());
+      d.first.push_back(canonical[c]);
+    }
+  }
+  for (std::size_t c = 0; c < labels.size(); ++c) d.place_of_code[c] = d.place_of_code[canonical[c]];
+  return d;
 }
 
 void check_lengths(const LongPanel &data) {
   const std::size_t n = data.rows();
-  bool equal = data.times.size() == n && data.dependent.size() == n &&
+  bool equal = data.time_of_row.size() == n && data.dependent.size() == n &&
                data.regressors.size() == data.regressor_names.size();
   for (const auto &column : data.regressors) equal = equal && column.size() == n;
   if (!equal) throw InputError("the panel's columns differ in length");
@@ -78,25 +121,24 @@ void check_lengths(const LongPanel &data) {
 }
 
 // A value for the module: NaN becomes the missing pattern, infinity is refused.
-double module_value(const LongPanel &data, std::size_t row, int variable, double value,
-                    const std::string &name) {
+template <typename Where>
+double module_value(const Where &where, double value, const std::string &name) {
   if (std::isnan(value)) return missing_value();
   if (!std::isfinite(value))
-    throw InputError(location(data, row, variable) + ": column \"" + excerpt(name) +
-                     "\": not a finite number");
+    throw InputError(where() + ": column \"" + excerpt(name) + "\": not a finite number");
   return value;
 }
 
 // The module's limits (qvdep_dimensions_fit), checked once the shape is
 // known and before the panel is laid out.
-void check_dimensions(const LongPanel &data, std::size_t n, std::size_t t,
+void check_dimensions(const std::string &source, std::size_t n, std::size_t t, std::size_t k,
                       const LayoutLimits &model) {
-  const std::string where = data.source.empty() ? "" : data.source + ": ";
-  const std::int64_t k = static_cast<std::int64_t>(data.regressors.size());
+  const std::string where = source.empty() ? "" : source + ": ";
   const std::int64_t c = model.intercept ? 1 : 0, h = model.restrictions;
   const auto sections = static_cast<std::int64_t>(n), periods = static_cast<std::int64_t>(t);
-  if (qvdep_dimensions_fit(sections, periods, k, c, h)) return;
-  if (!qvdep_dimensions_fit(0, 0, k, c, h))
+  const auto regressors = static_cast<std::int64_t>(k);
+  if (qvdep_dimensions_fit(sections, periods, regressors, c, h)) return;
+  if (!qvdep_dimensions_fit(0, 0, regressors, c, h))
     throw InputError(where + "the model is too large for the module: regressors, intercept and "
                      "restrictions exceed 46339");
   if (!qvdep_dimensions_fit(sections, 0, 0, 0, 0))
@@ -119,84 +161,156 @@ std::string grouped(std::size_t count) {
 
 }  // namespace
 
-std::string sparsity(const LongPanel &data, std::size_t n, std::size_t t) {
+std::string sparsity(const std::string &source, std::size_t rows, std::size_t n, std::size_t t) {
   const double cells = static_cast<double>(n) * static_cast<double>(t);
   char filled[32];
-  const double share = cells > 0 ? 100.0 * static_cast<double>(data.rows()) / cells : 0.0;
+  const double share = cells > 0 ? 100.0 * static_cast<double>(rows) / cells : 0.0;
   std::snprintf(filled, sizeof filled, share >= 10 ? "%.0f" : "%.2g", share);
   std::string text;
-  if (!data.source.empty()) text.append(data.source).append(": ");
+  if (!source.empty()) text.append(source).append(": ");
   text.append(grouped(n)).append(" cross-sections \u00d7 ").append(grouped(t));
-  text.append(" periods from ").append(grouped(data.rows())).append(" rows (");
+  text.append(" periods from ").append(grouped(rows)).append(" rows (");
   return text.append(filled).append(" % filled)");
 }
 
 namespace {
 
 // The estimate of what the analysis needs, against the budget, before the
-// dense panel is laid out.
-void check_memory(const LongPanel &data, std::size_t n, std::size_t t,
-                  const LayoutLimits &limits) {
+// dense panel is laid out; and the panel's shape, checked against the
+// module's limits first. `Data` is a LongPanel or an ArrayPanel.
+template <typename Data>
+void check_shape(const Data &data, std::size_t n, std::size_t t, const LayoutLimits &limits) {
+  const std::size_t regressors = data.regressor_names.size();
+  check_dimensions(data.source, n, t, regressors, limits);
   if (limits.memory_budget == 0) return;
-  const double k = static_cast<double>(data.regressors.size());
+  const double k = static_cast<double>(regressors);
   const double m = k + (limits.intercept ? 1 : 0) + limits.restrictions + 1;
   const double need = analysis_bytes(static_cast<double>(n), static_cast<double>(t), k, m);
   if (need <= static_cast<double>(limits.memory_budget)) return;
-  throw InputError(sparsity(data, n, t) + " needs about " + human_bytes(need) + ", above the " +
-                   human_bytes(static_cast<double>(limits.memory_budget)) +
+  throw InputError(sparsity(data.source, data.rows(), n, t) + " needs about " + human_bytes(need) +
+                   ", above the " + human_bytes(static_cast<double>(limits.memory_budget)) +
                    " memory budget; are \"" + excerpt(data.id_name) + "\" and \"" +
                    excerpt(data.time_name) + "\" the right id and time columns?");
+}
+
+// The dense panel, every cell missing, with its dimensions set.
+WidePanel empty_layout(std::size_t n, std::size_t t, std::size_t k) {
+  WidePanel wide;
+  wide.panel.sections = static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
+  wide.panel.periods = static_cast<int>(std::min<std::size_t>(t, INT32_MAX));
+  wide.panel.regressors = static_cast<int>(k);
+  wide.panel.values.assign(n * t * (k + 1), missing_value());
+  wide.complete_per_section.assign(n, 0);
+  return wide;
+}
+
+std::string duplicate_pair(const std::string &where, const std::string &id_name,
+                           const std::string &time_name, const std::string &id,
+                           const std::string &time, const std::string &first_where) {
+  return where + ": duplicate (" + excerpt(id_name) + ", " + excerpt(time_name) + ") pair (" +
+         excerpt(id) + ", " + excerpt(time) + "), first given at " + first_where;
+}
+
+void count_complete(WidePanel &wide, const double *cell, std::size_t width, std::size_t section) {
+  for (std::size_t v = 0; v < width; ++v)
+    if (qvdep_is_missing(cell[v])) return;
+  ++wide.complete_observations;
+  ++wide.complete_per_section[section];
 }
 
 }  // namespace
 
 WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits) {
   check_lengths(data);
-  WidePanel wide;
-  std::vector<std::size_t> period_of_row;
-  order_periods(data, wide.period_labels, period_of_row);
+  const Distinct sections =
+      distinct_in_row_order(data, data.id_labels, data.id_of_row, 0, data.id_name);
+  const Distinct periods =
+      distinct_in_row_order(data, data.time_labels, data.time_of_row, 1, data.time_name);
 
-  std::unordered_map<std::string, std::size_t> section_of;
-  std::vector<std::size_t> section_of_row(data.rows());
-  for (std::size_t r = 0; r < data.rows(); ++r) {
-    const auto [it, added] = section_of.emplace(data.ids[r], wide.section_labels.size());
-    if (added) wide.section_labels.push_back(data.ids[r]);
-    section_of_row[r] = it->second;
-  }
+  std::vector<std::string> period_texts;
+  for (std::uint32_t c : periods.first) period_texts.push_back(data.time_labels[c]);
+  std::vector<std::string> period_labels;
+  const std::vector<std::size_t> place = order_periods(period_texts, period_labels);
+  // For each time code, its period in the layout.
+  std::vector<std::uint32_t> period_of_code(data.time_labels.size(), kUnused);
+  for (std::size_t c = 0; c < period_of_code.size(); ++c)
+    if (periods.place_of_code[c] != kUnused)
+      period_of_code[c] = static_cast<std::uint32_t>(place[periods.place_of_code[c]]);
 
-  const std::size_t n = wide.section_labels.size(), t = wide.period_labels.size();
+  const std::size_t n = sections.first.size(), t = period_labels.size();
   const std::size_t k = data.regressors.size(), width = k + 1;
-  wide.panel.sections = static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
-  wide.panel.periods = static_cast<int>(std::min<std::size_t>(t, INT32_MAX));
-  wide.panel.regressors = static_cast<int>(k);
-  check_dimensions(data, n, t, limits);
-  check_memory(data, n, t, limits);
-  wide.panel.values.assign(n * t * width, missing_value());
+  check_shape(data, n, t, limits);
+  WidePanel wide = empty_layout(n, t, k);
+  wide.period_labels = std::move(period_labels);
+  for (std::uint32_t c : sections.first) wide.section_labels.push_back(data.id_labels[c]);
   std::vector<long> first_row(n * t, -1);
-  wide.complete_per_section.assign(n, 0);
   for (std::size_t r = 0; r < data.rows(); ++r) {
-    const std::size_t cell = section_of_row[r] * t + period_of_row[r];
+    const std::size_t section = sections.place_of_code[data.id_of_row[r]];
+    const std::size_t cell = section * t + period_of_code[data.time_of_row[r]];
     if (first_row[cell] >= 0)
-      throw InputError(location(data, r, -1) + ": duplicate (" + excerpt(data.id_name) + ", " +
-                       excerpt(data.time_name) + ") pair (" + excerpt(data.ids[r]) + ", " +
-                       excerpt(data.times[r]) +
-                       "), first given at " +
-                       location(data, static_cast<std::size_t>(first_row[cell]), -1));
+      throw InputError(duplicate_pair(location(data, r, -1), data.id_name, data.time_name,
+                                      data.id(r), data.time(r),
+                                      location(data, static_cast<std::size_t>(first_row[cell]), -1)));
     first_row[cell] = static_cast<long>(r);
     double *out = wide.panel.values.data() + cell * width;
-    bool complete = true;
-    for (std::size_t v = 0; v < k; ++v) {
-      out[v] = module_value(data, r, static_cast<int>(3 + v), data.regressors[v][r],
-                            data.regressor_names[v]);
-      complete = complete && !qvdep_is_missing(out[v]);
-    }
-    out[k] = module_value(data, r, 2, data.dependent[r], data.dependent_name);
-    complete = complete && !qvdep_is_missing(out[k]);
-    if (complete) {
-      ++wide.complete_observations;
-      ++wide.complete_per_section[section_of_row[r]];
-    }
+    for (std::size_t v = 0; v < k; ++v)
+      out[v] = module_value([&] { return location(data, r, static_cast<int>(3 + v)); },
+                            data.regressors[v][r], data.regressor_names[v]);
+    out[k] = module_value([&] { return location(data, r, 2); }, data.dependent[r],
+                          data.dependent_name);
+    count_complete(wide, out, width, section);
   }
+  return wide;
+}
+
+WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits) {
+  const std::size_t n = data.section_labels.size(), t = data.period_labels.size();
+  const std::size_t k = data.regressor_names.size(), width = k + 1;
+  if (n * t == 0) throw InputError((data.source.empty() ? "" : data.source + ": ") + "no observations");
+  std::vector<std::string> period_labels;
+  const std::vector<std::size_t> place = order_periods(data.period_labels, period_labels);
+
+  // The first cell whose (id, time) pair an earlier cell holds: in the
+  // first cross-section at a repeated period, else at the first period of
+  // a repeated cross-section (rows are cells in order, so a repeated period
+  // shows in the first T rows).
+  std::size_t repeat = n * t, earlier = 0;
+  std::vector<long> period_first(period_labels.size(), -1);
+  for (std::size_t j = 0; j < t && repeat == n * t; ++j) {
+    long &first = period_first[place[j]];
+    if (first >= 0) repeat = j, earlier = static_cast<std::size_t>(first);
+    first = static_cast<long>(j);
+  }
+  std::unordered_map<std::string_view, std::size_t> section_of;
+  section_of.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto [it, added] = section_of.emplace(data.section_labels[i], i);
+    if (!added && repeat == n * t) repeat = i * t, earlier = it->second * t;
+  }
+
+  // The shape is checked as the distinct labels give it, before a
+  // repeated pair is refused, as for rows in long format.
+  const std::size_t periods = period_labels.size();
+  check_shape(data, section_of.size(), periods, limits);
+  WidePanel wide = empty_layout(n, periods, k);
+  wide.section_labels = data.section_labels;
+  wide.period_labels = std::move(period_labels);
+  const double *in = data.values;
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < t; ++j, in += width) {
+      const std::size_t row = i * t + j;
+      if (row == repeat)
+        throw InputError(duplicate_pair(row_in_memory(data.source, row), data.id_name,
+                                        data.time_name, data.section_labels[i],
+                                        data.period_labels[j],
+                                        row_in_memory(data.source, earlier)));
+      double *out = wide.panel.values.data() + (i * periods + place[j]) * width;
+      auto where = [&] { return row_in_memory(data.source, row); };
+      for (std::size_t v = 0; v < k; ++v)
+        out[v] = module_value(where, in[v], data.regressor_names[v]);
+      out[k] = module_value(where, in[k], data.dependent_name);
+      count_complete(wide, out, width, i);
+    }
   return wide;
 }
 

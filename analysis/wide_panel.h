@@ -1,8 +1,12 @@
-// Laying a long-format panel out the way the module reads it: for each
-// cross-section (in order of first appearance, since the local CD depends
-// on it), for each period (sorted numerically when every period is a
-// number, else as text), the regressors then the dependent value. A period
-// a cross-section lacks is missing there.
+// Laying a panel out the way the module reads it: for each cross-section
+// (in order of first appearance, since the local CD depends on it), for
+// each period (sorted numerically when every period is a number, else as
+// text), the regressors then the dependent value. A period a cross-section
+// lacks is missing there.
+//
+// The panel comes in long format (one row per observation, long_panel.h) or
+// already laid out in a caller's array, as a binding holds an (N, T, K + 1)
+// array; both give the same layout, value for value, for the same panel.
 #ifndef QVDEP_ANALYSIS_WIDE_PANEL_H
 #define QVDEP_ANALYSIS_WIDE_PANEL_H
 
@@ -23,6 +27,23 @@ struct WidePanel {
   std::vector<int> complete_per_section;
 };
 
+// A panel in a caller's array: for each of the N cross-sections, for each
+// of the T periods, the K regressors then the dependent value (NaN
+// missing), row-major. The periods are put in the layout's order (an array
+// whose period labels are sorted keeps its order); labels must be distinct.
+// The array is read, not kept: it must outlive the call that lays it out.
+struct ArrayPanel {
+  const double *values = nullptr;           // N * T * (K + 1) values
+  std::vector<std::string> section_labels;  // N, in panel order
+  std::vector<std::string> period_labels;   // T, as the array's second axis holds them
+  std::string id_name = "id", time_name = "time", dependent_name = "y";
+  std::vector<std::string> regressor_names;  // K
+  std::string source;                         // for messages; "" for memory
+
+  // The cells of the array, each an observation given.
+  std::size_t rows() const { return section_labels.size() * period_labels.size(); }
+};
+
 // The module's missing-value pattern (qvdep_is_missing tests for it).
 double missing_value();
 
@@ -35,15 +56,21 @@ struct LayoutLimits {
   std::uint64_t memory_budget = 0;
 };
 
-// Throws InputError for columns of unequal length, an infinite value, a
-// duplicate (id, time) pair (naming the row's line and column), and, before
-// anything is laid out, for a panel or model past the module's limits or an
-// analysis that would need more memory than the budget.
+// Throws InputError for columns of unequal length, a label code past its
+// labels, an infinite value, a duplicate (id, time) pair (naming the row's
+// line and the line that gave the pair first), and, before anything is laid
+// out, for a panel or model past the module's limits or an analysis that
+// would need more memory than the budget.
 WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits = {});
+
+// The same for a panel already laid out; the rows its messages name are the
+// array's cells in order (row i*T + t + 1 is cross-section i, period t).
+WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits = {});
 
 // "big.csv: 20,000 cross-sections × 20,000 periods from 20,000 rows
 // (0.005 % filled)": the panel's shape and how much of it the rows fill.
-std::string sparsity(const LongPanel &data, std::size_t sections, std::size_t periods);
+std::string sparsity(const std::string &source, std::size_t rows, std::size_t sections,
+                     std::size_t periods);
 
 // "FILE:LINE:COLUMN" (or "row R" for data held in memory) for a row and a
 // variable (0 id, 1 time, 2 dependent, 3 + v regressor v; -1: no column).

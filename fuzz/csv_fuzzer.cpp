@@ -8,14 +8,21 @@
 //     not derived from std::exception, aborts);
 //   - a panel read has columns of equal length, one line per row, lines
 //     that never decrease, and values that are finite or NaN (missing);
-//   - the layout's dimensions match its labels and its value count, and
-//     every cell holds a finite value or the module's missing pattern.
+//   - its ids and periods are interned: every row's code names a label,
+//     the labels are distinct and in order of first appearance, and none
+//     is unused;
+//   - the layout's dimensions match its labels and its value count, its
+//     cross-sections are the ids in order of first appearance, its periods
+//     the distinct period labels, and every cell holds a finite value or
+//     the module's missing pattern.
 // Sanitizer reports and hangs are libFuzzer's to catch.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -43,10 +50,27 @@ ColumnSelection selection(std::uint8_t code) {
   return c;
 }
 
+// Codes into distinct labels, each label's code given first by the first
+// row that has it: codes appear as 0, 1, 2, ... in order of first
+// appearance, and every label is used.
+void check_interned(const std::vector<std::string> &labels,
+                    const std::vector<std::uint32_t> &codes) {
+  std::size_t seen = 0;
+  for (std::uint32_t c : codes) {
+    check(c <= seen && c < labels.size(), "a code is past the labels or out of order");
+    if (c == seen) ++seen;
+  }
+  check(seen == labels.size(), "a label no row has");
+  check(std::set<std::string>(labels.begin(), labels.end()).size() == labels.size(),
+        "a label held twice");
+}
+
 void check_long(const LongPanel &data) {
   const std::size_t n = data.rows();
-  check(data.times.size() == n && data.dependent.size() == n && data.lines.size() == n,
+  check(data.time_of_row.size() == n && data.dependent.size() == n && data.lines.size() == n,
         "columns of the panel read differ in length");
+  check_interned(data.id_labels, data.id_of_row);
+  check_interned(data.time_labels, data.time_of_row);
   check(data.regressors.size() == data.regressor_names.size(), "regressor names and columns");
   for (const auto &column : data.regressors) {
     check(column.size() == n, "a regressor column differs in length");
@@ -65,8 +89,17 @@ void check_wide(const WidePanel &wide, const LongPanel &data) {
                                static_cast<std::size_t>(p.periods) *
                                static_cast<std::size_t>(p.regressors + 1),
         "value count");
-  for (double v : p.values) check(std::isfinite(v) || is_missing(v), "a cell is neither");
+  for (double v : p.values) check(std::isfinite(v) || qvdep_is_missing(v), "a cell is neither");
   check(wide.complete_observations <= static_cast<long>(data.rows()), "complete observations");
+  check(wide.section_labels == data.id_labels, "sections are not the ids in order");
+  std::vector<std::string> periods = data.time_labels;
+  std::sort(periods.begin(), periods.end());
+  std::vector<std::string> laid_out = wide.period_labels;
+  std::sort(laid_out.begin(), laid_out.end());
+  // Periods equal as numbers ("7", "7.0") are one; otherwise every label.
+  check(std::includes(periods.begin(), periods.end(), laid_out.begin(), laid_out.end()) &&
+            !laid_out.empty(),
+        "periods are not the period labels");
 }
 
 }  // namespace

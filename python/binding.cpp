@@ -1,6 +1,8 @@
 // The Python face of the analysis library: qvdep._core. It turns columns
-// (or a wide array) handed over from Python into a long-format panel, runs
-// the analysis with the interpreter's lock released, and hands back a Run:
+// handed over from Python (ids and periods as codes into their labels,
+// values as float arrays) into a long-format panel, or hands a wide array's
+// buffer to the library to lay out as it stands; runs the analysis with
+// the interpreter's lock released, and hands back a Run:
 // the result record kept alive, giving every figure as plain Python objects
 // and, when asked, the report library's text and JSON object, so that the
 // notebook and the terminal print the same thing. Runs from several threads
@@ -13,6 +15,8 @@
 //   InputError          -> ValueError
 //   FloatingPointFault  -> FloatingPointError
 //   ModuleError         -> qvdep.ModuleError (a RuntimeError)
+//   std::bad_alloc      -> MemoryError (pybind11's own translation, which
+//                          runs after this file's finds no match)
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -24,6 +28,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
+#include "analysis/memory_budget.h"
 #include "report/json_output.h"
 #include "report/report.h"
 
@@ -35,10 +40,12 @@ using qvd::analysis::Result;
 namespace {
 
 using Column = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using Codes = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
 
 Options make_options(bool intercept, int order, std::vector<std::string> restrictions,
-                     std::uint64_t seed, std::string module) {
+                     std::uint64_t seed, std::string module, std::uint64_t max_memory) {
   Options o;
+  o.max_memory = max_memory;
   o.intercept = intercept;
   o.order = order;
   o.restrictions = std::move(restrictions);
@@ -150,7 +157,10 @@ py::dict figures(const Run &run) {
   return d;
 }
 
-Run run(const LongPanel &data, const Options &options, const std::string &source) {
+// Runs the analysis of `data` (a LongPanel or an ArrayPanel) with the
+// interpreter's lock released.
+template <typename Data>
+Run run(const Data &data, const Options &options, const std::string &source) {
   Run out{{}, source};
   {
     py::gil_scoped_release unlocked;
@@ -159,39 +169,62 @@ Run run(const LongPanel &data, const Options &options, const std::string &source
   return out;
 }
 
-// Columns of a long-format panel: labels as text, values as float arrays
-// (NaN missing).
-Run run_long(std::vector<std::string> ids, std::vector<std::string> times,
-                  const std::string &id_name, const std::string &time_name,
-                  const std::string &y_name, const Column &y,
-                  std::vector<std::string> x_names, const std::vector<Column> &x,
-                  bool intercept, int order, std::vector<std::string> restrictions,
-                  std::uint64_t seed, std::string module, const std::string &source) {
+// Row codes into labels (as pandas.factorize gives them), each checked
+// against the labels.
+std::vector<std::uint32_t> copy_codes(const Codes &codes, std::size_t labels,
+                                      const std::string &name) {
+  if (codes.ndim() != 1) throw py::value_error("codes of column \"" + name + "\" are not 1-D");
+  const std::int64_t *c = codes.data();
+  const std::size_t rows = static_cast<std::size_t>(codes.shape(0));
+  std::vector<std::uint32_t> out(rows);
+  for (std::size_t r = 0; r < rows; ++r) {
+    if (c[r] < 0 || static_cast<std::uint64_t>(c[r]) >= labels)
+      throw py::value_error("row " + std::to_string(r + 1) + ": column \"" + name +
+                            "\": code " + std::to_string(c[r]) + " has no label");
+    out[r] = static_cast<std::uint32_t>(c[r]);
+  }
+  return out;
+}
+
+// Columns of a long-format panel: ids and periods interned (a code per row
+// into their distinct labels), values as float arrays (NaN missing), read
+// straight from the arrays' buffers.
+Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Codes &time_codes,
+             std::vector<std::string> time_labels, const std::string &id_name,
+             const std::string &time_name, const std::string &y_name, const Column &y,
+             std::vector<std::string> x_names, const std::vector<Column> &x, bool intercept,
+             int order, std::vector<std::string> restrictions, std::uint64_t seed,
+             std::string module, std::uint64_t max_memory, const std::string &source) {
   LongPanel data;
-  const std::size_t rows = ids.size();
-  if (times.size() != rows || x.size() != x_names.size())
+  const std::size_t rows = static_cast<std::size_t>(id_codes.size());
+  if (static_cast<std::size_t>(time_codes.size()) != rows || x.size() != x_names.size())
     throw py::value_error("the panel's columns differ in length");
   data.id_name = id_name;
   data.time_name = time_name;
   data.dependent_name = y_name;
+  data.id_of_row = copy_codes(id_codes, id_labels.size(), id_name);
+  data.time_of_row = copy_codes(time_codes, time_labels.size(), time_name);
+  data.id_labels = std::move(id_labels);
+  data.time_labels = std::move(time_labels);
   data.dependent = copy_column(y, rows, y_name);
   for (std::size_t v = 0; v < x.size(); ++v)
     data.regressors.push_back(copy_column(x[v], rows, x_names[v]));
   data.regressor_names = std::move(x_names);
-  data.ids = std::move(ids);
-  data.times = std::move(times);
-  return run(data, make_options(intercept, order, std::move(restrictions), seed, std::move(module)),
+  return run(data,
+             make_options(intercept, order, std::move(restrictions), seed, std::move(module),
+                          max_memory),
              source);
 }
 
 // A wide array of shape (N, T, K + 1): for each cross-section and period the
 // K regressors, then the dependent value, as the module lays a panel out.
+// The library lays it out from the array's own buffer.
 Run run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast> &values,
-                  const std::vector<std::string> &ids, const std::vector<std::string> &times,
-                  const std::string &id_name, const std::string &time_name,
-                  const std::string &y_name, std::vector<std::string> x_names, bool intercept,
-                  int order, std::vector<std::string> restrictions, std::uint64_t seed,
-                  std::string module, const std::string &source) {
+             std::vector<std::string> ids, std::vector<std::string> times,
+             const std::string &id_name, const std::string &time_name, const std::string &y_name,
+             std::vector<std::string> x_names, bool intercept, int order,
+             std::vector<std::string> restrictions, std::uint64_t seed, std::string module,
+             std::uint64_t max_memory, const std::string &source) {
   if (values.ndim() != 3)
     throw py::value_error("the array must have shape (N, T, K + 1), not " +
                           std::to_string(values.ndim()) + " dimensions");
@@ -201,23 +234,17 @@ Run run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast
   if (width < 1) throw py::value_error("the array's last axis must hold K regressors and y");
   if (ids.size() != n || times.size() != t || x_names.size() != width - 1)
     throw py::value_error("labels do not match the array's shape");
-  LongPanel data;
+  qvd::analysis::ArrayPanel data;
+  data.values = values.data();
+  data.section_labels = std::move(ids);
+  data.period_labels = std::move(times);
   data.id_name = id_name;
   data.time_name = time_name;
   data.dependent_name = y_name;
   data.regressor_names = std::move(x_names);
-  data.regressors.assign(width - 1, std::vector<double>(n * t));
-  data.dependent.resize(n * t);
-  data.ids.reserve(n * t);
-  data.times.reserve(n * t);
-  const double *cell = values.data();
-  for (std::size_t row = 0; row < n * t; ++row, cell += width) {
-    data.ids.push_back(ids[row / t]);
-    data.times.push_back(times[row % t]);
-    for (std::size_t v = 0; v + 1 < width; ++v) data.regressors[v][row] = cell[v];
-    data.dependent[row] = cell[width - 1];
-  }
-  return run(data, make_options(intercept, order, std::move(restrictions), seed, std::move(module)),
+  return run(data,
+             make_options(intercept, order, std::move(restrictions), seed, std::move(module),
+                          max_memory),
              source);
 }
 
@@ -246,14 +273,17 @@ PYBIND11_MODULE(_core, m) {
       .def("to_dict",
            [](const Run &r) { return from_json(qvd::report::result_json(r.source, r.result)); },
            "The command-line tool's JSON object (missing: None).");
-  m.def("run_long", &run_long, py::arg("ids"), py::arg("times"), py::arg("id_name"),
+  m.def("run_long", &run_long, py::arg("id_codes"), py::arg("id_labels"),
+        py::arg("time_codes"), py::arg("time_labels"), py::arg("id_name"),
         py::arg("time_name"), py::arg("y_name"), py::arg("y"), py::arg("x_names"), py::arg("x"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
-        py::arg("module"), py::arg("source"));
+        py::arg("module"), py::arg("max_memory"), py::arg("source"));
   m.def("run_wide", &run_wide, py::arg("values"), py::arg("ids"), py::arg("times"),
         py::arg("id_name"), py::arg("time_name"), py::arg("y_name"), py::arg("x_names"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
-        py::arg("module"), py::arg("source"));
+        py::arg("module"), py::arg("max_memory"), py::arg("source"));
+  m.def("parse_memory_size", &qvd::analysis::parse_memory_size, py::arg("text"),
+        "Bytes of a size such as \"4G\" or \"512M\" (units of 1000).");
   m.def("module_version", [](const std::string &module_path) {
     py::gil_scoped_release unlocked;
     return qvd::analysis::module_version(module_path);

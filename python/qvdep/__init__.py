@@ -51,7 +51,8 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
            x: Optional[Union[str, Sequence[str]]] = None, order: int = 1,
            intercept: bool = True, restrict: Optional[Union[str, Sequence[str]]] = None,
            seed: Optional[int] = None,
-           module: Optional[Union[str, os.PathLike]] = None) -> CDTestResult:
+           module: Optional[Union[str, os.PathLike]] = None,
+           max_memory: Optional[Union[int, str]] = None) -> CDTestResult:
     """Test a panel for cross-sectional dependence of regression errors.
 
     Each cross-section gets its own least-squares equation of `y` on the
@@ -97,6 +98,11 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     module : str or os.PathLike, optional
         Compiled module to load (default: the one installed with the
         package, `default_module()`).
+    max_memory : int or str, optional
+        Memory the analysis may take, in bytes or as a size such as
+        ``"4G"`` or ``"512M"`` (units of 1000); a panel whose analysis
+        would need more is refused with ValueError before anything is laid
+        out (default: half of the physical memory).
 
     Returns
     -------
@@ -113,8 +119,10 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     ValueError
         The data or the options cannot be used: an unknown column, an
         infinite value, a duplicate (id, time) pair, a malformed
-        restriction, an order below 1. The message is the command-line
-        tool's.
+        restriction, an order below 1, a panel too large for `max_memory`.
+        The message is the command-line tool's.
+    MemoryError
+        Memory ran out during the run all the same.
     FloatingPointError
         The module raised a floating-point fault during the run; the
         message names it. No figure is returned, and later calls work.
@@ -143,15 +151,15 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     options = dict(intercept=bool(intercept), order=_order(order),
                    restrictions=_names(restrict, "restrict"), seed=_seed(seed),
                    module=_module_path(module))
+    memory = _max_memory(max_memory)
     if _is_dataframe(data):
-        fields = _from_dataframe(data, id, time, y, x)
-        run = _core.run_long(*fields, **options, source="pandas.DataFrame")
-        return CDTestResult(run, id_name=fields[2], time_name=fields[3], y_name=fields[4],
-                            x_names=fields[6], options=options,
-                            labels=_labels(data, fields[2], fields[3]))
+        fields, labels = _from_dataframe(data, id, time, y, x)
+        run = _core.run_long(*fields, **options, max_memory=memory, source="pandas.DataFrame")
+        return CDTestResult(run, id_name=fields[4], time_name=fields[5], y_name=fields[6],
+                            x_names=fields[8], options=options, labels=labels)
     if isinstance(data, np.ndarray):
         fields = _from_array(data, id, time, y, x)
-        run = _core.run_wide(*fields, **options, source="numpy.ndarray")
+        run = _core.run_wide(*fields, **options, max_memory=memory, source="numpy.ndarray")
         return CDTestResult(run, id_name="id", time_name="time", y_name=fields[5],
                             x_names=fields[6], options=options,
                             labels=_array_labels(id, time, data.shape))
@@ -173,6 +181,20 @@ def _seed(seed: Optional[int]) -> int:
     if not 0 <= int(seed) < _SEED_LIMIT:
         raise ValueError(f"seed must be in 0 .. 2^64 - 1, not {seed}")
     return int(seed)
+
+
+def _max_memory(value: Any) -> int:
+    """Bytes of max_memory=; 0 leaves the library's default."""
+    if value is None:
+        return 0
+    if isinstance(value, str):
+        return _core.parse_memory_size(value)
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
+        raise TypeError(f"max_memory must be bytes (an integer) or a size such as \"4G\", "
+                        f"not {type(value).__name__}")
+    if not 0 < int(value) < _SEED_LIMIT:
+        raise ValueError(f"max_memory must be a positive number of bytes, not {value}")
+    return int(value)
 
 
 def _module_path(module: Any) -> str:
@@ -220,12 +242,22 @@ def _column(frame: Any, name: Any, role: str):
     return column
 
 
-def _labels_of(column: Any, name: str) -> list:
-    missing = column.isna().to_numpy()
+def _codes_of(column: Any, name: str) -> tuple:
+    """A label column factorised once: each row's code into the distinct
+    labels (in order of first appearance), the labels as text, and their
+    original values. The library orders the periods from the labels alone."""
+    import pandas as pd
+    # An object column's values are factorised as an array: as a Series its
+    # labels would become an Index, whose type pandas infers (and warns
+    # about); any other keeps its own kind (dates stay timestamps).
+    codes, uniques = pd.factorize(column.to_numpy() if column.dtype == object else column,
+                                  sort=False)
+    missing = codes < 0
     if missing.any():
         row = int(np.argmax(missing)) + 1
         raise ValueError(f'row {row}: column "{name}": empty')
-    return [str(v) for v in column.tolist()]
+    values = uniques.tolist()
+    return codes, [str(v) for v in values], values
 
 
 def _values_of(column: Any, name: str) -> np.ndarray:
@@ -239,10 +271,12 @@ def _values_of(column: Any, name: str) -> np.ndarray:
 
 
 def _from_dataframe(frame: Any, id: Any, time: Any, y: Any, x: Any) -> tuple:
+    """The arguments of run_long, and the original labels of the sections
+    and periods."""
     if id is None or time is None or y is None:
         raise TypeError("cdtest() on a DataFrame needs id=, time= and y= naming its columns")
-    ids = _labels_of(_column(frame, id, "cross-section id"), id)
-    times = _labels_of(_column(frame, time, "period"), time)
+    id_codes, id_labels, id_values = _codes_of(_column(frame, id, "cross-section id"), id)
+    time_codes, time_labels, time_values = _codes_of(_column(frame, time, "period"), time)
     y_values = _values_of(_column(frame, y, "dependent variable"), y)
     if x is None:
         x_names = [str(c) for c in frame.columns if c not in (id, time, y)]
@@ -251,18 +285,16 @@ def _from_dataframe(frame: Any, id: Any, time: Any, y: Any, x: Any) -> tuple:
     x_values = [_values_of(_column(frame, n, "regressors"), n) for n in x_names]
     if len(frame) == 0:
         raise ValueError("no observations")
-    return ids, times, id, time, y, y_values, x_names, x_values
+    labels = {"sections": _originals(id_labels, id_values),
+              "periods": _originals(time_labels, time_values)}
+    return (id_codes, id_labels, time_codes, time_labels, id, time, y, y_values, x_names,
+            x_values), labels
 
 
-def _labels(frame: Any, id: str, time: str) -> dict:
+def _originals(texts: list, values: list) -> dict:
     """The original label of every text label, for readable row and column
     names (a firm numbered 3 stays the integer 3)."""
-    out = {}
-    for name, key in ((id, "sections"), (time, "periods")):
-        values = frame[name].drop_duplicates().tolist()
-        texts = [str(v) for v in values]
-        out[key] = dict(zip(texts, values)) if len(set(texts)) == len(values) else {}
-    return out
+    return dict(zip(texts, values)) if len(set(texts)) == len(values) else {}
 
 
 def _array_labels(id: Any, time: Any, shape: tuple) -> dict:

@@ -114,6 +114,87 @@ def test_array_and_dataframe_agree_to_the_bit(grunfeld):
     assert np.array_equal(a.correlations.to_numpy(), b.correlations.to_numpy())
 
 
+# Period labels of an array's second axis in the array's order; the layout
+# orders them numerically when every one is a number, else as text, and a
+# DataFrame of the same panel with rows in any order gives the same figures
+# to the bit.
+ARRAY_PERIODS = [
+    [1999, 1991, 1995, 1990, 1992, 1993, 1994, 1996, 1997, 1998],
+    ["q10", "q9", "q1", "q2", "q3", "q4", "q5", "q6", "q7", "q8"],
+    ["10", "9", "100", "0.5", "-1", "2", "3", "4", "5", "6"],
+]
+
+
+@pytest.mark.parametrize("periods", ARRAY_PERIODS)
+def test_array_and_shuffled_dataframe_agree_to_the_bit(periods):
+    rng = np.random.default_rng(len(str(periods)))
+    n, t, k = 6, len(periods), 2
+    values = rng.normal(size=(n, t, k + 1))
+    values[rng.random(values.shape) < 0.05] = np.nan
+    ids = [f"s{i}" for i in range(n)]
+    a = qvdep.cdtest(values, id=ids, time=periods, order=2)
+    cells = values.reshape(n * t, k + 1)
+    df = pd.DataFrame({"id": np.repeat(ids, t), "time": np.tile(periods, n),
+                       **{name: cells[:, j] for j, name in enumerate(["x1", "x2", "y"])}})
+    # Rows shuffled, each section's first row kept in the array's order.
+    first = df.groupby("id", sort=False).head(1).index
+    rest = rng.permutation(df.index.difference(first))
+    df = df.loc[list(first) + list(rest)].reset_index(drop=True)
+    b = qvdep.cdtest(df, id="id", time="time", y="y", x=["x1", "x2"], order=2)
+    da, db = a.to_dict(), b.to_dict()
+    assert da.pop("source") == "numpy.ndarray" and db.pop("source") == "pandas.DataFrame"
+    assert da == db
+    assert a.period_labels == b.period_labels
+    assert np.array_equal(a.correlations.to_numpy(), b.correlations.to_numpy(), equal_nan=True)
+
+
+# Periods as the DataFrame holds them, and the order the report gives them.
+PERIOD_ORDERS = [
+    ([2001, 1999, 2000], [1999, 2000, 2001]),
+    (["10", "9", "100"], ["9", "10", "100"]),          # every one a number
+    ([10.5, 9.0, 100.0], [9.0, 10.5, 100.0]),
+    (["10", "9", "x"], ["10", "9", "x"]),              # one text: all as text
+    (["q10", "q9", "Q1"], ["Q1", "q10", "q9"]),
+]
+
+
+@pytest.mark.parametrize("given,ordered", PERIOD_ORDERS)
+def test_periods_sort_as_numbers_or_as_text(given, ordered):
+    rng = np.random.default_rng(4)
+    n, t = 4, len(given)
+    df = pd.DataFrame({"id": np.repeat(np.arange(n), t), "t": given * n,
+                       "y": rng.normal(size=n * t), "x": rng.normal(size=n * t)})
+    r = qvdep.cdtest(df, id="id", time="t", y="y", x=[], intercept=True)
+    assert r.period_labels == ordered
+    assert list(r.common_periods.index) == [0, 1, 2, 3]
+
+
+# max_memory: bytes or a size; too little refuses the panel, naming its
+# shape, before anything is laid out.
+MEMORY_CASES = [
+    ("DataFrame", 1000, ValueError, "10 cross-sections \u00d7 20 periods from 200 rows"),
+    ("DataFrame", "2k", ValueError, "memory budget; are \"firm\" and \"year\""),
+    ("array", "1.5kB", ValueError, "10 cross-sections \u00d7 20 periods from 200 rows"),
+    ("DataFrame", "4Q", ValueError, "4Q"),
+    ("DataFrame", 0, ValueError, "max_memory must be a positive number of bytes"),
+    ("DataFrame", 4.0e9, TypeError, "max_memory must be bytes"),
+    ("DataFrame", "4G", None, None),
+    ("array", 10 ** 10, None, None),
+]
+
+
+@pytest.mark.parametrize("kind,limit,error,message", MEMORY_CASES)
+def test_max_memory(grunfeld, kind, limit, error, message):
+    data = grunfeld if kind == "DataFrame" else grunfeld_array(grunfeld)
+    names = GOOD if kind == "DataFrame" else dict(y="inv", x=["value", "capital"])
+    if error is None:
+        r = qvdep.cdtest(data, **names, max_memory=limit)
+        assert r.to_dict() == qvdep.cdtest(data, **names).to_dict()
+        return
+    with pytest.raises(error, match=message):
+        qvdep.cdtest(data, **names, max_memory=limit)
+
+
 def unbalanced_csv(tmp_path):
     df = random_panel(7, 15, 2, seed=3, drop=0.15, nan=0.05)
     # Section 6 keeps only K + 1 complete periods: a perfect fit, so its

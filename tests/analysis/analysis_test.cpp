@@ -1,6 +1,7 @@
 // The analysis library called in memory, as a binding calls it: columns of
 // rows with NaN for missing values, periods sorted as numbers or as text;
 // and from several threads at once.
+#include <algorithm>
 #include <barrier>
 #include <bit>
 #include <cmath>
@@ -21,6 +22,15 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// The code of `label` among `labels`, which gain it when it is new (so they
+// stay in order of first appearance, as the reader interns them).
+std::uint32_t intern(std::vector<std::string> &labels, const std::string &label) {
+  const auto it = std::find(labels.begin(), labels.end(), label);
+  if (it != labels.end()) return static_cast<std::uint32_t>(it - labels.begin());
+  labels.push_back(label);
+  return static_cast<std::uint32_t>(labels.size() - 1);
+}
+
 // Long columns of a module-layout panel, rows in reverse order, periods
 // labelled by `period_label`.
 analysis::LongPanel long_columns(const host::Panel &p, std::string (*period_label)(int)) {
@@ -31,8 +41,8 @@ analysis::LongPanel long_columns(const host::Panel &p, std::string (*period_labe
     for (int t = p.periods - 1; t >= 0; --t) {
       const double *o = p.values.data() + (static_cast<std::size_t>(i) * p.periods + t) * (p.regressors + 1);
       auto value = [](double v) { return marked_missing(v) ? kNaN : v; };
-      data.ids.push_back(std::to_string(100 - i));
-      data.times.push_back(period_label(t));
+      data.id_of_row.push_back(intern(data.id_labels, std::to_string(100 - i)));
+      data.time_of_row.push_back(intern(data.time_labels, period_label(t)));
       data.dependent.push_back(value(o[p.regressors]));
       for (int v = 0; v < p.regressors; ++v) data.regressors[static_cast<std::size_t>(v)].push_back(value(o[v]));
     }
@@ -68,7 +78,8 @@ TEST(AnalysisInMemory, NanIsMissingAndPeriodsSortAsNumbersOrText) {
 }
 
 // Every figure of a result, as bits, or the fault that ended the run.
-std::vector<std::uint64_t> figures(const analysis::LongPanel &data, const analysis::Options &options) {
+template <typename Data>
+std::vector<std::uint64_t> figures(const Data &data, const analysis::Options &options) {
   try {
     const analysis::Result r = analysis::run_analysis(data, options);
     const analysis::ModuleResults &m = r.module;
@@ -85,6 +96,50 @@ std::vector<std::uint64_t> figures(const analysis::LongPanel &data, const analys
     return {0xFA017};
   } catch (const std::exception &) {  // any other failure differs from both
     return {0xE};
+  }
+}
+
+// A module-layout panel as a binding's array (NaN missing): the periods
+// reversed along the array's second axis, with their labels, so that the
+// layout puts them back in order.
+struct ReversedArray {
+  std::vector<double> values;
+  analysis::ArrayPanel panel;
+};
+
+ReversedArray reversed_array(const host::Panel &p, std::string (*period_label)(int)) {
+  ReversedArray a;
+  const std::size_t width = static_cast<std::size_t>(p.regressors) + 1;
+  for (int i = 0; i < p.sections; ++i) {
+    a.panel.section_labels.push_back(std::to_string(100 - i));
+    for (int t = p.periods - 1; t >= 0; --t) {
+      const double *o = p.values.data() + (static_cast<std::size_t>(i) * p.periods + t) * width;
+      for (std::size_t v = 0; v < width; ++v) a.values.push_back(marked_missing(o[v]) ? kNaN : o[v]);
+    }
+  }
+  for (int t = p.periods - 1; t >= 0; --t) a.panel.period_labels.push_back(period_label(t));
+  for (int v = 0; v < p.regressors; ++v) a.panel.regressor_names.push_back("x" + std::to_string(v));
+  a.panel.values = a.values.data();
+  return a;
+}
+
+TEST(AnalysisInMemory, AnArrayGivesTheFiguresOfItsRowsToTheBit) {
+  std::mt19937_64 rng(5);
+  analysis::Options options;
+  options.order = 2;
+  options.module_path = QVDEP_MODULE_PATH;
+  for (int j = 0; j < 4; ++j) {
+    const host::Panel panel =
+        random_panel(rng, {6 + j, 9 + j, j % 3, j % 2 == 0, 0.5, 0.1, true, 0});
+    for (auto label : {&numeric, &text}) {
+      const ReversedArray array = reversed_array(panel, label);
+      const std::vector<std::uint64_t> expected = figures(long_columns(panel, label), options);
+      ASSERT_GT(expected.size(), 1u);
+      EXPECT_EQ(figures(array.panel, options), expected) << "panel " << j;
+      const analysis::Result r = analysis::run_analysis(array.panel, options);
+      EXPECT_EQ(r.period_labels.front(), label(0));
+      EXPECT_EQ(r.shape.rows, static_cast<long>(panel.sections) * panel.periods);
+    }
   }
 }
 

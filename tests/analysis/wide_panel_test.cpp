@@ -1,4 +1,10 @@
 // A long-format panel read from CSV and laid out as the module reads it.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -80,6 +86,137 @@ TEST(WidePanel, RefusesWhatItCannotRead) {
     } catch (const std::runtime_error &e) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
+  }
+}
+
+// Period labels of an array's second axis, in the array's order, and the
+// order the layout must give them.
+struct PeriodCase {
+  std::vector<std::string> labels;
+  std::vector<std::string> sorted;
+};
+
+const PeriodCase kPeriodCases[] = {
+    {{"2001", "1999", "2000"}, {"1999", "2000", "2001"}},
+    {{"10", "9", "-1.5", "1e1x"}, {"-1.5", "10", "1e1x", "9"}},  // one text: all text
+    {{"10", "9", "100", "0.5"}, {"0.5", "9", "10", "100"}},      // numbers, not text
+    {{"qb", "qa", "Qc"}, {"Qc", "qa", "qb"}},
+};
+
+// The panel of an array as rows in long format: the cells in a shuffled
+// order (each section's first row still in the array's order of sections),
+// most cells whose every value is missing left out, ids and periods interned
+// with labels in no particular order, one given twice and one unused (the
+// layout takes equal labels as one and orders sections by the rows).
+LongPanel rows_of(const ArrayPanel &a, std::size_t n, std::size_t t, std::size_t k,
+                  std::mt19937_64 &rng) {
+  LongPanel data;
+  data.regressor_names = a.regressor_names;
+  data.regressors.resize(k);
+  data.id_labels = a.section_labels;
+  std::reverse(data.id_labels.begin(), data.id_labels.end());
+  data.id_labels.push_back(a.section_labels[0]);
+  data.time_labels = a.period_labels;
+  data.time_labels.push_back("unused");
+  std::vector<std::size_t> order, rest;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t leader = rng() % t;
+    for (std::size_t j = 0; j < t; ++j) (j == leader ? order : rest).push_back(i * t + j);
+  }
+  std::shuffle(rest.begin(), rest.end(), rng);
+  order.insert(order.end(), rest.begin(), rest.end());
+  for (std::size_t p = 0; p < order.size(); ++p) {
+    const std::size_t c = order[p], i = c / t;
+    const double *v = a.values + c * (k + 1);
+    // Section 0 keeps every period, and each section its leading row.
+    const bool kept = i == 0 || p < n;
+    if (!kept && std::all_of(v, v + k + 1, [](double x) { return std::isnan(x); })) continue;
+    // Section 0's rows alternate between the two codes of its label.
+    data.id_of_row.push_back(static_cast<std::uint32_t>(i == 0 && c % 2 == 1 ? n : n - 1 - i));
+    data.time_of_row.push_back(static_cast<std::uint32_t>(c % t));
+    for (std::size_t r = 0; r < k; ++r) data.regressors[r].push_back(v[r]);
+    data.dependent.push_back(v[k]);
+  }
+  return data;
+}
+
+TEST(WidePanel, AnArrayLaysOutAsItsRowsDoToTheBit) {
+  std::mt19937_64 rng(7);
+  for (const PeriodCase &periods : kPeriodCases)
+    for (std::size_t k : {0u, 2u}) {
+      const std::size_t n = 5, t = periods.labels.size();
+      std::vector<double> values(n * t * (k + 1));
+      std::normal_distribution<double> normal;
+      for (double &v : values)
+        v = rng() % 8 == 0 ? std::numeric_limits<double>::quiet_NaN() : normal(rng);
+      ArrayPanel a;
+      a.values = values.data();
+      a.section_labels = {"s9", "s8", "s7", "s6", "s5"};
+      a.period_labels = periods.labels;
+      a.regressor_names.assign(k, "x");
+      const WidePanel from_array = make_wide_panel(a);
+      const WidePanel from_rows = make_wide_panel(rows_of(a, n, t, k, rng));
+      EXPECT_EQ(from_array.period_labels, periods.sorted);
+      EXPECT_EQ(from_rows.period_labels, periods.sorted);
+      EXPECT_EQ(from_array.section_labels, a.section_labels);
+      EXPECT_EQ(from_rows.section_labels, a.section_labels);
+      ASSERT_EQ(from_array.panel.values.size(), from_rows.panel.values.size());
+      for (std::size_t c = 0; c < from_array.panel.values.size(); ++c)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(from_array.panel.values[c]),
+                  std::bit_cast<std::uint64_t>(from_rows.panel.values[c]))
+            << periods.labels[0] << ", cell " << c;
+      EXPECT_EQ(from_array.complete_observations, from_rows.complete_observations);
+      EXPECT_EQ(from_array.complete_per_section, from_rows.complete_per_section);
+      EXPECT_EQ(from_array.panel.periods, static_cast<int>(t));
+    }
+}
+
+TEST(WidePanel, RefusesWhatItCannotLayOut) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    std::vector<std::string> ids, times;
+    std::size_t bad_cell;  // set infinite, when one of the 8
+    std::uint64_t budget;
+    const char *message;
+  } cases[] = {
+      {{"a", "b"}, {"1", "2"}, 2, 0, "row 2: column \"x\": not a finite number"},
+      {{"a", "b"}, {"1", "2"}, 5, 0, "row 3: column \"y\": not a finite number"},
+      {{"a", "a"}, {"1", "2"}, 9, 0, "row 3: duplicate (id, time) pair (a, 1), first given at row 1"},
+      {{"a", "b"}, {"7", "7.0"}, 9, 0, "row 2: duplicate (id, time) pair (a, 7.0), first given at row 1"},
+      // A repeated period shows in the first cross-section, before a
+      // repeated id; an infinity before either comes first.
+      {{"a", "a"}, {"x", "x"}, 9, 0, "row 2: duplicate (id, time) pair (a, x), first given at row 1"},
+      {{"a", "a"}, {"1", "2"}, 1, 0, "row 1: column \"y\""},
+      {{"a", "b"}, {"1", "2"}, 9, 1,
+       "2 cross-sections \u00d7 2 periods from 4 rows (100 % filled) needs about"},
+  };
+  for (const auto &c : cases) {
+    std::vector<double> values(8, 1.0);
+    if (c.bad_cell < values.size()) values[c.bad_cell] = -inf;
+    ArrayPanel a;
+    a.values = values.data();
+    a.section_labels = c.ids;
+    a.period_labels = c.times;
+    a.regressor_names = {"x"};
+    try {
+      make_wide_panel(a, {true, 0, c.budget});
+      ADD_FAILURE() << "accepted: " << c.message;
+    } catch (const std::runtime_error &e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  LongPanel data;
+  data.source = "m";
+  data.id_labels = {"a"};
+  data.time_labels = {"1"};
+  data.id_of_row = {0, 1};
+  data.time_of_row = {0, 0};
+  data.dependent = {1, 2};
+  try {
+    make_wide_panel(data);
+    ADD_FAILURE() << "a code past its labels was accepted";
+  } catch (const std::runtime_error &e) {
+    EXPECT_STREQ(e.what(), "m: row 2: column \"id\": no label for code 1");
   }
 }
 
