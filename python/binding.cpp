@@ -29,6 +29,7 @@
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
+#include "report/density_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
 
@@ -42,10 +43,21 @@ namespace {
 using Column = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using Codes = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
 
+// The options beyond the model: limits and the tool's own statistics.
+struct Extras {
+  std::uint64_t max_memory = 0;
+  int cdw_draws = 1;
+  int factors = 0;
+  bool unbalanced = false;
+};
+
 Options make_options(bool intercept, int order, std::vector<std::string> restrictions,
-                     std::uint64_t seed, std::string module, std::uint64_t max_memory) {
+                     std::uint64_t seed, std::string module, const Extras &extras) {
   Options o;
-  o.max_memory = max_memory;
+  o.max_memory = extras.max_memory;
+  o.cdw_draws = extras.cdw_draws;
+  o.factors = extras.factors;
+  o.unbalanced_block = extras.unbalanced;
   o.intercept = intercept;
   o.order = order;
   o.restrictions = std::move(restrictions);
@@ -194,7 +206,7 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
              const std::string &time_name, const std::string &y_name, const Column &y,
              std::vector<std::string> x_names, const std::vector<Column> &x, bool intercept,
              int order, std::vector<std::string> restrictions, std::uint64_t seed,
-             std::string module, std::uint64_t max_memory, const std::string &source) {
+             std::string module, const Extras &extras, const std::string &source) {
   LongPanel data;
   const std::size_t rows = static_cast<std::size_t>(id_codes.size());
   if (static_cast<std::size_t>(time_codes.size()) != rows || x.size() != x_names.size())
@@ -212,7 +224,7 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
   data.regressor_names = std::move(x_names);
   return run(data,
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
-                          max_memory),
+                          extras),
              source);
 }
 
@@ -224,7 +236,7 @@ Run run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast
              const std::string &id_name, const std::string &time_name, const std::string &y_name,
              std::vector<std::string> x_names, bool intercept, int order,
              std::vector<std::string> restrictions, std::uint64_t seed, std::string module,
-             std::uint64_t max_memory, const std::string &source) {
+             const Extras &extras, const std::string &source) {
   if (values.ndim() != 3)
     throw py::value_error("the array must have shape (N, T, K + 1), not " +
                           std::to_string(values.ndim()) + " dimensions");
@@ -244,7 +256,7 @@ Run run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast
   data.regressor_names = std::move(x_names);
   return run(data,
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
-                          max_memory),
+                          extras),
              source);
 }
 
@@ -270,18 +282,39 @@ PYBIND11_MODULE(_core, m) {
       .def("figures", &figures, "Every figure as plain Python objects and numpy arrays.")
       .def("summary", [](const Run &r) { return qvd::report::report_text(r.source, r.result); },
            "The command-line tool's report.")
+      .def("density",
+           [](const Run &r) {
+             const qvd::report::CorrelationDensity d = qvd::report::correlation_density(r.result);
+             py::dict out;
+             out["low"] = d.low;
+             out["high"] = d.high;
+             out["bar_heights"] = d.bar_heights;
+             out["x"] = d.x;
+             out["estimate"] = d.estimate;
+             out["null_density"] = d.null_density;
+             out["bandwidth"] = d.bandwidth;
+             out["pairs"] = d.pairs;
+             return out;
+           },
+           "The curves of the correlations' distribution, as the tool draws them.")
       .def("to_dict",
            [](const Run &r) { return from_json(qvd::report::result_json(r.source, r.result)); },
            "The command-line tool's JSON object (missing: None).");
+  py::class_<Extras>(m, "Extras", "Limits and the options of the tool's own statistics.")
+      .def(py::init([](std::uint64_t max_memory, int cdw_draws, int factors, bool unbalanced) {
+             return Extras{max_memory, cdw_draws, factors, unbalanced};
+           }),
+           py::arg("max_memory"), py::arg("cdw_draws"), py::arg("factors"),
+           py::arg("unbalanced"));
   m.def("run_long", &run_long, py::arg("id_codes"), py::arg("id_labels"),
         py::arg("time_codes"), py::arg("time_labels"), py::arg("id_name"),
         py::arg("time_name"), py::arg("y_name"), py::arg("y"), py::arg("x_names"), py::arg("x"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
-        py::arg("module"), py::arg("max_memory"), py::arg("source"));
+        py::arg("module"), py::arg("extras"), py::arg("source"));
   m.def("run_wide", &run_wide, py::arg("values"), py::arg("ids"), py::arg("times"),
         py::arg("id_name"), py::arg("time_name"), py::arg("y_name"), py::arg("x_names"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
-        py::arg("module"), py::arg("max_memory"), py::arg("source"));
+        py::arg("module"), py::arg("extras"), py::arg("source"));
   m.def("parse_memory_size", &qvd::analysis::parse_memory_size, py::arg("text"),
         "Bytes of a size such as \"4G\" or \"512M\" (units of 1000).");
   m.def("module_version", [](const std::string &module_path) {

@@ -52,7 +52,8 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
            intercept: bool = True, restrict: Optional[Union[str, Sequence[str]]] = None,
            seed: Optional[int] = None,
            module: Optional[Union[str, os.PathLike]] = None,
-           max_memory: Optional[Union[int, str]] = None) -> CDTestResult:
+           max_memory: Optional[Union[int, str]] = None, cdw_draws: int = 1,
+           factors: Optional[int] = None, unbalanced: bool = False) -> CDTestResult:
     """Test a panel for cross-sectional dependence of regression errors.
 
     Each cross-section gets its own least-squares equation of `y` on the
@@ -103,6 +104,15 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         ``"4G"`` or ``"512M"`` (units of 1000); a panel whose analysis
         would need more is refused with ValueError before anything is laid
         out (default: half of the physical memory).
+    cdw_draws : int, optional
+        Draws R of the weighted CD's random signs; the statistic is
+        (sum of the R weighted CDs)/sqrt(R) (default 1).
+    factors : int, optional
+        Principal components p that CD* takes out, 1 <= p < min(N, T)
+        (default 4, and CD* is not available where that does not fit).
+    unbalanced : bool, optional
+        Also report Pesaran's unbalanced-panel definitions for a balanced
+        panel (they are always reported when a residual is missing).
 
     Returns
     -------
@@ -151,20 +161,38 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     options = dict(intercept=bool(intercept), order=_order(order),
                    restrictions=_names(restrict, "restrict"), seed=_seed(seed),
                    module=_module_path(module))
-    memory = _max_memory(max_memory)
+    extras = _core.Extras(max_memory=_max_memory(max_memory),
+                          cdw_draws=_positive(cdw_draws, "cdw_draws"),
+                          factors=0 if factors is None else _positive(factors, "factors"),
+                          unbalanced=_flag(unbalanced, "unbalanced"))
     if _is_dataframe(data):
         fields, labels = _from_dataframe(data, id, time, y, x)
-        run = _core.run_long(*fields, **options, max_memory=memory, source="pandas.DataFrame")
+        run = _core.run_long(*fields, **options, extras=extras, source="pandas.DataFrame")
         return CDTestResult(run, id_name=fields[4], time_name=fields[5], y_name=fields[6],
                             x_names=fields[8], options=options, labels=labels)
     if isinstance(data, np.ndarray):
         fields = _from_array(data, id, time, y, x)
-        run = _core.run_wide(*fields, **options, max_memory=memory, source="numpy.ndarray")
+        run = _core.run_wide(*fields, **options, extras=extras, source="numpy.ndarray")
         return CDTestResult(run, id_name="id", time_name="time", y_name=fields[5],
                             x_names=fields[6], options=options,
                             labels=_array_labels(id, time, data.shape))
     raise TypeError("data must be a pandas.DataFrame in long format or a numpy array of "
                     f"shape (N, T, K + 1), not {type(data).__name__}")
+
+
+def _positive(value: Any, name: str) -> int:
+    """An integer option that must be 1 or more."""
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+    if value < 1:
+        raise ValueError(f"{name} must be 1 or more, not {value}")
+    return int(value)
+
+
+def _flag(value: Any, name: str) -> bool:
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return bool(value)
 
 
 def _order(order: int) -> int:

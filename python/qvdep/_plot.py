@@ -42,3 +42,28 @@ def heatmap(rho: np.ndarray, labels: Sequence[Any], *, ax: Optional[Any], title:
     ax.set_title(title)
     ax.figure.colorbar(image, ax=ax, label="residual correlation")
     return ax
+
+
+def density(curves: dict, *, ax: Optional[Any], title: str, legend: Sequence[str]):
+    plt = _pyplot()
+    if ax is None:
+        _, ax = plt.subplots(figsize=(8.0, 4.5))
+    if curves["pairs"] == 0:
+        ax.text(0.5, 0.5, "no pair could be correlated", ha="center", transform=ax.transAxes)
+        ax.set_title(title)
+        return ax
+    bars = np.asarray(curves["bar_heights"])
+    edges = np.linspace(curves["low"], curves["high"], len(bars) + 1)
+    ax.bar(edges[:-1], bars, width=np.diff(edges), align="edge", color="#d9d9d9",
+           edgecolor="white", label=f"histogram of {curves['pairs']} pairs")
+    ax.plot(curves["x"], curves["estimate"], color="#2166ac", lw=2,
+            label=f"kernel density (h = {curves['bandwidth']:.3g})")
+    ax.plot(curves["x"], curves["null_density"], color="#b2182b", lw=1.5, ls="--",
+            label="no dependence: \u221aT\u1d62\u2c7c \u03c1 ~ N(0,1)")
+    ax.set_xlim(curves["low"], curves["high"])
+    ax.set_xlabel("residual correlation \u03c1\u1d62\u2c7c")
+    ax.set_ylabel("density")
+    ax.set_title(title)
+    ax.legend(loc="upper left", fontsize="small", title="\n".join(legend),
+              title_fontsize="small")
+    return ax

@@ -171,19 +171,24 @@ class CDTestResult:
         """The command-line tool's JSON output as a dict (missing: None)."""
         return self._run.to_dict()
 
-    def plot(self, ax: Optional[Any] = None, *, title: Optional[str] = None,
-             cmap: str = "RdBu_r"):
-        """Draw the correlation matrix as a heatmap with matplotlib.
+    def plot(self, ax: Optional[Any] = None, *, kind: str = "heatmap",
+             title: Optional[str] = None, cmap: str = "RdBu_r"):
+        """Draw the correlations with matplotlib.
 
         Parameters
         ----------
         ax : matplotlib.axes.Axes, optional
             Where to draw (default: a new figure).
+        kind : "heatmap" or "density"
+            The correlation matrix as a heatmap, or the distribution of the
+            usable correlations: histogram, kernel density and the density
+            without dependence (sqrt(T_ij) rho ~ N(0, 1)), with CD, CDw+ and
+            the averages in the legend, as the tool's --density draws it.
         title : str, optional
             Default: "Residual correlations: <y>".
         cmap : str, default "RdBu_r"
-            Diverging colour map, centred on 0 over [-1, 1]; pairs that
-            could not be correlated are grey.
+            Heatmap: diverging colour map, centred on 0 over [-1, 1]; pairs
+            that could not be correlated are grey.
 
         Returns
         -------
@@ -194,10 +199,19 @@ class CDTestResult:
         ImportError
             matplotlib is not installed.
         """
+        title = title if title is not None else f"Residual correlations: {self.y}"
+        if kind == "density":
+            from ._plot import density
+            legend = [f"CD = {self.cd:.4g}, p = {self.cd_pvalue:.3g}",
+                      f"CDw+ = {self.weighted_cd_plus:.4g}, p = {self.weighted_cd_plus_pvalue:.3g}",
+                      f"average \u03c1 = {self.average_correlation:.4g}",
+                      f"average |\u03c1| = {self.average_abs_correlation:.4g}"]
+            return density(self._run.density(), ax=ax, title=title, legend=legend)
+        if kind != "heatmap":
+            raise ValueError(f"kind must be \"heatmap\" or \"density\", not {kind!r}")
         from ._plot import heatmap
         return heatmap(np.array(self._raw["correlations"]), self._sections, ax=ax,
-                       title=title if title is not None else f"Residual correlations: {self.y}",
-                       cmap=cmap, axis_name=self.id)
+                       title=title, cmap=cmap, axis_name=self.id)
 
     def __repr__(self) -> str:
         def num(v: float) -> str:

@@ -301,6 +301,12 @@ BAD_INPUTS = [
     (None, None, dict(GOOD, order=2.0), TypeError, "order must be an integer"),
     (None, None, dict(GOOD, intercept="yes"), TypeError, "intercept must be True or False"),
     (None, None, dict(GOOD, seed=-1), ValueError, "seed must be in"),
+    (None, None, dict(GOOD, cdw_draws=0), ValueError, "cdw_draws must be 1 or more, not 0"),
+    (None, None, dict(GOOD, cdw_draws=1.5), TypeError, "cdw_draws must be an integer"),
+    (None, None, dict(GOOD, factors=0), ValueError, "factors must be 1 or more, not 0"),
+    (None, None, dict(GOOD, factors=10), ValueError,
+     r"CD\*: p = 10 factors need more than p cross-sections and periods \(10 and 20\)"),
+    (None, None, dict(GOOD, unbalanced=1), TypeError, "unbalanced must be True or False"),
     (None, None, dict(GOOD, module="/nonexistent/libqvdep.so"), qvdep.ModuleError,
      "cannot load the module"),
     ("data", np.zeros((3, 4)), {}, ValueError, r"shape \(N, T, K \+ 1\)"),
@@ -382,6 +388,18 @@ def test_floating_point_fault_then_a_correct_run(grunfeld):
         assert np.float64(1e308) * np.float64(10.0) == np.inf
 
 
+def test_new_options_reach_the_statistics(grunfeld):
+    one = qvdep.cdtest(grunfeld, **GOOD)
+    more = qvdep.cdtest(grunfeld, **GOOD, cdw_draws=3, factors=2, unbalanced=True)
+    assert one.unbalanced_lm != one.unbalanced_lm  # NaN: no block on a balanced panel
+    # On a balanced panel with an intercept Pesaran's block is the module's.
+    assert more.unbalanced_lm == pytest.approx(more.lm, rel=1e-12)
+    assert more.unbalanced_cd == pytest.approx(more.cd, rel=1e-12)
+    assert "CD*(2)" in more.statistics.index and more.weighted_cd != one.weighted_cd
+    assert more.to_dict()["options"]["cdw_draws"] == 3
+    assert more.to_dict()["weighted_cd_signs"] is None
+
+
 def test_plot_draws_the_correlations(grunfeld, monkeypatch):
     df = random_panel(5, 8, 1, seed=2)
     df = df.drop(df.index[df.id == 4][2:])  # a perfect fit: pairs of 4 are grey
@@ -393,6 +411,10 @@ def test_plot_draws_the_correlations(grunfeld, monkeypatch):
     assert np.array_equal(np.ma.getmaskarray(drawn), np.isnan(rho))
     assert np.array_equal(drawn.filled(0), np.nan_to_num(rho))
     assert [t.get_text() for t in ax.get_xticklabels()] == [str(s) for s in r.section_labels]
+    ax = r.plot(kind="density")
+    assert len(ax.patches) == len(r._run.density()["bar_heights"]) and len(ax.lines) == 2
+    with pytest.raises(ValueError, match="kind must be"):
+        r.plot(kind="pie")
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
     with pytest.raises(ImportError, match="python3-matplotlib"):
         r.plot()
