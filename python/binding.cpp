@@ -285,16 +285,11 @@ PYBIND11_MODULE(_core, m) {
       .def("density",
            [](const Run &r) {
              const qvd::report::CorrelationDensity d = qvd::report::correlation_density(r.result);
-             py::dict out;
-             out["low"] = d.low;
-             out["high"] = d.high;
-             out["bar_heights"] = d.bar_heights;
-             out["x"] = d.x;
-             out["estimate"] = d.estimate;
-             out["null_density"] = d.null_density;
-             out["bandwidth"] = d.bandwidth;
-             out["pairs"] = d.pairs;
-             return out;
+             return py::dict(py::arg("low") = d.low, py::arg("high") = d.high,
+                             py::arg("bar_heights") = d.bar_heights, py::arg("x") = d.x,
+                             py::arg("estimate") = d.estimate,
+                             py::arg("null_density") = d.null_density,
+                             py::arg("bandwidth") = d.bandwidth, py::arg("pairs") = d.pairs);
            },
            "The curves of the correlations' distribution, as the tool draws them.")
       .def("to_dict",

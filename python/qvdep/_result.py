@@ -144,19 +144,18 @@ class CDTestResult:
     def correlations(self):
         """N-by-N residual correlations labelled by cross-section; 1 on the
         diagonal, NaN for pairs that could not be correlated."""
-        pd = _pandas()
-        index = pd.Index(self._sections, name=self.id)
-        return pd.DataFrame(np.array(self._raw["correlations"]), index=index,
-                            columns=index.copy())
+        return self._labelled_square("correlations")
 
     @property
     def common_periods(self):
         """N-by-N count of periods where both residual series are present
         (the diagonal: each cross-section's complete observations)."""
+        return self._labelled_square("common_periods")
+
+    def _labelled_square(self, key: str):
         pd = _pandas()
         index = pd.Index(self._sections, name=self.id)
-        return pd.DataFrame(np.array(self._raw["common_periods"]), index=index,
-                            columns=index.copy())
+        return pd.DataFrame(np.array(self._raw[key]), index=index, columns=index.copy())
 
     @property
     def signs(self):
