@@ -43,7 +43,7 @@ struct Text {
 
 Text read_all(std::istream &in, const std::string &source) {
   std::streambuf *buffer = in.rdbuf();
-  std::size_t capacity = std::size_t{1} << 20;
+  std::size_t capacity = std::size_t{1} << 16;
   Text text{std::make_unique_for_overwrite<char[]>(capacity), 0};
   for (;;) {
     if (text.size == capacity) {
