@@ -1,15 +1,19 @@
 // Size and power of every reported test by Monte Carlo: the share of
 // replications in which each row of the result rejects at the 5 % level,
 // on panels simulated in memory and run through the analysis library as a
-// binding runs them. Three designs:
+// binding runs them. Four designs:
 //
 //  (a) independent errors, N = 30, T = 20, an intercept and 2 regressors:
 //      every test is under its null, so a rate near 5 % is the right size;
 //  (b) N = 200, T = 50, one factor whose loadings average zero: the errors
 //      are dependent, but the mean correlation is about zero, the case the
 //      CD cannot see and the LM-type tests and CDw+ can;
-//  (c) N = 100, T = 50, two strong factors (loadings U(0.5, 1.5)) and CD*
-//      taking 4 factors out: CD* should keep its size, CD reject always.
+//  (c) N = 100, T = 50, two strong factors (loadings 1 + N(0, 1)) and CD*
+//      taking 4 factors out: CD* should keep its size, CD reject always;
+//  (d) as (c) with loadings U(0.5, 1.5), nearly alike across cross-sections:
+//      the weights 1 - sigma_i gamma_i'phi of CD*'s correction are then all
+//      near zero, w is about 0.01, and CD*, which divides by w, is far from
+//      its limit at this N and T. The table shows the mean w of each design.
 //
 // In every design y_it = 1 + sum_v x_itv + e_it with x_itv ~ N(0, 1).
 // Replication r of design d draws from its own seed, so the table does not
@@ -43,9 +47,10 @@ constexpr double kLevel = 0.05;
 constexpr std::uint64_t kSeed = 20240517;
 
 // Errors of a design: independent N(0, 1), plus common factors f_t ~ N(0, 1)
-// whose loadings are either N(0, 1) demeaned across the cross-sections
-// (mean exactly zero) or U(0.5, 1.5) (mean one: strong factors).
-enum class Loadings { none, mean_zero, strong };
+// whose loadings are N(0, 1) demeaned across the cross-sections (mean
+// exactly zero), 1 + N(0, 1) (mean one: strong factors) or U(0.5, 1.5)
+// (strong, and nearly alike).
+enum class Loadings { none, mean_zero, strong, strong_alike };
 
 struct Design {
   const char *label;
@@ -61,8 +66,9 @@ const Design kDesigns[] = {
      0, Loadings::none, 0},
     {"(b)", "one factor, loadings N(0,1) demeaned (mean 0), N = 200, T = 50, k = 2", 200, 50, 1, 1,
      Loadings::mean_zero, 0},
-    {"(c)", "two factors, loadings U(0.5,1.5), N = 100, T = 50, k = 2, CD* with p = 4", 100, 50, 1,
+    {"(c)", "two factors, loadings 1 + N(0,1), N = 100, T = 50, k = 2, CD* with p = 4", 100, 50, 1,
      2, Loadings::strong, 4},
+    {"(d)", "as (c), loadings U(0.5,1.5)", 100, 50, 1, 2, Loadings::strong_alike, 4},
 };
 
 // A simulated panel, cross-section after cross-section: value (i, t) at
@@ -75,13 +81,16 @@ struct Simulated {
 
 Simulated simulate(const Design &d, std::mt19937_64 &rng) {
   std::normal_distribution<double> normal;
-  std::uniform_real_distribution<double> strong(0.5, 1.5);
+  std::uniform_real_distribution<double> alike(0.5, 1.5);
   const int n = d.sections, t = d.periods;
   const std::size_t cells = static_cast<std::size_t>(n) * t;
   std::vector<double> f(static_cast<std::size_t>(d.factors) * t);
   for (double &v : f) v = normal(rng);
   std::vector<double> gamma(static_cast<std::size_t>(d.factors) * n);
-  for (double &g : gamma) g = d.loadings == Loadings::strong ? strong(rng) : normal(rng);
+  for (double &g : gamma)
+    g = d.loadings == Loadings::strong_alike ? alike(rng)
+        : d.loadings == Loadings::strong     ? 1.0 + normal(rng)
+                                             : normal(rng);
   if (d.loadings == Loadings::mean_zero)
     for (int l = 0; l < d.factors; ++l) {
       double mean = 0;
@@ -129,6 +138,7 @@ LongPanel long_panel(const Simulated &s) {
 struct Replication {
   std::vector<std::pair<TestKind, double>> pvalues;
   std::map<TestKind, std::string> names;
+  double cd_star_w = std::nan("");  // CD*'s w, NaN when not available
   std::string error;
 };
 
@@ -146,6 +156,7 @@ Replication replicate(const Design &d, int design_index, int r, const std::strin
       out.pvalues.emplace_back(row.kind, row.pvalue);
       out.names[row.kind] = row.name;
     }
+    out.cd_star_w = result.cd_star_w;
   } catch (const std::exception &e) {
     out.error = e.what();
   }
@@ -217,16 +228,19 @@ int main(int argc, char **argv) {
   std::map<TestKind, std::string> names;  // a row's name, e.g. "CD*(4)"
   std::vector<std::map<TestKind, Count>> counts;
   std::vector<int> failures;
+  std::vector<double> mean_w;  // CD*'s w over the replications that have it
   int index = 0;
   for (const Design &d : kDesigns) {
     std::map<TestKind, Count> design_counts;
     std::map<TestKind, std::string> design_names;
-    int failed = 0;
+    int failed = 0, with_w = 0;
+    double w_sum = 0;
     for (const Replication &rep : run_design(d, index, replications, threads, module)) {
       if (!rep.error.empty()) {
         if (failed++ == 0) std::fprintf(stderr, "%s: %s\n", d.label, rep.error.c_str());
         continue;
       }
+      if (!std::isnan(rep.cd_star_w)) w_sum += rep.cd_star_w, ++with_w;
       for (const auto &[kind, p] : rep.pvalues) {
         Count &c = design_counts[kind];
         if (std::isnan(p)) continue;
@@ -242,6 +256,7 @@ int main(int argc, char **argv) {
     }
     counts.push_back(design_counts);
     failures.push_back(failed);
+    mean_w.push_back(with_w > 0 ? w_sum / with_w : std::nan(""));
     ++index;
   }
   const double seconds =
@@ -262,6 +277,13 @@ int main(int argc, char **argv) {
       std::printf(" %-14s |", cell(counts[k][kind], replications - failures[k]).c_str());
     std::printf("\n");
   }
+  std::printf("| %-14s |", "mean w of CD*");
+  for (const double w : mean_w) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", w);
+    std::printf(" %-14s |", text);
+  }
+  std::printf("\n");
   for (std::size_t k = 0; k < counts.size(); ++k)
     if (failures[k] > 0)
       std::printf("%s: %d of %d replications failed (first error above)\n", kDesigns[k].label,

@@ -400,6 +400,36 @@ def test_new_options_reach_the_statistics(grunfeld):
     assert more.to_dict()["weighted_cd_signs"] is None
 
 
+def cd_star_reference(e, p):
+    """CD* written out with numpy's own eigensolver and least squares: e is
+    T x N residuals."""
+    t, n = e.shape
+    z = (e - e.mean(0)) / e.std(0)
+    f = np.linalg.eigh(z @ z.T)[1][:, ::-1][:, :p]
+    x = np.column_stack([np.ones(t), f])
+    coef = np.linalg.lstsq(x, z, rcond=None)[0]
+    eps = z - x @ coef
+    sigma = np.sqrt((eps**2).mean(0))
+    gamma = coef[1:].T / np.sqrt((coef[1:].T ** 2).mean(0))
+    phi = (gamma / sigma[:, None]).mean(0)
+    w = ((1 - sigma * (gamma @ phi)) ** 2).mean()
+    u = eps / np.linalg.norm(eps, axis=0)
+    cd = math.sqrt(2 * t / (n * (n - 1))) * (u.T @ u)[np.triu_indices(n, 1)].sum()
+    return (cd + math.sqrt(t / 2) * (1 - w)) / w, w
+
+
+@pytest.mark.parametrize("spread", [1.0, 0.3])  # loadings 1 + spread N(0, 1): w far from and near 0
+def test_cd_star_against_numpy(spread):
+    rng = np.random.default_rng(7)
+    n, t = 40, 30
+    errors = rng.normal(size=(t, 2)) @ (1 + spread * rng.normal(size=(2, n))) + rng.normal(size=(t, n))
+    r = qvdep.cdtest(errors.T[:, :, None], factors=3)  # y only: the residuals are y demeaned
+    statistic, w = cd_star_reference(errors - errors.mean(0), 3)
+    assert r.cd_star == pytest.approx(statistic, rel=1e-8)
+    assert r.to_dict()["cd_star_w"] == pytest.approx(w, rel=1e-8)
+    assert any("CD*: the scale of its correction" in m for m in r.warnings) == (w < 0.1)
+
+
 def test_plot_draws_the_correlations(grunfeld, monkeypatch):
     df = random_panel(5, 8, 1, seed=2)
     df = df.drop(df.index[df.id == 4][2:])  # a perfect fit: pairs of 4 are grey
