@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <limits>
 #include <utility>
 
@@ -239,7 +241,8 @@ std::string small_scale_warning(double w) {
 
 // The statistics beyond the module's, as rows after its own.
 void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
-                       const std::vector<double> &residuals) {
+                       const std::vector<double> &residuals,
+                       const BiasAdjustedLmWeights &lm_adj_weights) {
   const Options &o = r.options;
   const int n = wide.panel.sections, t = wide.panel.periods;
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
@@ -251,8 +254,7 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                              "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
                              "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
 
-  const BiasAdjustedLm adjusted = bias_adjusted_lm(
-      wide.panel, o.intercept, static_cast<int>(o.restrictions.size()), pairs);
+  const BiasAdjustedLm adjusted = bias_adjusted_lm(lm_adj_weights, pairs);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
                              "Pesaran, Ullah and Yamagata (2008)",
@@ -323,6 +325,11 @@ Result analyse(const Data &data, const Options &options) {
   const int n = wide.panel.sections;
   r.effective_order = std::min(options.order, n > 1 ? n - 1 : 0);
 
+  // LM_adj's weights depend on the regressors alone: they are formed on a
+  // second thread while the module runs (the module's BLAS is its own).
+  std::future<BiasAdjustedLmWeights> lm_adj_weights =
+      std::async(bias_adjusted_lm_weights, std::cref(wide.panel), options.intercept,
+                 static_cast<int>(options.restrictions.size()));
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
   PairTable pairs = pair_table(run.residuals, n, wide.panel.periods, run.packed);
@@ -341,7 +348,7 @@ Result analyse(const Data &data, const Options &options) {
   r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
   r.tests = module_rows(r);
-  add_extended_rows(r, wide, pairs, run.residuals);
+  add_extended_rows(r, wide, pairs, run.residuals, lm_adj_weights.get());
   r.correlations = std::move(pairs.correlations);  // the table is done with
   r.common_periods = std::move(pairs.common_periods);
   return r;

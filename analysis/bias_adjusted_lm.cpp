@@ -10,6 +10,7 @@
 
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
+#include "analysis/aligned_vector.h"
 #include "analysis/lapack_routines.h"
 #endif
 
@@ -27,36 +28,47 @@ BiasAdjustedLm refused(std::string reason) {
 // A column of X_i whose distance from the span of the columns before it is
 // below this fraction of its length makes X_i rank-deficient.
 constexpr double kRankTolerance = 1e-10;
-// A band of Q'Q holds about this many doubles (32 MB), at least one
+// A band of Q'Q holds about this many doubles (8 MB), at least one
 // cross-section's rows.
-constexpr std::size_t kBandDoubles = std::size_t{1} << 22;
+constexpr std::size_t kBandDoubles = std::size_t{1} << 20;
 
-// Orthonormal bases of every X_i, stacked: T rows, N k columns, column-major.
-// Returns the first rank-deficient cross-section, or -1.
-long stacked_bases(const host::Panel &panel, bool intercept, std::vector<double> &q) {
-  const int t = panel.periods, kx = panel.regressors, k = kx + (intercept ? 1 : 0);
+// Orthonormal bases of every X_i but its intercept, stacked: T rows, N K
+// columns, column-major. With an intercept the regressors are demeaned
+// first, which leaves each basis orthogonal to the constant; the distance
+// of a column from the span of those before it is the same either way, and
+// is judged against the column's own length. Returns the first
+// rank-deficient cross-section, or -1.
+long stacked_bases(const host::Panel &panel, bool intercept, WorkVector<double> &q) {
+  const int t = panel.periods, k = panel.regressors;
   const std::size_t ts = static_cast<std::size_t>(t), ks = static_cast<std::size_t>(k);
-  q.assign(ts * ks * static_cast<std::size_t>(panel.sections), 0.0);
-  std::vector<double> tau(ks), norms(ks);
+  q.resize(ts * ks * static_cast<std::size_t>(panel.sections));
+  if (k == 0) return -1;
+  const std::lock_guard<std::mutex> lapack(lapack_lock());
+  WorkVector<double> tau(ks);
+  std::vector<double> norms(ks);
   int lwork = -1, info = 0;
   double query = 0;
   dgeqrf_(&t, &k, q.data(), &t, tau.data(), &query, &lwork, &info);
   double query2 = 0;
   dorgqr_(&t, &k, &k, q.data(), &t, tau.data(), &query2, &lwork, &info);
   lwork = std::max({static_cast<int>(query), static_cast<int>(query2), k, 1});
-  std::vector<double> work(static_cast<std::size_t>(lwork));
+  WorkVector<double> work(static_cast<std::size_t>(lwork));
   for (int i = 0; i < panel.sections; ++i) {
     double *a = q.data() + static_cast<std::size_t>(i) * ts * ks;
-    const double *rows = panel.values.data() + static_cast<std::size_t>(i) * ts * (kx + 1);
-    for (std::size_t s = 0; s < ts; ++s) {
-      std::size_t c = 0;
-      if (intercept) a[c++ * ts + s] = 1.0;
-      for (int v = 0; v < kx; ++v) a[c++ * ts + s] = rows[s * (kx + 1) + v];
-    }
+    const double *rows = panel.values.data() + static_cast<std::size_t>(i) * ts * (ks + 1);
     for (std::size_t c = 0; c < ks; ++c) {
-      double sum = 0;
-      for (std::size_t s = 0; s < ts; ++s) sum += a[c * ts + s] * a[c * ts + s];
-      norms[c] = std::sqrt(sum);
+      double *column = a + c * ts;
+      double sum = 0, square = 0;
+      for (std::size_t s = 0; s < ts; ++s) {
+        column[s] = rows[s * (ks + 1) + c];
+        sum += column[s];
+        square += column[s] * column[s];
+      }
+      norms[c] = std::sqrt(square);
+      if (intercept) {
+        const double mean = sum / static_cast<double>(t);
+        for (std::size_t s = 0; s < ts; ++s) column[s] -= mean;
+      }
     }
     dgeqrf_(&t, &k, a, &t, tau.data(), work.data(), &lwork, &info);
     for (std::size_t c = 0; c < ks; ++c)
@@ -66,78 +78,124 @@ long stacked_bases(const host::Panel &panel, bool intercept, std::vector<double>
   return -1;
 }
 
+// ||C||_F^2 and ||C'C||_F^2 of a K-by-K block C held column-major with
+// leading dimension ld; C'C is symmetric, so its upper triangle suffices.
+void block_norms(const double *c, std::size_t k, std::size_t ld, double &f2, double &f4) {
+  f2 = f4 = 0;
+  for (std::size_t u = 0; u < k; ++u)
+    for (std::size_t v = u; v < k; ++v) {
+      double s = 0;  // (C'C)_uv: columns u and v of C
+      for (std::size_t r = 0; r < k; ++r) s += c[u * ld + r] * c[v * ld + r];
+      if (u == v) {
+        f2 += s;
+        f4 += s * s;
+      } else {
+        f4 += 2.0 * s * s;
+      }
+    }
+}
+
 #endif
 
 }  // namespace
 
-BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int restrictions,
-                                const PairTable &pairs) {
+BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool intercept,
+                                               int restrictions) {
+  BiasAdjustedLmWeights w;
   const int n = panel.sections, t = panel.periods;
-  const int k = panel.regressors + (intercept ? 1 : 0);
-  if (n < 2) return refused("fewer than two cross-sections");
-  if (restrictions > 0) return refused("restrictions change the residual projections");
-  if (t - k <= 4) return refused("T - k = " + std::to_string(t - k) + " (needs more than 4)");
+  const int shared = intercept ? 1 : 0, k = panel.regressors + shared;
+  w.sections = n;
+  auto refuse = [&](std::string reason) {
+    w.reason = std::move(reason);
+    return w;
+  };
+  if (n < 2) return refuse("fewer than two cross-sections");
+  if (restrictions > 0) return refuse("restrictions change the residual projections");
+  if (t - k <= 4) return refuse("T - k = " + std::to_string(t - k) + " (needs more than 4)");
   for (const double v : panel.values)
-    if (qvdep_is_missing(v)) return refused("the panel is unbalanced");
-  const std::size_t ns = static_cast<std::size_t>(n);
-  if (pairs.sections != n) return refused("the pair table is of another panel");
-  for (std::size_t i = 0; i < ns; ++i)
-    for (std::size_t j = i + 1; j < ns; ++j)
-      if (std::isnan(pairs.correlations[i * ns + j]))
-        return refused("a pair of cross-sections could not be correlated");
+    if (qvdep_is_missing(v)) return refuse("the panel is unbalanced");
 #ifndef QVDEP_HAVE_LAPACK
-  return refused("built without LAPACK");
+  return refuse("built without LAPACK");
 #else
-  std::vector<double> q;
+  WorkVector<double> q;
   const long deficient = stacked_bases(panel, intercept, q);
   if (deficient >= 0)
-    return refused("the regressors of cross-section " + std::to_string(deficient + 1) +
-                   " are linearly dependent");
+    return refuse("the regressors of cross-section " + std::to_string(deficient + 1) +
+                  " are linearly dependent");
 
   const double dof = t - k;
   const double ratio = ((dof - 8) * (dof + 2) + 24) / ((dof + 2) * (dof - 2) * (dof - 4));
   const double a2 = 3.0 * ratio * ratio;
   const double a1 = a2 - 1.0 / (dof * dof);
-  const double base = t - 2.0 * k;
+  // The shared intercept contributes 1 to both norms.
+  const double base = t - 2.0 * k + shared;
 
-  const std::size_t ts = static_cast<std::size_t>(t), ks = static_cast<std::size_t>(k);
-  const int cols = n * k;
-  const std::size_t band_sections =
-      std::max<std::size_t>(1, kBandDoubles / (ks * static_cast<std::size_t>(cols)));
-  std::vector<double> band;
-  double sum = 0;
+  const std::size_t ns = static_cast<std::size_t>(n), ts = static_cast<std::size_t>(t);
+  const int kq = panel.regressors, cols = n * kq;
+  const std::size_t ks = static_cast<std::size_t>(kq);
+  w.scale.resize(ns * (ns - 1) / 2);
+  double *scale = w.scale.data();
+  auto add_pair = [&](double f2, double f4) {
+    const double tr1 = base + f2, tr2 = base + f4;
+    const double v = std::sqrt(tr1 * tr1 * a1 + 2.0 * tr2 * a2);
+    *scale++ = dof / v;
+    w.centre += tr1 / dof / v;
+  };
+  if (kq == 0) {  // the intercept alone: every M_i is the same centring
+    for (std::size_t p = 0; p < w.scale.size(); ++p) add_pair(0, 0);
+    w.available = true;
+    return w;
+  }
+  const std::size_t band_sections = std::max<std::size_t>(1, kBandDoubles / (ks * static_cast<std::size_t>(cols)));
+  WorkVector<double> band;
   for (std::size_t b0 = 0; b0 < ns; b0 += band_sections) {
     const std::size_t b1 = std::min(ns, b0 + band_sections);
-    // G = Q_band' Q_{b0..N-1}: rows (i - b0) k + a, columns (j - b0) k + c.
+    // G = Q_band' Q_{b0..N-1}: rows (i - b0) K + a, columns (j - b0) K + c.
     const int rows = static_cast<int>((b1 - b0) * ks);
     const int width = cols - static_cast<int>(b0 * ks);
     band.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width));
     const double one = 1.0, zero = 0.0;
     const double *qb = q.data() + b0 * ks * ts;
-    dgemm_("T", "N", &rows, &width, &t, &one, qb, &t, qb, &t, &zero, band.data(), &rows, 1, 1);
+    {
+      const std::lock_guard<std::mutex> lapack(lapack_lock());
+      dgemm_("T", "N", &rows, &width, &t, &one, qb, &t, qb, &t, &zero, band.data(), &rows, 1, 1);
+    }
+    const std::size_t ld = static_cast<std::size_t>(rows);
     for (std::size_t i = b0; i < b1; ++i)
       for (std::size_t j = i + 1; j < ns; ++j) {
-        // C = Q_i'Q_j; ||C||_F^2 and ||C'C||_F^2.
-        const double *c = band.data() + (j - b0) * ks * static_cast<std::size_t>(rows) + (i - b0) * ks;
-        const std::size_t ld = static_cast<std::size_t>(rows);
-        double f2 = 0, f4 = 0;
-        for (std::size_t u = 0; u < ks; ++u)
-          for (std::size_t v = 0; v < ks; ++v) {
-            double s = 0;  // (C'C)_uv
-            for (std::size_t r = 0; r < ks; ++r) s += c[u * ld + r] * c[v * ld + r];
-            f4 += s * s;
-            if (u == v) f2 += s;
-          }
-        const double tr1 = base + f2, tr2 = base + f4;
-        const double mu = tr1 / dof;
-        const double v = std::sqrt(tr1 * tr1 * a1 + 2.0 * tr2 * a2);
-        const double rho = pairs.correlations[i * ns + j];
-        sum += (dof * rho * rho - mu) / v;
+        double f2 = 0, f4 = 0;  // of C = Q_i'Q_j
+        block_norms(band.data() + (j - b0) * ks * ld + (i - b0) * ks, ks, ld, f2, f4);
+        add_pair(f2, f4);
       }
   }
-  const double statistic = std::sqrt(2.0 / (static_cast<double>(n) * (n - 1))) * sum;
-  return {true, "", statistic, 0.5 * std::erfc(statistic / std::sqrt(2.0))};
+  w.available = true;
+  return w;
 #endif
+}
+
+BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const PairTable &pairs) {
+  if (!weights.available) return refused(weights.reason);
+  const int n = weights.sections;
+  if (pairs.sections != n) return refused("the pair table is of another panel");
+  const std::size_t ns = static_cast<std::size_t>(n);
+  double sum = 0;
+  const double *scale = weights.scale.data();
+  for (std::size_t i = 0; i < ns; ++i) {
+    const double *row = pairs.correlations.data() + i * ns;
+    for (std::size_t j = i + 1; j < ns; ++j) {
+      const double rho = row[j];
+      if (std::isnan(rho)) return refused("a pair of cross-sections could not be correlated");
+      sum += *scale++ * rho * rho;
+    }
+  }
+  const double statistic =
+      std::sqrt(2.0 / (static_cast<double>(n) * (n - 1))) * (sum - weights.centre);
+  return {true, "", statistic, 0.5 * std::erfc(statistic / std::sqrt(2.0))};
+}
+
+BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int restrictions,
+                                const PairTable &pairs) {
+  return bias_adjusted_lm(bias_adjusted_lm_weights(panel, intercept, restrictions), pairs);
 }
 
 }  // namespace qvd::analysis

@@ -24,17 +24,37 @@
 // cosines of the principal angles between the two column spaces,
 //   tr(M_i M_j)       = T - 2k + ||C_ij||_F^2,
 //   tr[(M_i M_j)^2]   = T - 2k + ||C_ij'C_ij||_F^2.
+// With an intercept every basis starts with the same unit vector 1/sqrt(T)
+// and goes on with a basis of the demeaned regressors, which is orthogonal
+// to it: C_ij = diag(1, C~_ij), so each norm is 1 plus that of the
+// (k-1)-by-(k-1) block C~_ij, and the work falls by ((k-1)/k)^2.
 // The C_ij are blocks of Q'Q for the stacked bases Q = [Q_1 ... Q_N],
 // formed by BLAS dgemm a band of cross-sections at a time.
+//
+// Everything but rho_ij depends on the regressors alone, so the work comes
+// in two parts: the weights (T-k)/v_ij and sum mu_ij/v_ij, which can be
+// formed while the module runs, and the sum over pairs once the rho_ij are
+// known,
+//   LM_adj = sqrt(2/(N(N-1))) [sum_{i<j} rho_ij^2 (T-k)/v_ij - sum_{i<j} mu_ij/v_ij].
 #ifndef QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
 #define QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
 
 #include <string>
+#include <vector>
 
 #include "analysis/pair_statistics.h"
 #include "host/dependence_test.h"
 
 namespace qvd::analysis {
+
+// The part of LM_adj that depends on the regressors only.
+struct BiasAdjustedLmWeights {
+  bool available = false;
+  std::string reason;          // why not, when not available
+  int sections = 0;
+  std::vector<double> scale;   // (T-k)/v_ij for i < j, row after row
+  double centre = 0;           // sum_{i<j} mu_ij/v_ij
+};
 
 struct BiasAdjustedLm {
   bool available = false;
@@ -51,6 +71,13 @@ struct BiasAdjustedLm {
 // T - k <= 4, a rank-deficient X_i, or a build without LAPACK.
 BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int restrictions,
                                 const PairTable &pairs);
+
+// The same in its two parts: the weights from the panel's regressors (not
+// available for any of the reasons above but the pairs'), then the sum
+// over the module's rho_ij.
+BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool intercept,
+                                               int restrictions);
+BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const PairTable &pairs);
 
 }  // namespace qvd::analysis
 

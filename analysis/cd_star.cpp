@@ -11,6 +11,7 @@
 #include "analysis/pair_statistics.h"
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
+#include "analysis/aligned_vector.h"
 #include "analysis/lapack_routines.h"
 #endif
 
@@ -42,7 +43,7 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
     if (qvdep_is_missing(residuals[c])) return refused("the panel is unbalanced");
 
   // 1. Standardised series, column-major T-by-N (each cross-section a column).
-  std::vector<double> z(residuals.begin(), residuals.begin() + static_cast<std::ptrdiff_t>(n * t));
+  WorkVector<double> z(residuals.begin(), residuals.begin() + static_cast<std::ptrdiff_t>(n * t));
   for (std::size_t i = 0; i < n; ++i) {
     double *col = &z[i * t];
     double mean = 0;
@@ -64,10 +65,11 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   // 2. The p leading eigenvectors of Z Z' (dsyevr orders eigenvalues
   // upwards). When T > N they come from the smaller Z'Z: Z'Z v = l v gives
   // Z Z' (Z v) = l (Z v), so f = Z v / ||Z v||.
+  const std::lock_guard<std::mutex> lapack(lapack_lock());  // to the last dgemm
   const bool through_sections = t > n;
   const int m = through_sections ? ni : ti;
   const std::size_t ms = static_cast<std::size_t>(m);
-  std::vector<double> gram(ms * ms, 0.0);
+  WorkVector<double> gram(ms * ms, 0.0);
   const double one = 1.0, zero = 0.0;
   dsyrk_("L", through_sections ? "T" : "N", &m, through_sections ? &ti : &ni, &one, z.data(), &ti,
          &zero, gram.data(), &m, 1, 1);
@@ -75,20 +77,20 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   const double unused = 0, abstol = 0;
   int found = 0, lwork = -1, liwork = -1, iquery = 0;
   double query = 0;
-  std::vector<double> eigenvalues(ms), vectors(ms * p);
-  std::vector<int> support(2 * p);
+  WorkVector<double> eigenvalues(ms), vectors(ms * p);
+  WorkVector<int> support(2 * p);
   dsyevr_("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
           eigenvalues.data(), vectors.data(), &m, support.data(), &query, &lwork, &iquery, &liwork,
           &info, 1, 1, 1);
   lwork = static_cast<int>(query);
   liwork = iquery;
-  std::vector<double> work(static_cast<std::size_t>(lwork));
-  std::vector<int> iwork(static_cast<std::size_t>(liwork));
+  WorkVector<double> work(static_cast<std::size_t>(lwork));
+  WorkVector<int> iwork(static_cast<std::size_t>(liwork));
   dsyevr_("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
           eigenvalues.data(), vectors.data(), &m, support.data(), work.data(), &lwork,
           iwork.data(), &liwork, &info, 1, 1, 1);
   if (info != 0 || found != pi) return refused("the eigenvectors of Z Z' did not converge");
-  std::vector<double> f(through_sections ? t * p : 0);
+  WorkVector<double> f(through_sections ? t * p : 0);
   if (through_sections) {
     dgemm_("N", "N", &ti, &pi, &ni, &one, z.data(), &ti, vectors.data(), &ni, &zero, f.data(),
            &ti, 1, 1);
@@ -106,7 +108,7 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   // 3. Every z_i on X = [1, f] at once: coefficients in the first p + 1 rows.
   const int kx = pi + 1;
   const std::size_t ks = p + 1;
-  std::vector<double> x(t * ks), a(t * ks), b(z);
+  WorkVector<double> x(t * ks), a(t * ks), b(z);
   for (std::size_t s = 0; s < t; ++s) x[s] = 1.0;
   std::copy(f.begin(), f.end(), x.begin() + static_cast<std::ptrdiff_t>(t));
   a = x;
@@ -116,7 +118,7 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   work.resize(static_cast<std::size_t>(lwork));
   dgels_("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, work.data(), &lwork, &info, 1);
   if (info != 0) return refused("the factors are linearly dependent");
-  std::vector<double> coef(ks * n), eps(z);  // coef: (p + 1)-by-N
+  WorkVector<double> coef(ks * n), eps(z);  // coef: (p + 1)-by-N
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t c = 0; c < ks; ++c) coef[i * ks + c] = b[i * t + c];
   const double minus_one = -1.0;

@@ -1,5 +1,7 @@
 #include "analysis/memory_budget.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -38,7 +40,13 @@ double analysis_bytes(double n, double t, double k, double m) {
   // This library: the residual and correlation copies, the pair table's
   // N-by-N correlations and common periods and the result's copies of them.
   const double library = n * t * cell + n * (n + 1) / 2 * cell + 2 * n * n * (cell + 4);
-  return panel + module + library;
+  // The bias-adjusted LM, formed while the module runs: the stacked bases
+  // of the regressors, a band of their cross-products (8 MB, or one
+  // cross-section's row of blocks) and a weight for every pair.
+  const double bases = n * t * k * cell;
+  const double band = std::max(double{1 << 20}, k * n * k) * cell;
+  const double weights = n * (n - 1) / 2 * cell;
+  return panel + module + library + bases + band + weights;
 }
 
 std::string human_bytes(double bytes) {

@@ -19,7 +19,8 @@ std::uint64_t default_memory_budget();
 // Bytes an analysis of N cross-sections, T periods and K regressors (m the
 // order of each equation's cross-product matrix, K + c + h + 1) needs
 // beyond the data already read: the dense panel, the module's eight work
-// buffers and this library's own N-by-N matrices and residual copy.
+// buffers, this library's own N-by-N matrices and residual copy, and the
+// bias-adjusted LM's work arrays.
 double analysis_bytes(double sections, double periods, double regressors, double order);
 
 // "6.7 GB", "512 MB", "12 kB": decimal units, two significant digits.
