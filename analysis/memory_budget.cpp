@@ -1,7 +1,6 @@
 #include "analysis/memory_budget.h"
 
 #include <algorithm>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>

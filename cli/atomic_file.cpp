@@ -15,6 +15,12 @@ StagedFiles::~StagedFiles() {
 }
 
 void StagedFiles::stage(const std::string &path, const std::string &contents) {
+  stage(path, [&](std::ostream &out) {
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+  });
+}
+
+void StagedFiles::stage(const std::string &path, const std::function<void(std::ostream &)> &write) {
   const fs::path target(path);
   std::random_device entropy;
   const fs::path temporary =
@@ -23,7 +29,7 @@ void StagedFiles::stage(const std::string &path, const std::string &contents) {
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (out) {
-      out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+      write(out);
       out.close();
       written = !out.fail();
     }

@@ -6,6 +6,8 @@
 #define QVDEP_CLI_ATOMIC_FILE_H
 
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,8 @@ class StagedFiles {
   // Writes `contents` to a temporary file beside `path`. Throws
   // std::runtime_error naming the path when it cannot be written.
   void stage(const std::string &path, const std::string &contents);
+  // The same with the contents written by `write` to the temporary file.
+  void stage(const std::string &path, const std::function<void(std::ostream &)> &write);
 
   // Renames every staged file over its target. Throws std::runtime_error
   // naming the path of one that cannot be renamed.

@@ -177,7 +177,8 @@ int run(Arguments &a) {
   // takes its name, so a failure anywhere leaves none of them behind.
   qvd::cli::StagedFiles files;
   if (!a.correlations_path.empty())
-    files.stage(a.correlations_path, qvd::report::correlation_csv(result));
+    files.stage(a.correlations_path,
+                [&](std::ostream &out) { qvd::report::write_correlation_csv(result, out); });
   if (!a.heatmap_path.empty())
     files.stage(a.heatmap_path, heatmap(result, a.heatmap_path, source));
   if (!a.density_path.empty())

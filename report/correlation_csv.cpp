@@ -1,8 +1,8 @@
 #include "report/correlation_csv.h"
 
+#include <charconv>
 #include <cmath>
-
-#include <fmt/format.h>
+#include <ostream>
 
 namespace qvd::report {
 
@@ -14,20 +14,38 @@ std::string csv_field(const std::string &text) {
   return quoted;
 }
 
-std::string correlation_csv(const analysis::Result &result) {
+void write_correlation_csv(const analysis::Result &result, std::ostream &out) {
   const std::size_t n = result.section_labels.size();
-  std::string out;
-  for (const auto &label : result.section_labels) out.append(",").append(csv_field(label));
-  out += "\n";
-  for (std::size_t i = 0; i < n; ++i) {
-    out += csv_field(result.section_labels[i]);
-    for (std::size_t j = 0; j < n; ++j) {
-      const double rho = result.correlations[i * n + j];
-      out += std::isnan(rho) ? std::string(",") : fmt::format(",{:.17g}", rho);
-    }
-    out += "\n";
+  // Every value takes at most 25 characters with its comma
+  // (",-1.2345678901234567e-308"). The text is formed in a buffer of about
+  // a megabyte, one std::to_chars per value (the shortest digits that read
+  // back as the same double), and handed on whenever it fills.
+  constexpr std::size_t kWidestValue = 25, kBlock = std::size_t{1} << 20;
+  std::string text;
+  text.reserve(kBlock + 2 * kWidestValue);
+  auto flush = [&] {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    text.clear();
+  };
+  for (const auto &label : result.section_labels) {
+    text.append(",").append(csv_field(label));
+    if (text.size() >= kBlock) flush();
   }
-  return out;
+  text += "\n";
+  char cell[kWidestValue + 1];
+  for (std::size_t i = 0; i < n; ++i) {
+    text += csv_field(result.section_labels[i]);
+    const double *row = result.correlations.data() + i * n;
+    for (std::size_t j = 0; j < n; ++j) {
+      cell[0] = ',';
+      char *end = cell + 1;
+      if (!std::isnan(row[j])) end = std::to_chars(cell + 1, cell + sizeof cell, row[j]).ptr;
+      text.append(cell, static_cast<std::size_t>(end - cell));
+      if (text.size() >= kBlock) flush();
+    }
+    text += "\n";
+  }
+  flush();
 }
 
 }  // namespace qvd::report
