@@ -1,6 +1,6 @@
 #include "host/reference_host.h"
 
-#include <cstdlib>
+#include <new>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -38,6 +38,11 @@ struct ReferenceHost::Journal {
 };
 
 namespace {
+
+// The module's blocks come from the program's operator new, so that a
+// program that places its large blocks specially (the command-line tool
+// puts them on huge pages) places the module's too.
+void release_block(const void *block) { ::operator delete(const_cast<void *>(block)); }
 
 // Where the module's faults go: the run in progress on this thread, if any.
 // A fault is raised on the thread whose call causes it, so no lock is needed.
@@ -98,7 +103,7 @@ ReferenceHost::ReferenceHost(const std::string &module_path, ServiceHooks *hooks
 ReferenceHost::~ReferenceHost() {
   module().set_exception_handler(nullptr, nullptr);
   for (auto &[key, pool] : pools_)
-    for (auto &[block, record] : pool->blocks) std::free(const_cast<void *>(block));
+    for (auto &[block, record] : pool->blocks) release_block(block);
 }
 
 HostServices *ReferenceHost::services() { return &services_->table; }
@@ -127,7 +132,7 @@ void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) 
   ServiceHooks *hooks = hooks_.load();
   if (hooks != nullptr && !hooks->alloc(&pool.table, size, flags)) return nullptr;
   if (size > std::numeric_limits<std::size_t>::max()) return nullptr;
-  void *block = std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size));
+  void *block = ::operator new(size == 0 ? 1 : static_cast<std::size_t>(size), std::nothrow);
   if (block == nullptr) return nullptr;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -156,7 +161,7 @@ void ReferenceHost::free(Pool &pool, void *block) {
     residuals->resize(static_cast<std::size_t>(size / sizeof(double)));
     if (!residuals->empty()) std::memcpy(residuals->data(), block, residuals->size() * sizeof(double));
   }
-  std::free(block);
+  release_block(block);
 }
 
 void ReferenceHost::destroy(Pool &pool) {
@@ -169,7 +174,7 @@ void ReferenceHost::destroy(Pool &pool) {
     owned = std::move(found->second);
     pools_.erase(found);
   }
-  for (auto &[block, record] : owned->blocks) std::free(const_cast<void *>(block));
+  for (auto &[block, record] : owned->blocks) release_block(block);
 }
 
 HostJournal *ReferenceHost::make_journal(const JournalParams *params, void *context,
