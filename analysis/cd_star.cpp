@@ -7,11 +7,11 @@
 #include <string>
 #include <utility>
 
+#include "analysis/aligned_vector.h"
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
-#include "analysis/aligned_vector.h"
 #include "analysis/lapack_routines.h"
 #endif
 
