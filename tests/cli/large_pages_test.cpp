@@ -23,6 +23,17 @@ struct Live {
 TEST(LargePages, BlocksOfEverySizeAndAlignmentHoldTheirBytes) {
   std::mt19937_64 rng(71);
   std::vector<Live> live;
+  // Checks that no other block wrote over this one, then frees it by the
+  // sized or the unsized form of delete.
+  auto check_and_free = [](const Live &l, bool sized) {
+    EXPECT_TRUE(std::all_of(l.block, l.block + l.bytes, [&](unsigned char c) { return c == l.mark; }));
+    if (l.alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__)
+      ::operator delete(l.block, std::align_val_t{l.alignment});
+    else if (sized)
+      ::operator delete(l.block, l.bytes);
+    else
+      ::operator delete(l.block);
+  };
   for (int round = 0; round < 300; ++round) {
     const std::size_t bytes = round % 25 == 0 ? (std::size_t{4} << 20) + rng() % (std::size_t{9} << 20)
                                               : rng() % (std::size_t{1} << (rng() % 20));
@@ -34,24 +45,13 @@ TEST(LargePages, BlocksOfEverySizeAndAlignmentHoldTheirBytes) {
     ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignment, 0u) << bytes << " " << alignment;
     std::memset(block, mark, bytes);
     live.push_back({block, bytes, alignment, mark});
-    if (rng() % 3 == 0) {  // free one at random, checking that no other block wrote over it
+    if (rng() % 3 == 0) {  // free one at random
       std::swap(live[rng() % live.size()], live.back());
-      const Live &l = live.back();
-      EXPECT_TRUE(std::all_of(l.block, l.block + l.bytes, [&](unsigned char c) { return c == l.mark; }));
-      if (l.alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__)
-        ::operator delete(l.block, std::align_val_t{l.alignment});
-      else
-        ::operator delete(l.block, l.bytes);
+      check_and_free(live.back(), true);
       live.pop_back();
     }
   }
-  for (const Live &l : live) {
-    EXPECT_TRUE(std::all_of(l.block, l.block + l.bytes, [&](unsigned char c) { return c == l.mark; }));
-    if (l.alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__)
-      ::operator delete(l.block, std::align_val_t{l.alignment});
-    else
-      ::operator delete(l.block);
-  }
+  for (const Live &l : live) check_and_free(l, false);
 }
 
 TEST(LargePages, ImpossibleRequestsFailAsTheLanguageSays) {
