@@ -240,9 +240,11 @@ std::string small_scale_warning(double w) {
 }
 
 // The statistics beyond the module's, as rows after its own.
+// LM_adj's weights are waited for only once CD* and the unbalanced block,
+// which need nothing from them, are done.
 void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                        const std::vector<double> &residuals,
-                       const BiasAdjustedLmWeights &lm_adj_weights) {
+                       std::future<BiasAdjustedLmWeights> &lm_adj_weights) {
   const Options &o = r.options;
   const int n = wide.panel.sections, t = wide.panel.periods;
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
@@ -254,12 +256,6 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                              "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
                              "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
 
-  const BiasAdjustedLm adjusted = bias_adjusted_lm(lm_adj_weights, pairs);
-  r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
-                             "N(0,1) upper tail", adjusted.pvalue,
-                             "Pesaran, Ullah and Yamagata (2008)",
-                             adjusted.available ? "" : adjusted.reason));
-
   const bool complete = wide.complete_observations == static_cast<long>(n) * t;
   const std::vector<double> rows = section_major(residuals, static_cast<std::size_t>(n),
                                                  static_cast<std::size_t>(t));
@@ -270,13 +266,23 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
   if (misfit.empty() && !star.available) misfit = star.reason;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
+  const bool unbalanced_block = !complete || o.unbalanced_block;
+  UnbalancedDependence all, local;
+  if (unbalanced_block) {
+    all = unbalanced_dependence(rows, n, t);
+    local = unbalanced_dependence(rows, n, t, o.order);
+  }
+
+  const BiasAdjustedLm adjusted = bias_adjusted_lm(lm_adj_weights.get(), pairs);
+  r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
+                             "N(0,1) upper tail", adjusted.pvalue,
+                             "Pesaran, Ullah and Yamagata (2008)",
+                             adjusted.available ? "" : adjusted.reason));
   r.tests.push_back(tool_row(TestKind::cd_star, "CD*(" + std::to_string(r.factors) + ")",
                              star.statistic, "N(0,1) two-sided", star.pvalue,
                              "Pesaran and Xie (2021)", misfit));
 
-  if (complete && !o.unbalanced_block) return;
-  const UnbalancedDependence all = unbalanced_dependence(rows, n, t);
-  const UnbalancedDependence local = unbalanced_dependence(rows, n, t, o.order);
+  if (!unbalanced_block) return;
   r.unbalanced = {true, all.pairs, all.omitted_pairs, all.mean_correlation,
                   all.mean_abs_correlation};
   const std::string none = all.pairs == 0 ? "no pair has a centred correlation" : "";
@@ -348,7 +354,7 @@ Result analyse(const Data &data, const Options &options) {
   r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
   r.tests = module_rows(r);
-  add_extended_rows(r, wide, pairs, run.residuals, lm_adj_weights.get());
+  add_extended_rows(r, wide, pairs, run.residuals, lm_adj_weights);
   r.correlations = std::move(pairs.correlations);  // the table is done with
   r.common_periods = std::move(pairs.common_periods);
   return r;
