@@ -73,12 +73,13 @@ std::vector<double> copy_column(const Column &column, std::size_t rows, const st
   return std::vector<double>(column.data(), column.data() + rows);
 }
 
-// A 2-D array of N*N values, row after row.
+// A read-only N-by-N view of `cells`, row after row, that keeps `owner`
+// (the Run holding them) alive: the 2,000 x 2,000 tables are not copied.
 template <typename T>
-py::array_t<T> square(const std::vector<T> &cells, int n) {
-  py::array_t<T> out({n, n});
-  std::copy(cells.begin(), cells.end(), out.mutable_data());
-  return out;
+py::array_t<T> square_view(const std::vector<T> &cells, int n, py::handle owner) {
+  py::array_t<T> view({n, n}, cells.data(), owner);
+  py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return view;
 }
 
 const char *source_name(qvd::analysis::PValueSource s) {
@@ -123,8 +124,8 @@ struct Run {
   std::string source;
 };
 
-py::dict figures(const Run &run) {
-  const Result &r = run.result;
+py::dict figures(py::object self) {
+  const Result &r = self.cast<const Run &>().result;
   const auto &s = r.shape;
   const auto &m = r.module;
   py::list tests;
@@ -163,8 +164,8 @@ py::dict figures(const Run &run) {
   d["weighted_cd_pvalue"] = r.weighted_cd_pvalue;
   d["signs"] = r.signs;
   d["tests"] = tests;
-  d["correlations"] = square(r.correlations, s.sections);
-  d["common_periods"] = square(r.common_periods, s.sections);
+  d["correlations"] = square_view(r.correlations, s.sections, self);
+  d["common_periods"] = square_view(r.common_periods, s.sections, self);
   d["warnings"] = r.warnings;
   return d;
 }
