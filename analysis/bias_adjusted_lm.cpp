@@ -78,19 +78,40 @@ long stacked_bases(const host::Panel &panel, bool intercept, WorkVector<double> 
   return -1;
 }
 
-// ||C||_F^2 and ||C'C||_F^2 of a K-by-K block C held column-major with
-// leading dimension ld; C'C is symmetric, so its upper triangle suffices.
-void block_norms(const double *c, std::size_t k, std::size_t ld, double &f2, double &f4) {
-  f2 = f4 = 0;
+// The bases of a band of cross-sections b0 .. b0 + nb - 1, reordered so
+// that basis vector a of every member is adjacent to the same vector of the
+// next: column a nb + m of `lhs` is column a of Q_{b0+m}. The products
+// Q_band'Q_j then hold, for each entry of the blocks, the members one after
+// another, and the norms below run down them as vectors.
+void interleave_band(const double *q, std::size_t t, std::size_t k, std::size_t nb,
+                     double *lhs) {
+  for (std::size_t m = 0; m < nb; ++m)
+    for (std::size_t a = 0; a < k; ++a)
+      std::copy_n(q + (m * k + a) * t, t, lhs + (a * nb + m) * t);
+}
+
+// ||C||_F^2 and ||C'C||_F^2 of the K-by-K blocks C = Q_i'Q_j of `count`
+// members of a band against one partner j: entry (a, c) of member m's block
+// is g[c ld + a nb + m]. C'C is symmetric, so its upper triangle suffices;
+// each (C'C)_uv sums over a in order, and the norms over (u, v) in order.
+void block_norms(const double *g, std::size_t k, std::size_t ld, std::size_t nb,
+                 std::size_t count, double *f2, double *f4, double *s) {
+  std::fill_n(f2, count, 0.0);
+  std::fill_n(f4, count, 0.0);
   for (std::size_t u = 0; u < k; ++u)
     for (std::size_t v = u; v < k; ++v) {
-      double s = 0;  // (C'C)_uv: columns u and v of C
-      for (std::size_t r = 0; r < k; ++r) s += c[u * ld + r] * c[v * ld + r];
+      std::fill_n(s, count, 0.0);  // (C'C)_uv: columns u and v of C
+      for (std::size_t a = 0; a < k; ++a) {
+        const double *cu = g + u * ld + a * nb, *cv = g + v * ld + a * nb;
+        for (std::size_t m = 0; m < count; ++m) s[m] += cu[m] * cv[m];
+      }
       if (u == v) {
-        f2 += s;
-        f4 += s * s;
+        for (std::size_t m = 0; m < count; ++m) {
+          f2[m] += s[m];
+          f4[m] += s[m] * s[m];
+        }
       } else {
-        f4 += 2.0 * s * s;
+        for (std::size_t m = 0; m < count; ++m) f4[m] += 2.0 * s[m] * s[m];
       }
     }
 }
@@ -134,39 +155,52 @@ BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool in
   const int kq = panel.regressors, cols = n * kq;
   const std::size_t ks = static_cast<std::size_t>(kq);
   w.scale.resize(ns * (ns - 1) / 2);
-  double *scale = w.scale.data();
-  auto add_pair = [&](double f2, double f4) {
-    const double tr1 = base + f2, tr2 = base + f4;
-    const double v = std::sqrt(tr1 * tr1 * a1 + 2.0 * tr2 * a2);
-    *scale++ = dof / v;
-    w.centre += tr1 / dof / v;
-  };
+  // Pair (i, j), i < j, sits at i (2N - i - 1)/2 + j - i - 1 of `scale`.
+  auto scale_at = [ns](std::size_t i, std::size_t j) { return i * (2 * ns - i - 1) / 2 + j - i - 1; };
   if (kq == 0) {  // the intercept alone: every M_i is the same centring
-    for (std::size_t p = 0; p < w.scale.size(); ++p) add_pair(0, 0);
+    const double v = std::sqrt(base * base * a1 + 2.0 * base * a2);
+    std::fill(w.scale.begin(), w.scale.end(), dof / v);
+    for (std::size_t p = 0; p < w.scale.size(); ++p) w.centre += base / dof / v;
     w.available = true;
     return w;
   }
   const std::size_t band_sections = std::max<std::size_t>(1, kBandDoubles / (ks * static_cast<std::size_t>(cols)));
-  WorkVector<double> band;
+  WorkVector<double> lhs(band_sections * ks * ts), band;
+  std::vector<double> f2(band_sections), f4(band_sections), s(band_sections), scales(band_sections),
+      terms(band_sections);
   for (std::size_t b0 = 0; b0 < ns; b0 += band_sections) {
-    const std::size_t b1 = std::min(ns, b0 + band_sections);
-    // G = Q_band' Q_{b0..N-1}: rows (i - b0) K + a, columns (j - b0) K + c.
-    const int rows = static_cast<int>((b1 - b0) * ks);
+    const std::size_t b1 = std::min(ns, b0 + band_sections), nb = b1 - b0;
+    // G = Q_band' Q_{b0..N-1}, the band interleaved: rows a nb + (i - b0),
+    // columns (j - b0) K + c.
+    const int rows = static_cast<int>(nb * ks);
     const int width = cols - static_cast<int>(b0 * ks);
     band.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width));
+    interleave_band(q.data() + b0 * ks * ts, ts, ks, nb, lhs.data());
     const double one = 1.0, zero = 0.0;
-    const double *qb = q.data() + b0 * ks * ts;
     {
       const std::lock_guard<std::mutex> lapack(lapack_lock());
-      dgemm_("T", "N", &rows, &width, &t, &one, qb, &t, qb, &t, &zero, band.data(), &rows, 1, 1);
+      dgemm_("T", "N", &rows, &width, &t, &one, lhs.data(), &t, q.data() + b0 * ks * ts, &t,
+             &zero, band.data(), &rows, 1, 1);
     }
+    // Partner by partner, every member i < j of the band at once.
     const std::size_t ld = static_cast<std::size_t>(rows);
-    for (std::size_t i = b0; i < b1; ++i)
-      for (std::size_t j = i + 1; j < ns; ++j) {
-        double f2 = 0, f4 = 0;  // of C = Q_i'Q_j
-        block_norms(band.data() + (j - b0) * ks * ld + (i - b0) * ks, ks, ld, f2, f4);
-        add_pair(f2, f4);
+    for (std::size_t j = b0 + 1; j < ns; ++j) {
+      const std::size_t count = std::min(b1, j) - b0;
+      block_norms(band.data() + (j - b0) * ks * ld, ks, ld, nb, count, f2.data(), f4.data(),
+                  s.data());
+      for (std::size_t m = 0; m < count; ++m) {
+        const double tr1 = base + f2[m], tr2 = base + f4[m];
+        const double v = std::sqrt(tr1 * tr1 * a1 + 2.0 * tr2 * a2);
+        scales[m] = dof / v;
+        terms[m] = tr1 / dof / v;
       }
+      double centre = 0;  // this partner's mu/v, summed apart from the rest
+      for (std::size_t m = 0; m < count; ++m) {
+        w.scale[scale_at(b0 + m, j)] = scales[m];
+        centre += terms[m];
+      }
+      w.centre += centre;
+    }
   }
   w.available = true;
   return w;
