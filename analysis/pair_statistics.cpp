@@ -78,6 +78,19 @@ std::vector<double> complete_sums_of_squares(const std::vector<double> &residual
   return sums;
 }
 
+// Copies the upper triangle of an N-by-N row-major table onto the lower,
+// a tile at a time: written straight down the columns, every cell would
+// land on another page.
+template <typename T>
+void mirror_upper_triangle(std::vector<T> &table, std::size_t n) {
+  constexpr std::size_t kTile = 64;
+  for (std::size_t i0 = 0; i0 < n; i0 += kTile)
+    for (std::size_t j0 = i0; j0 < n; j0 += kTile)
+      for (std::size_t i = i0; i < std::min(n, i0 + kTile); ++i)
+        for (std::size_t j = std::max(j0, i + 1); j < std::min(n, j0 + kTile); ++j)
+          table[j * n + i] = table[i * n + j];
+}
+
 }  // namespace
 
 bool usable_pair(double s_ii, double s_jj, int common) {
@@ -106,7 +119,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
     for (std::size_t j = i + 1; j < n; ++j) {
       const bool both_complete = !std::isnan(complete[i]) && !std::isnan(complete[j]);
       const int common = both_complete ? periods : present.common(i, j);
-      table.common_periods[i * n + j] = table.common_periods[j * n + i] = common;
+      table.common_periods[i * n + j] = common;
       const double s_ii = both_complete ? complete[i] : sums[j];
       const double s_jj = both_complete ? complete[j] : partner_sums[j];
       if (!usable_pair(s_ii, s_jj, common)) {
@@ -114,12 +127,14 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
         continue;
       }
       const double rho = packed[packed_index(i, j)];
-      table.correlations[i * n + j] = table.correlations[j * n + i] = rho;
+      table.correlations[i * n + j] = rho;
       ++table.usable;
       sum += rho;
       sum_abs += std::fabs(rho);
     }
   }
+  mirror_upper_triangle(table.correlations, n);
+  mirror_upper_triangle(table.common_periods, n);
   table.mean = table.usable > 0 ? sum / static_cast<double>(table.usable) : kNaN;
   table.mean_abs = table.usable > 0 ? sum_abs / static_cast<double>(table.usable) : kNaN;
   return table;
