@@ -266,12 +266,10 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
   if (misfit.empty() && !star.available) misfit = star.reason;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
-  const bool unbalanced_block = !complete || o.unbalanced_block;
-  UnbalancedDependence all, local;
-  if (unbalanced_block) {
-    all = unbalanced_dependence(rows, n, t);
-    local = unbalanced_dependence(rows, n, t, o.order);
-  }
+  const bool with_unbalanced = !complete || o.unbalanced_block;
+  UnbalancedBlock block;
+  if (with_unbalanced) block = unbalanced_block(rows, n, t, o.order);
+  const UnbalancedDependence &all = block.all, &local = block.local;
 
   const BiasAdjustedLm adjusted = bias_adjusted_lm(lm_adj_weights.get(), pairs);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
@@ -282,7 +280,7 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                              star.statistic, "N(0,1) two-sided", star.pvalue,
                              "Pesaran and Xie (2021)", misfit));
 
-  if (!unbalanced_block) return;
+  if (!with_unbalanced) return;
   r.unbalanced = {true, all.pairs, all.omitted_pairs, all.mean_correlation,
                   all.mean_abs_correlation};
   const std::string none = all.pairs == 0 ? "no pair has a centred correlation" : "";

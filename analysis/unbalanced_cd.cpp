@@ -1,9 +1,11 @@
 #include "analysis/unbalanced_cd.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
@@ -16,79 +18,151 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Centred sum of squares counted as zero, relative to the uncentred one.
 constexpr double kNoVariation = 1e-24;
 
-// rho~ of two rows over their common periods; NaN when it does not exist.
-double centred_correlation(const double *a, const double *b, std::size_t periods, int &common) {
-  double sum_a = 0, sum_b = 0;
-  common = 0;
-  for (std::size_t t = 0; t < periods; ++t) {
-    if (qvdep_is_missing(a[t]) || qvdep_is_missing(b[t])) continue;
-    sum_a += a[t];
-    sum_b += b[t];
-    ++common;
-  }
-  if (common < 2) return kNaN;
-  const double mean_a = sum_a / common, mean_b = sum_b / common;
-  double saa = 0, sbb = 0, sab = 0, raw_aa = 0, raw_bb = 0;
-  for (std::size_t t = 0; t < periods; ++t) {
-    if (qvdep_is_missing(a[t]) || qvdep_is_missing(b[t])) continue;
-    const double da = a[t] - mean_a, db = b[t] - mean_b;
-    saa += da * da;
-    sbb += db * db;
-    sab += da * db;
-    raw_aa += a[t] * a[t];
-    raw_bb += b[t] * b[t];
-  }
-  if (saa <= kNoVariation * raw_aa || sbb <= kNoVariation * raw_bb) return kNaN;
-  return sab / std::sqrt(saa * sbb);
+// The residuals period by period (T rows of N), missing cells as 0, and a
+// mask of 1 where a residual is present and 0 where it is missing, so that
+// the sums below run across partners without a branch.
+struct PeriodMajor {
+  std::vector<double> values, present;
+};
+
+PeriodMajor period_major(const std::vector<double> &residuals, std::size_t n, std::size_t t) {
+  PeriodMajor p{std::vector<double>(n * t), std::vector<double>(n * t)};
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t s = 0; s < t; ++s) {
+      const double e = residuals[i * t + s];
+      const bool here = !qvdep_is_missing(e);
+      p.values[s * n + i] = here ? e : 0.0;
+      p.present[s * n + i] = here ? 1.0 : 0.0;
+    }
+  return p;
 }
+
+// rho~ of cross-section i with every partner j > i, and their common
+// periods. For each pair this is
+//   pass 1: the two means over the common periods;
+//   pass 2: sum (a - m_a)^2, sum (b - m_b)^2, sum (a - m_a)(b - m_b), and
+//           the uncentred sum a^2 and sum b^2 (for the no-variation test),
+// each a sum over the common periods in period order. A period that is
+// not common adds a zero instead: a term times the mask 0, or the 0 stored
+// for a missing residual. A zero leaves a running sum exactly as it was
+// (a sum that starts at +0 is never -0), so these are the bits of the
+// pair-by-pair sums.
+class CentredCorrelations {
+ public:
+  CentredCorrelations(const std::vector<double> &residuals, std::size_t n, std::size_t t)
+      : rows_(residuals), p_(period_major(residuals, n, t)), n_(n), t_(t), common_(n),
+        sum_a_(n), sum_b_(n), mean_a_(n), mean_b_(n), saa_(n), sbb_(n), sab_(n), raw_aa_(n),
+        raw_bb_(n) {}
+
+  // rho[j] for j > i (NaN where rho~ does not exist) and common[j].
+  void of(std::size_t i, std::vector<double> &rho, std::vector<double> &common) {
+    const std::size_t first = i + 1, n = n_;
+    for (auto *v : {&common_, &sum_a_, &sum_b_, &saa_, &sbb_, &sab_, &raw_aa_, &raw_bb_})
+      std::fill(v->begin() + first, v->end(), 0.0);
+    const double *a = &rows_[i * t_];
+    for (std::size_t s = 0; s < t_; ++s) {
+      if (qvdep_is_missing(a[s])) continue;
+      const double as = a[s], *b = &p_.values[s * n], *m = &p_.present[s * n];
+      for (std::size_t j = first; j < n; ++j) {
+        common_[j] += m[j];
+        sum_a_[j] += as * m[j];
+        sum_b_[j] += b[j];
+      }
+    }
+    for (std::size_t j = first; j < n; ++j) {
+      const bool two = common_[j] >= 2;
+      mean_a_[j] = two ? sum_a_[j] / common_[j] : 0.0;
+      mean_b_[j] = two ? sum_b_[j] / common_[j] : 0.0;
+    }
+    for (std::size_t s = 0; s < t_; ++s) {
+      if (qvdep_is_missing(a[s])) continue;
+      const double as = a[s], as2 = as * as, *b = &p_.values[s * n], *m = &p_.present[s * n];
+      for (std::size_t j = first; j < n; ++j) {
+        const double da = as - mean_a_[j], db = (b[j] - mean_b_[j]) * m[j];
+        saa_[j] += da * da * m[j];
+        sbb_[j] += db * db;
+        sab_[j] += da * db;
+        raw_aa_[j] += as2 * m[j];
+        raw_bb_[j] += b[j] * b[j];
+      }
+    }
+    for (std::size_t j = first; j < n; ++j) {
+      common[j] = common_[j];
+      rho[j] = common_[j] < 2 || saa_[j] <= kNoVariation * raw_aa_[j] ||
+                       sbb_[j] <= kNoVariation * raw_bb_[j]
+                   ? kNaN
+                   : sab_[j] / std::sqrt(saa_[j] * sbb_[j]);
+    }
+  }
+
+ private:
+  const std::vector<double> &rows_;
+  PeriodMajor p_;
+  std::size_t n_, t_;
+  std::vector<double> common_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
+};
+
+// The sums of one set of pairs, in the order the pairs are added.
+struct Sums {
+  double lm = 0, scaled = 0, cd = 0, sum = 0, sum_abs = 0;
+  void add(UnbalancedDependence &r, double rho, double tij) {
+    if (std::isnan(rho)) {
+      ++r.omitted_pairs;
+      return;
+    }
+    ++r.pairs;
+    lm += tij * rho * rho;
+    scaled += tij * rho * rho - 1.0;
+    cd += std::sqrt(tij) * rho;
+    sum += rho;
+    sum_abs += std::fabs(rho);
+  }
+  void finish(UnbalancedDependence &r) const {
+    if (r.pairs == 0) {
+      r.lm = r.lm_pvalue = r.scaled_lm = r.scaled_lm_pvalue = r.scaled_lm_upper_pvalue = kNaN;
+      r.cd = r.cd_pvalue = r.mean_correlation = r.mean_abs_correlation = kNaN;
+      return;
+    }
+    const double m = static_cast<double>(r.pairs);
+    r.lm = lm;
+    r.lm_pvalue = chi2_upper_tail(lm, m);
+    r.scaled_lm = std::sqrt(1.0 / (2.0 * m)) * scaled;
+    r.scaled_lm_pvalue = normal_two_sided(r.scaled_lm);
+    r.scaled_lm_upper_pvalue = 0.5 * std::erfc(r.scaled_lm / std::sqrt(2.0));
+    r.cd = std::sqrt(1.0 / m) * cd;
+    r.cd_pvalue = normal_two_sided(r.cd);
+    r.mean_correlation = sum / m;
+    r.mean_abs_correlation = sum_abs / m;
+  }
+};
 
 }  // namespace
 
-UnbalancedDependence unbalanced_dependence(const std::vector<double> &residuals, int sections,
-                                           int periods, int max_distance) {
+UnbalancedBlock unbalanced_block(const std::vector<double> &residuals, int sections, int periods,
+                                 int max_distance) {
   const std::size_t n = static_cast<std::size_t>(sections > 0 ? sections : 0);
   const std::size_t t = static_cast<std::size_t>(periods > 0 ? periods : 0);
   if (max_distance < 1)
     throw InputError("the distance of the local CD must be 1 or more, not " + std::to_string(max_distance));
-  UnbalancedDependence r;
-  r.correlations.assign(n * n, kNaN);
-  double lm = 0, scaled = 0, cd = 0, sum = 0, sum_abs = 0;
+  UnbalancedBlock r;
+  Sums all, local;
+  CentredCorrelations pairs(residuals, n, t);
+  std::vector<double> rho(n), common(n);
   for (std::size_t i = 0; i < n; ++i) {
-    r.correlations[i * n + i] = 1.0;
+    pairs.of(i, rho, common);
     for (std::size_t j = i + 1; j < n; ++j) {
-      int common = 0;
-      const double rho = centred_correlation(&residuals[i * t], &residuals[j * t], t, common);
-      r.correlations[i * n + j] = r.correlations[j * n + i] = rho;
-      if (j - i > static_cast<std::size_t>(max_distance)) continue;
-      if (std::isnan(rho)) {
-        ++r.omitted_pairs;
-        continue;
-      }
-      ++r.pairs;
-      const double tij = common;
-      lm += tij * rho * rho;
-      scaled += tij * rho * rho - 1.0;
-      cd += std::sqrt(tij) * rho;
-      sum += rho;
-      sum_abs += std::fabs(rho);
+      all.add(r.all, rho[j], common[j]);
+      if (j - i <= static_cast<std::size_t>(max_distance)) local.add(r.local, rho[j], common[j]);
     }
   }
-  if (r.pairs == 0) {
-    r.lm = r.lm_pvalue = r.scaled_lm = r.scaled_lm_pvalue = r.scaled_lm_upper_pvalue = kNaN;
-    r.cd = r.cd_pvalue = r.mean_correlation = r.mean_abs_correlation = kNaN;
-    return r;
-  }
-  const double m = static_cast<double>(r.pairs);
-  r.lm = lm;
-  r.lm_pvalue = chi2_upper_tail(lm, m);
-  r.scaled_lm = std::sqrt(1.0 / (2.0 * m)) * scaled;
-  r.scaled_lm_pvalue = normal_two_sided(r.scaled_lm);
-  r.scaled_lm_upper_pvalue = 0.5 * std::erfc(r.scaled_lm / std::sqrt(2.0));
-  r.cd = std::sqrt(1.0 / m) * cd;
-  r.cd_pvalue = normal_two_sided(r.cd);
-  r.mean_correlation = sum / m;
-  r.mean_abs_correlation = sum_abs / m;
+  all.finish(r.all);
+  local.finish(r.local);
   return r;
+}
+
+UnbalancedDependence unbalanced_dependence(const std::vector<double> &residuals, int sections,
+                                           int periods, int max_distance) {
+  return unbalanced_block(residuals, sections, periods, max_distance).local;
 }
 
 }  // namespace qvd::analysis

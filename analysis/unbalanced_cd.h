@@ -45,9 +45,6 @@ struct UnbalancedDependence {
   double scaled_lm_upper_pvalue = 0;               // upper tail, Pesaran's test
   double cd = 0, cd_pvalue = 0;                    // two-sided
   double mean_correlation = 0, mean_abs_correlation = 0;
-  // N-by-N rho~_ij (1 on the diagonal, NaN where it does not exist), for
-  // every pair whatever the distance.
-  std::vector<double> correlations;
 };
 
 constexpr int kAllPairs = INT_MAX;
@@ -59,6 +56,14 @@ constexpr int kAllPairs = INT_MAX;
 // distance below 1.
 UnbalancedDependence unbalanced_dependence(const std::vector<double> &residuals, int sections,
                                            int periods, int max_distance = kAllPairs);
+
+// The statistics over every pair and over the pairs at most `max_distance`
+// apart, from one pass over the pairs.
+struct UnbalancedBlock {
+  UnbalancedDependence all, local;
+};
+UnbalancedBlock unbalanced_block(const std::vector<double> &residuals, int sections, int periods,
+                                 int max_distance);
 
 }  // namespace qvd::analysis
 
