@@ -43,24 +43,21 @@ class PresenceBits {
 };
 
 // S_ii and S_jj over the periods i and j share, for every partner j > i at
-// once: sums[j] and partner_sums[j]. Every sum receives e(t)*e(t) for the
-// shared periods in period order, as the module forms it; a period not
-// shared adds +0.0 instead, which leaves a sum of squares (never -0.0)
-// exactly as it was, so the bits are those of the module's sums.
-void shared_sums_of_squares(const std::vector<double> &residuals, std::size_t n,
-                            std::size_t t, std::size_t i, std::vector<double> &sums,
+// once: sums[j] and partner_sums[j], each receiving e(t)*e(t) for the shared
+// periods in period order, as the module forms them (the masked sums give
+// the same bits).
+void shared_sums_of_squares(const MaskedResiduals &e, std::size_t n, std::size_t t,
+                            std::size_t i, std::vector<double> &sums,
                             std::vector<double> &partner_sums) {
   std::fill(sums.begin() + static_cast<std::ptrdiff_t>(i + 1), sums.end(), 0.0);
   std::fill(partner_sums.begin() + static_cast<std::ptrdiff_t>(i + 1), partner_sums.end(), 0.0);
   for (std::size_t s = 0; s < t; ++s) {
-    const double *row = residuals.data() + s * n;
-    const double a = row[i];
-    if (qvdep_is_missing(a)) continue;
-    const double aa = a * a;
+    const double *b = e.values.data() + s * n, *m = e.present.data() + s * n;
+    if (m[i] == 0.0) continue;
+    const double aa = b[i] * b[i];
     for (std::size_t j = i + 1; j < n; ++j) {
-      const bool present = !qvdep_is_missing(row[j]);
-      sums[j] += present ? aa : 0.0;
-      partner_sums[j] += present ? row[j] * row[j] : 0.0;
+      sums[j] += aa * m[j];
+      partner_sums[j] += b[j] * b[j];
     }
   }
 }
@@ -93,6 +90,17 @@ void mirror_upper_triangle(std::vector<T> &table, std::size_t n) {
 
 }  // namespace
 
+MaskedResiduals masked_residuals(const std::vector<double> &period_major, std::size_t n,
+                                 std::size_t t) {
+  MaskedResiduals m{std::vector<double>(n * t), std::vector<double>(n * t)};
+  for (std::size_t c = 0; c < n * t; ++c) {
+    const bool present = !qvdep_is_missing(period_major[c]);
+    m.values[c] = present ? period_major[c] : 0.0;
+    m.present[c] = present ? 1.0 : 0.0;
+  }
+  return m;
+}
+
 bool usable_pair(double s_ii, double s_jj, int common) {
   return s_ii > QVDEP_MIN_SUM_OF_SQUARES && s_jj > QVDEP_MIN_SUM_OF_SQUARES && common > 0;
 }
@@ -107,6 +115,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   const PresenceBits present(residuals, n, t);
   const std::vector<double> complete = complete_sums_of_squares(residuals, n, t);
   std::vector<double> sums(n), partner_sums(n);
+  MaskedResiduals masked;  // made once a row meets a partner with a gap
   double sum = 0, sum_abs = 0;
   for (std::size_t i = 0; i < n; ++i) {
     table.correlations[i * n + i] = 1.0;
@@ -115,7 +124,10 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
     bool partners_complete = !std::isnan(complete[i]);
     for (std::size_t j = i + 1; j < n && partners_complete; ++j)
       partners_complete = !std::isnan(complete[j]);
-    if (!partners_complete) shared_sums_of_squares(residuals, n, t, i, sums, partner_sums);
+    if (!partners_complete) {
+      if (masked.values.empty()) masked = masked_residuals(residuals, n, t);
+      shared_sums_of_squares(masked, n, t, i, sums, partner_sums);
+    }
     for (std::size_t j = i + 1; j < n; ++j) {
       const bool both_complete = !std::isnan(complete[i]) && !std::isnan(complete[j]);
       const int common = both_complete ? periods : present.common(i, j);

@@ -13,6 +13,7 @@
 #define QVDEP_ANALYSIS_PAIR_STATISTICS_H
 
 #include <cstdint>
+#include <cstddef>
 #include <vector>
 
 namespace qvd::analysis {
@@ -31,6 +32,18 @@ struct PairTable {
 // sums over shared periods take O(N^2 T), vectorised across partners.
 PairTable pair_table(const std::vector<double> &residuals, int sections, int periods,
                      const std::vector<double> &packed);
+
+// Residuals period by period (T rows of N) with a missing cell as 0, and a
+// mask of 1 where a residual is present and 0 where it is missing. Sums
+// over the periods two cross-sections share then run across all partners
+// without a branch: a period not shared adds a term times 0, or the stored
+// 0, and a zero leaves a running sum that started at +0 exactly as it was
+// (such a sum is never -0), so the bits are those of the pair-by-pair sums.
+struct MaskedResiduals {
+  std::vector<double> values, present;
+};
+MaskedResiduals masked_residuals(const std::vector<double> &period_major, std::size_t n,
+                                 std::size_t t);
 
 // The module's rule: a pair is correlated when the two residual sums of
 // squares over the periods both observe exceed QVDEP_MIN_SUM_OF_SQUARES and

@@ -18,23 +18,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Centred sum of squares counted as zero, relative to the uncentred one.
 constexpr double kNoVariation = 1e-24;
 
-// The residuals period by period (T rows of N), missing cells as 0, and a
-// mask of 1 where a residual is present and 0 where it is missing, so that
-// the sums below run across partners without a branch.
-struct PeriodMajor {
-  std::vector<double> values, present;
-};
-
-PeriodMajor period_major(const std::vector<double> &residuals, std::size_t n, std::size_t t) {
-  PeriodMajor p{std::vector<double>(n * t), std::vector<double>(n * t)};
+MaskedResiduals period_major(const std::vector<double> &rows, std::size_t n, std::size_t t) {
+  std::vector<double> periods(n * t);
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t s = 0; s < t; ++s) {
-      const double e = residuals[i * t + s];
-      const bool here = !qvdep_is_missing(e);
-      p.values[s * n + i] = here ? e : 0.0;
-      p.present[s * n + i] = here ? 1.0 : 0.0;
-    }
-  return p;
+    for (std::size_t s = 0; s < t; ++s) periods[s * n + i] = rows[i * t + s];
+  return masked_residuals(periods, n, t);
 }
 
 // rho~ of cross-section i with every partner j > i, and their common
@@ -42,11 +30,8 @@ PeriodMajor period_major(const std::vector<double> &residuals, std::size_t n, st
 //   pass 1: the two means over the common periods;
 //   pass 2: sum (a - m_a)^2, sum (b - m_b)^2, sum (a - m_a)(b - m_b), and
 //           the uncentred sum a^2 and sum b^2 (for the no-variation test),
-// each a sum over the common periods in period order. A period that is
-// not common adds a zero instead: a term times the mask 0, or the 0 stored
-// for a missing residual. A zero leaves a running sum exactly as it was
-// (a sum that starts at +0 is never -0), so these are the bits of the
-// pair-by-pair sums.
+// each a sum over the common periods in period order, formed across all
+// partners at once on the masked residuals.
 class CentredCorrelations {
  public:
   CentredCorrelations(const std::vector<double> &residuals, std::size_t n, std::size_t t)
@@ -97,7 +82,7 @@ class CentredCorrelations {
 
  private:
   const std::vector<double> &rows_;
-  PeriodMajor p_;
+  MaskedResiduals p_;
   std::size_t n_, t_;
   std::vector<double> common_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
 };
