@@ -10,6 +10,7 @@
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/special_functions/erf.hpp>
 
+#include "analysis/vector_clones.h"
 #include "qvdep.h"
 
 namespace qvd::analysis {
@@ -42,6 +43,17 @@ class PresenceBits {
   std::vector<std::uint64_t> bits_;
 };
 
+// One period's squares for `width` partners: aa, the cross-section's, where
+// the partner is present (mask m), and each partner's own (b, 0 if missing).
+QVDEP_VECTOR_CLONES
+void add_squares(double aa, const double *__restrict b, const double *__restrict m,
+                 std::size_t width, double *__restrict sums, double *__restrict partner_sums) {
+  for (std::size_t j = 0; j < width; ++j) {
+    sums[j] += aa * m[j];
+    partner_sums[j] += b[j] * b[j];
+  }
+}
+
 // S_ii and S_jj over the periods i and j share, for every partner j > i at
 // once: sums[j] and partner_sums[j], each receiving e(t)*e(t) for the shared
 // periods in period order, as the module forms them (the masked sums give
@@ -54,11 +66,8 @@ void shared_sums_of_squares(const MaskedResiduals &e, std::size_t n, std::size_t
   for (std::size_t s = 0; s < t; ++s) {
     const double *b = e.values.data() + s * n, *m = e.present.data() + s * n;
     if (m[i] == 0.0) continue;
-    const double aa = b[i] * b[i];
-    for (std::size_t j = i + 1; j < n; ++j) {
-      sums[j] += aa * m[j];
-      partner_sums[j] += b[j] * b[j];
-    }
+    add_squares(b[i] * b[i], b + i + 1, m + i + 1, n - i - 1, sums.data() + i + 1,
+                partner_sums.data() + i + 1);
   }
 }
 

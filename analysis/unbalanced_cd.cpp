@@ -1,6 +1,7 @@
 #include "analysis/unbalanced_cd.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -9,6 +10,7 @@
 
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
+#include "analysis/vector_clones.h"
 #include "qvdep.h"
 
 namespace qvd::analysis {
@@ -19,10 +21,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kNoVariation = 1e-24;
 
 MaskedResiduals period_major(const std::vector<double> &rows, std::size_t n, std::size_t t) {
-  std::vector<double> periods(n * t);
+  MaskedResiduals p{std::vector<double>(n * t), std::vector<double>(n * t)};
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t s = 0; s < t; ++s) periods[s * n + i] = rows[i * t + s];
-  return masked_residuals(periods, n, t);
+    for (std::size_t s = 0; s < t; ++s) {
+      const double e = rows[i * t + s];
+      const bool here = !qvdep_is_missing(e);
+      p.values[s * n + i] = here ? e : 0.0;
+      p.present[s * n + i] = here ? 1.0 : 0.0;
+    }
+  return p;
 }
 
 // rho~ of cross-section i with every partner j > i, and their common
@@ -32,59 +39,87 @@ MaskedResiduals period_major(const std::vector<double> &rows, std::size_t n, std
 //           the uncentred sum a^2 and sum b^2 (for the no-variation test),
 // each a sum over the common periods in period order, formed across all
 // partners at once on the masked residuals.
+// One period's terms of pass 1 for `width` partners: residual a of the
+// cross-section, the partners' masked residuals b and their mask m.
+QVDEP_VECTOR_CLONES
+void add_sums(double a, const double *__restrict b, const double *__restrict m, std::size_t width,
+              double *__restrict count, double *__restrict sum_a, double *__restrict sum_b) {
+  for (std::size_t j = 0; j < width; ++j) {
+    count[j] += m[j];
+    sum_a[j] += a * m[j];
+    sum_b[j] += b[j];
+  }
+}
+
+// One period's terms of pass 2.
+QVDEP_VECTOR_CLONES
+void add_centred_sums(double a, const double *__restrict b, const double *__restrict m,
+                      std::size_t width, const double *__restrict mean_a,
+                      const double *__restrict mean_b, double *__restrict saa,
+                      double *__restrict sbb, double *__restrict sab, double *__restrict raw_aa,
+                      double *__restrict raw_bb) {
+  const double a2 = a * a;
+  for (std::size_t j = 0; j < width; ++j) {
+    const double da = a - mean_a[j], db = (b[j] - mean_b[j]) * m[j];
+    saa[j] += da * da * m[j];
+    sbb[j] += db * db;
+    sab[j] += da * db;
+    raw_aa[j] += a2 * m[j];
+    raw_bb[j] += b[j] * b[j];
+  }
+}
+
 class CentredCorrelations {
  public:
   CentredCorrelations(const std::vector<double> &residuals, std::size_t n, std::size_t t)
-      : rows_(residuals), p_(period_major(residuals, n, t)), n_(n), t_(t), common_(n),
-        sum_a_(n), sum_b_(n), mean_a_(n), mean_b_(n), saa_(n), sbb_(n), sab_(n), raw_aa_(n),
-        raw_bb_(n) {}
+      : rows_(residuals), p_(period_major(residuals, n, t)), n_(n), t_(t) {}
 
-  // rho[j] for j > i (NaN where rho~ does not exist) and common[j].
+  // rho[j] for j > i (NaN where rho~ does not exist) and common[j], a block
+  // of partners at a time, whose running sums stay in the first-level cache.
   void of(std::size_t i, std::vector<double> &rho, std::vector<double> &common) {
-    const std::size_t first = i + 1, n = n_;
-    for (auto *v : {&common_, &sum_a_, &sum_b_, &saa_, &sbb_, &sab_, &raw_aa_, &raw_bb_})
-      std::fill(v->begin() + first, v->end(), 0.0);
-    const double *a = &rows_[i * t_];
-    for (std::size_t s = 0; s < t_; ++s) {
-      if (qvdep_is_missing(a[s])) continue;
-      const double as = a[s], *b = &p_.values[s * n], *m = &p_.present[s * n];
-      for (std::size_t j = first; j < n; ++j) {
-        common_[j] += m[j];
-        sum_a_[j] += as * m[j];
-        sum_b_[j] += b[j];
-      }
-    }
-    for (std::size_t j = first; j < n; ++j) {
-      const bool two = common_[j] >= 2;
-      mean_a_[j] = two ? sum_a_[j] / common_[j] : 0.0;
-      mean_b_[j] = two ? sum_b_[j] / common_[j] : 0.0;
-    }
-    for (std::size_t s = 0; s < t_; ++s) {
-      if (qvdep_is_missing(a[s])) continue;
-      const double as = a[s], as2 = as * as, *b = &p_.values[s * n], *m = &p_.present[s * n];
-      for (std::size_t j = first; j < n; ++j) {
-        const double da = as - mean_a_[j], db = (b[j] - mean_b_[j]) * m[j];
-        saa_[j] += da * da * m[j];
-        sbb_[j] += db * db;
-        sab_[j] += da * db;
-        raw_aa_[j] += as2 * m[j];
-        raw_bb_[j] += b[j] * b[j];
-      }
-    }
-    for (std::size_t j = first; j < n; ++j) {
-      common[j] = common_[j];
-      rho[j] = common_[j] < 2 || saa_[j] <= kNoVariation * raw_aa_[j] ||
-                       sbb_[j] <= kNoVariation * raw_bb_[j]
-                   ? kNaN
-                   : sab_[j] / std::sqrt(saa_[j] * sbb_[j]);
-    }
+    for (std::size_t j0 = i + 1; j0 < n_; j0 += kBlock)
+      of_block(i, j0, std::min(n_, j0 + kBlock), rho, common);
   }
 
  private:
+  static constexpr std::size_t kBlock = 256;
+
+  void of_block(std::size_t i, std::size_t j0, std::size_t j1, std::vector<double> &rho,
+                std::vector<double> &common) {
+    const std::size_t width = j1 - j0;
+    for (auto *v : {&count_, &sum_a_, &sum_b_, &saa_, &sbb_, &sab_, &raw_aa_, &raw_bb_})
+      std::fill_n(v->begin(), width, 0.0);
+    const double *a = &rows_[i * t_];
+    for (std::size_t s = 0; s < t_; ++s) {
+      if (qvdep_is_missing(a[s])) continue;
+      add_sums(a[s], &p_.values[s * n_ + j0], &p_.present[s * n_ + j0], width, count_.data(),
+               sum_a_.data(), sum_b_.data());
+    }
+    for (std::size_t j = 0; j < width; ++j) {
+      const bool two = count_[j] >= 2;
+      mean_a_[j] = two ? sum_a_[j] / count_[j] : 0.0;
+      mean_b_[j] = two ? sum_b_[j] / count_[j] : 0.0;
+    }
+    for (std::size_t s = 0; s < t_; ++s) {
+      if (qvdep_is_missing(a[s])) continue;
+      add_centred_sums(a[s], &p_.values[s * n_ + j0], &p_.present[s * n_ + j0], width,
+                       mean_a_.data(), mean_b_.data(), saa_.data(), sbb_.data(), sab_.data(),
+                       raw_aa_.data(), raw_bb_.data());
+    }
+    for (std::size_t j = 0; j < width; ++j) {
+      common[j0 + j] = count_[j];
+      rho[j0 + j] = count_[j] < 2 || saa_[j] <= kNoVariation * raw_aa_[j] ||
+                            sbb_[j] <= kNoVariation * raw_bb_[j]
+                        ? kNaN
+                        : sab_[j] / std::sqrt(saa_[j] * sbb_[j]);
+    }
+  }
+
+  using Sums = std::array<double, kBlock>;
   const std::vector<double> &rows_;
   MaskedResiduals p_;
   std::size_t n_, t_;
-  std::vector<double> common_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
+  Sums count_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
 };
 
 // The sums of one set of pairs, in the order the pairs are added.

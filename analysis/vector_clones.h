@@ -1,0 +1,16 @@
+// QVDEP_VECTOR_CLONES before a function with element-wise loops builds it
+// also for AVX2 and AVX-512, and the system picks the build the processor
+// runs at load time (GCC's target_clones, on Linux). Each element's
+// arithmetic is the same in every build (no operation is fused or
+// reordered), so the bits are too; only the number of elements per
+// instruction differs.
+#ifndef QVDEP_ANALYSIS_VECTOR_CLONES_H
+#define QVDEP_ANALYSIS_VECTOR_CLONES_H
+
+#if defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QVDEP_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define QVDEP_VECTOR_CLONES
+#endif
+
+#endif
