@@ -239,12 +239,16 @@ std::string small_scale_warning(double w) {
          "p-value here";
 }
 
-// The statistics beyond the module's, as rows after its own.
-// LM_adj's weights are waited for only once CD* and the unbalanced block,
-// which need nothing from them, are done.
+// What is formed on other threads, and waited for only where it is needed.
+struct Pending {
+  std::future<BiasAdjustedLmWeights> lm_adj_weights;
+  std::future<UnbalancedBlock> unbalanced;  // valid when the block is reported
+};
+
+// The statistics beyond the module's, as rows after its own; `rows`: the
+// residuals section by section.
 void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
-                       const std::vector<double> &residuals,
-                       std::future<BiasAdjustedLmWeights> &lm_adj_weights) {
+                       const std::vector<double> &rows, Pending &pending) {
   const Options &o = r.options;
   const int n = wide.panel.sections, t = wide.panel.periods;
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
@@ -256,9 +260,6 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                              "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
                              "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
 
-  const bool complete = wide.complete_observations == static_cast<long>(n) * t;
-  const std::vector<double> rows = section_major(residuals, static_cast<std::size_t>(n),
-                                                 static_cast<std::size_t>(t));
   r.factors = o.factors != 0 ? o.factors : kDefaultFactors;
   std::string misfit = factors_misfit(r.factors, n, t);
   CdStar star;
@@ -266,12 +267,12 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
   if (misfit.empty() && !star.available) misfit = star.reason;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
-  const bool with_unbalanced = !complete || o.unbalanced_block;
+  const bool with_unbalanced = pending.unbalanced.valid();
   UnbalancedBlock block;
-  if (with_unbalanced) block = unbalanced_block(rows, n, t, o.order);
+  if (with_unbalanced) block = pending.unbalanced.get();
   const UnbalancedDependence &all = block.all, &local = block.local;
 
-  const BiasAdjustedLm adjusted = bias_adjusted_lm(lm_adj_weights.get(), pairs);
+  const BiasAdjustedLm adjusted = bias_adjusted_lm(pending.lm_adj_weights.get(), pairs);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
                              "Pesaran, Ullah and Yamagata (2008)",
@@ -331,12 +332,23 @@ Result analyse(const Data &data, const Options &options) {
 
   // LM_adj's weights depend on the regressors alone: they are formed on a
   // second thread while the module runs (the module's BLAS is its own).
-  std::future<BiasAdjustedLmWeights> lm_adj_weights =
+  Pending pending;
+  pending.lm_adj_weights =
       std::async(bias_adjusted_lm_weights, std::cref(wide.panel), options.intercept,
                  static_cast<int>(options.restrictions.size()));
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
-  PairTable pairs = pair_table(run.residuals, n, wide.panel.periods, run.packed);
+  // Pesaran's unbalanced block needs the residuals alone. Where it is
+  // reported the panel is mostly unbalanced and LM_adj not available, and
+  // the block is the largest work after the module's: it takes the second
+  // thread while this one forms the pair table.
+  const int t = wide.panel.periods;
+  const std::vector<double> rows =
+      section_major(run.residuals, static_cast<std::size_t>(n), static_cast<std::size_t>(t));
+  if (wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block)
+    pending.unbalanced = std::async(std::launch::async, unbalanced_block, std::cref(rows), n, t,
+                                    options.order);
+  PairTable pairs = pair_table(run.residuals, n, t, run.packed);
 
   r.shape = {n, wide.panel.periods, wide.panel.regressors,
              static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),
@@ -352,7 +364,7 @@ Result analyse(const Data &data, const Options &options) {
   r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
   r.tests = module_rows(r);
-  add_extended_rows(r, wide, pairs, run.residuals, lm_adj_weights);
+  add_extended_rows(r, wide, pairs, rows, pending);
   r.correlations = std::move(pairs.correlations);  // the table is done with
   r.common_periods = std::move(pairs.common_periods);
   return r;
