@@ -12,6 +12,7 @@
 #ifdef QVDEP_HAVE_LAPACK
 #include "analysis/aligned_vector.h"
 #include "analysis/lapack_routines.h"
+#include "analysis/vector_clones.h"
 #endif
 
 namespace qvd::analysis {
@@ -94,8 +95,10 @@ void interleave_band(const double *q, std::size_t t, std::size_t k, std::size_t 
 // members of a band against one partner j: entry (a, c) of member m's block
 // is g[c ld + a nb + m]. C'C is symmetric, so its upper triangle suffices;
 // each (C'C)_uv sums over a in order, and the norms over (u, v) in order.
-void block_norms(const double *g, std::size_t k, std::size_t ld, std::size_t nb,
-                 std::size_t count, double *f2, double *f4, double *s) {
+QVDEP_VECTOR_CLONES
+void block_norms(const double *__restrict g, std::size_t k, std::size_t ld, std::size_t nb,
+                 std::size_t count, double *__restrict f2, double *__restrict f4,
+                 double *__restrict s) {
   std::fill_n(f2, count, 0.0);
   std::fill_n(f4, count, 0.0);
   for (std::size_t u = 0; u < k; ++u)
