@@ -13,7 +13,11 @@
 //   same values as an (N, T, K + 1) array, timed inside the interpreter
 //   (end_to_end.py);
 // - memory: the CLI's peak resident memory against the analysis library's
-//   own estimate analysis_bytes(N, T, K, K + 2) (intercept, no restriction).
+//   own estimate analysis_bytes(N, T, K, K + 2) (intercept, no restriction);
+// - an unbalanced panel: the same shape with each value missing with a
+//   chance of 5 % (a quarter of the observations incomplete), the CLI's
+//   text report against the module's run on that panel. Pesaran's
+//   unbalanced block is reported there, and LM_adj and CD* are not.
 //
 // Every time is the best of three by the wall clock (another program can
 // only be timed so), and printed with its ratio to the module's run and the
@@ -150,14 +154,14 @@ int main(int argc, char **argv) {
   }
   const std::filesystem::path dir = pattern;
   const std::string csv = (dir / "panel.csv").string();
+  const std::string gappy_csv = (dir / "unbalanced.csv").string();
+  constexpr int kMissingPercent = 5;
   bool all_ran = true, same_test = true;
   try {
     // The file, from a panel that is gone again before any program runs.
     long bytes = 0;
-    {
-      const qvd::host::Panel panel = factor_panel(n, t, k, 0);
-      bytes = write_long_csv(csv, panel);
-    }
+    bytes = write_long_csv(csv, factor_panel(n, t, k, 0));
+    write_long_csv(gappy_csv, factor_panel(n, t, k, kMissingPercent));
     const std::vector<std::string> regressors = regressor_names(k);
     std::string x_list;
     for (const std::string &x : regressors) x_list += (x_list.empty() ? "" : ",") + x;
@@ -173,24 +177,31 @@ int main(int argc, char **argv) {
                                              "--heatmap", (dir / "h.svg").string()});
     const ProgramTiming files = time_program(with_files);
     const PythonTimings python = time_python(dir, csv, n, t, k);
+    std::vector<std::string> gappy_cli = cli;
+    gappy_cli.back() = gappy_csv;
+    const ProgramTiming gappy = time_program(gappy_cli);
 
     const qvd::analysis::ColumnSelection columns{"id", "t", "y", regressors};
     const std::optional<double> reading = best_of([&] {
       return qvd::analysis::read_csv_file(csv, columns).rows() == std::size_t(n) * t;
     });
 
-    const qvd::host::Panel panel = factor_panel(n, t, k, 0);
     ModuleInstance module;
     double module_cd = 0;
-    const std::optional<double> run = best_of([&] {
-      DependenceRequest request = qvd::host::make_request(panel, {});
-      if (module.host.run(module.instance, &request).status != 0) return false;
-      module_cd = request.cd;
-      module.host.free_block(module.instance, request.correlations);
-      return true;
-    });
+    auto module_run = [&](const qvd::host::Panel &panel) {
+      return best_of([&] {
+        DependenceRequest request = qvd::host::make_request(panel, {});
+        if (module.host.run(module.instance, &request).status != 0) return false;
+        module_cd = request.cd;
+        module.host.free_block(module.instance, request.correlations);
+        return true;
+      });
+    };
+    const std::optional<double> gappy_run = module_run(factor_panel(n, t, k, kMissingPercent));
+    const std::optional<double> run = module_run(factor_panel(n, t, k, 0));  // module_cd is this one's
 
-    all_ran = run && text.seconds && files.seconds && reading && python.frame && python.array;
+    all_ran = run && text.seconds && files.seconds && reading && python.frame && python.array &&
+              gappy_run && gappy.seconds;
     auto ratio = [&](std::optional<double> s) -> std::optional<double> {
       if (!s || !run) return std::nullopt;
       return *s / *run;
@@ -221,6 +232,13 @@ int main(int argc, char **argv) {
     } else {
       row("Python", python.failure, std::nullopt, "", false);
     }
+
+    std::printf("\nWith %d %% of the values missing\n", kMissingPercent);
+    row("module run (reference host)", seconds_text(gappy_run),
+        gappy_run ? std::optional(1.0) : std::nullopt, "(denominator)", std::nullopt);
+    row("CLI, text report", seconds_text(gappy.seconds),
+        gappy.seconds && gappy_run ? std::optional(*gappy.seconds / *gappy_run) : std::nullopt,
+        "", std::nullopt);
 
     const double estimate = qvd::analysis::analysis_bytes(n, t, k, k + 2);
     std::printf("\n%-40s %12s %7s  %-14s %s\n", "peak resident memory", "bytes",
