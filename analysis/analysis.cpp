@@ -338,10 +338,10 @@ Result analyse(const Data &data, const Options &options) {
                  static_cast<int>(options.restrictions.size()));
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
-  // Pesaran's unbalanced block needs the residuals alone. Where it is
-  // reported the panel is mostly unbalanced and LM_adj not available, and
-  // the block is the largest work after the module's: it takes the second
-  // thread while this one forms the pair table.
+  // Pesaran's unbalanced block needs the residuals alone. It is reported for
+  // every unbalanced panel, where LM_adj is not available and the block is
+  // the largest work after the module's, and on request: it takes the
+  // second thread while this one forms the pair table.
   const int t = wide.panel.periods;
   const std::vector<double> rows =
       section_major(run.residuals, static_cast<std::size_t>(n), static_cast<std::size_t>(t));

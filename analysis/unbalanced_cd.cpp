@@ -20,6 +20,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Centred sum of squares counted as zero, relative to the uncentred one.
 constexpr double kNoVariation = 1e-24;
 
+// The masked residuals (pair_statistics.h) of N rows of T, period by period.
 MaskedResiduals period_major(const std::vector<double> &rows, std::size_t n, std::size_t t) {
   MaskedResiduals p{std::vector<double>(n * t), std::vector<double>(n * t)};
   for (std::size_t i = 0; i < n; ++i)
@@ -32,13 +33,6 @@ MaskedResiduals period_major(const std::vector<double> &rows, std::size_t n, std
   return p;
 }
 
-// rho~ of cross-section i with every partner j > i, and their common
-// periods. For each pair this is
-//   pass 1: the two means over the common periods;
-//   pass 2: sum (a - m_a)^2, sum (b - m_b)^2, sum (a - m_a)(b - m_b), and
-//           the uncentred sum a^2 and sum b^2 (for the no-variation test),
-// each a sum over the common periods in period order, formed across all
-// partners at once on the masked residuals.
 // One period's terms of pass 1 for `width` partners: residual a of the
 // cross-section, the partners' masked residuals b and their mask m.
 QVDEP_VECTOR_CLONES
@@ -69,6 +63,13 @@ void add_centred_sums(double a, const double *__restrict b, const double *__rest
   }
 }
 
+// rho~ of cross-section i with every partner j > i, and their common
+// periods. For each pair this is
+//   pass 1: the two means over the common periods;
+//   pass 2: sum (a - m_a)^2, sum (b - m_b)^2, sum (a - m_a)(b - m_b), and
+//           the uncentred sum a^2 and sum b^2 (for the no-variation test),
+// each a sum over the common periods in period order, formed across all
+// partners at once on the masked residuals.
 class CentredCorrelations {
  public:
   CentredCorrelations(const std::vector<double> &residuals, std::size_t n, std::size_t t)
@@ -115,11 +116,11 @@ class CentredCorrelations {
     }
   }
 
-  using Sums = std::array<double, kBlock>;
+  using Block = std::array<double, kBlock>;
   const std::vector<double> &rows_;
   MaskedResiduals p_;
   std::size_t n_, t_;
-  Sums count_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
+  Block count_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
 };
 
 // The sums of one set of pairs, in the order the pairs are added.
