@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <future>
 #include <limits>
 #include <string>
 #include <vector>
@@ -72,8 +73,10 @@ void add_centred_sums(double a, const double *__restrict b, const double *__rest
 // partners at once on the masked residuals.
 class CentredCorrelations {
  public:
-  CentredCorrelations(const std::vector<double> &residuals, std::size_t n, std::size_t t)
-      : rows_(residuals), p_(period_major(residuals, n, t)), n_(n), t_(t) {}
+  // `masked`: period_major(residuals, n, t), which may be shared.
+  CentredCorrelations(const std::vector<double> &residuals, const MaskedResiduals &masked,
+                      std::size_t n, std::size_t t)
+      : rows_(residuals), p_(masked), n_(n), t_(t) {}
 
   // rho[j] for j > i (NaN where rho~ does not exist) and common[j], a block
   // of partners at a time, whose running sums stay in the first-level cache.
@@ -118,7 +121,7 @@ class CentredCorrelations {
 
   using Block = std::array<double, kBlock>;
   const std::vector<double> &rows_;
-  MaskedResiduals p_;
+  const MaskedResiduals &p_;
   std::size_t n_, t_;
   Block count_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
 };
@@ -165,17 +168,47 @@ UnbalancedBlock unbalanced_block(const std::vector<double> &residuals, int secti
   const std::size_t t = static_cast<std::size_t>(periods > 0 ? periods : 0);
   if (max_distance < 1)
     throw InputError("the distance of the local CD must be 1 or more, not " + std::to_string(max_distance));
+  // The rows from `split` on hold about half the pairs. Another thread forms
+  // their correlations while this one forms and adds up those of the rows
+  // before; then theirs are added, in the same order as one pass would.
+  const std::size_t m = static_cast<std::size_t>(static_cast<double>(n) / std::sqrt(2.0));
+  const std::size_t split = n - m;
+  const MaskedResiduals masked = period_major(residuals, n, t);
+  std::vector<double> later_rho(m * (m - 1) / 2), later_common(later_rho.size());
+  auto later_row = [&](std::size_t i) {  // offset of row i's partners in later_*
+    const std::size_t k = i - split;
+    return k * (2 * m - k - 1) / 2;
+  };
+  std::future<void> later = std::async(std::launch::async, [&] {
+    CentredCorrelations pairs(residuals, masked, n, t);
+    std::vector<double> rho(n), common(n);
+    for (std::size_t i = split; i < n; ++i) {
+      pairs.of(i, rho, common);
+      std::copy(rho.begin() + i + 1, rho.end(), later_rho.begin() + later_row(i));
+      std::copy(common.begin() + i + 1, common.end(), later_common.begin() + later_row(i));
+    }
+  });
   UnbalancedBlock r;
   Sums all, local;
-  CentredCorrelations pairs(residuals, n, t);
-  std::vector<double> rho(n), common(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    pairs.of(i, rho, common);
+  // Row i's pairs, partner j at j - i - 1.
+  auto add = [&](std::size_t i, const double *rho, const double *common) {
     for (std::size_t j = i + 1; j < n; ++j) {
-      all.add(r.all, rho[j], common[j]);
-      if (j - i <= static_cast<std::size_t>(max_distance)) local.add(r.local, rho[j], common[j]);
+      all.add(r.all, rho[j - i - 1], common[j - i - 1]);
+      if (j - i <= static_cast<std::size_t>(max_distance))
+        local.add(r.local, rho[j - i - 1], common[j - i - 1]);
+    }
+  };
+  {
+    CentredCorrelations pairs(residuals, masked, n, t);
+    std::vector<double> rho(n), common(n);
+    for (std::size_t i = 0; i < split; ++i) {
+      pairs.of(i, rho, common);
+      add(i, rho.data() + i + 1, common.data() + i + 1);
     }
   }
+  later.get();
+  for (std::size_t i = split; i < n; ++i)
+    add(i, later_rho.data() + later_row(i), later_common.data() + later_row(i));
   all.finish(r.all);
   local.finish(r.local);
   return r;
