@@ -45,7 +45,11 @@ double analysis_bytes(double n, double t, double k, double m) {
   const double bases = n * t * k * cell;
   const double band = std::max(double{1 << 20}, k * n * k) * cell;
   const double weights = n * (n - 1) / 2 * cell;
-  return panel + module + library + bases + band + weights;
+  // With gaps in the residuals (or on request), the pair table's and
+  // Pesaran's unbalanced block's masked copies of them, and the block's
+  // correlations and common periods of the second half of the pairs.
+  const double unbalanced = 2 * (2 * n * t * cell) + n * n / 4 * 2 * cell;
+  return panel + module + library + bases + band + weights + unbalanced;
 }
 
 std::string human_bytes(double bytes) {

@@ -20,7 +20,7 @@ std::uint64_t default_memory_budget();
 // order of each equation's cross-product matrix, K + c + h + 1) needs
 // beyond the data already read: the dense panel, the module's eight work
 // buffers, this library's own N-by-N matrices and residual copy, and the
-// bias-adjusted LM's work arrays.
+// work arrays of the bias-adjusted LM and of Pesaran's unbalanced block.
 double analysis_bytes(double sections, double periods, double regressors, double order);
 
 // "6.7 GB", "512 MB", "12 kB": decimal units, two significant digits.
