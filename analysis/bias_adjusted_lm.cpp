@@ -167,7 +167,8 @@ BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool in
     w.available = true;
     return w;
   }
-  const std::size_t band_sections = std::max<std::size_t>(1, kBandDoubles / (ks * static_cast<std::size_t>(cols)));
+  const std::size_t band_sections =
+      std::clamp<std::size_t>(kBandDoubles / (ks * static_cast<std::size_t>(cols)), 1, ns);
   WorkVector<double> lhs(band_sections * ks * ts), band;
   std::vector<double> f2(band_sections), f4(band_sections), s(band_sections), scales(band_sections),
       terms(band_sections);
