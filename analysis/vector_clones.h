@@ -7,7 +7,12 @@
 #ifndef QVDEP_ANALYSIS_VECTOR_CLONES_H
 #define QVDEP_ANALYSIS_VECTOR_CLONES_H
 
-#if defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Builds with a sanitizer have one build of each: the load-time choice runs
+// during relocation, before a sanitizer's runtime is ready for the
+// instrumented chooser.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QVDEP_VECTOR_CLONES
+#elif defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define QVDEP_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define QVDEP_VECTOR_CLONES
