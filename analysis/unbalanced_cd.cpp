@@ -23,15 +23,10 @@ constexpr double kNoVariation = 1e-24;
 
 // The masked residuals (pair_statistics.h) of N rows of T, period by period.
 MaskedResiduals period_major(const std::vector<double> &rows, std::size_t n, std::size_t t) {
-  MaskedResiduals p{std::vector<double>(n * t), std::vector<double>(n * t)};
+  std::vector<double> periods(n * t);
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t s = 0; s < t; ++s) {
-      const double e = rows[i * t + s];
-      const bool here = !qvdep_is_missing(e);
-      p.values[s * n + i] = here ? e : 0.0;
-      p.present[s * n + i] = here ? 1.0 : 0.0;
-    }
-  return p;
+    for (std::size_t s = 0; s < t; ++s) periods[s * n + i] = rows[i * t + s];
+  return masked_residuals(periods, n, t);
 }
 
 // One period's terms of pass 1 for `width` partners: residual a of the
