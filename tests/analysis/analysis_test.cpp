@@ -2,7 +2,6 @@
 // rows with NaN for missing values, periods sorted as numbers or as text;
 // and from several threads at once.
 #include <algorithm>
-#include <barrier>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include "analysis/errors.h"
 #include "analysis/shared_host.h"
 #include "pipeline_reference.h"
+#include "support/start_gate.h"
 
 namespace qvd::e2e {
 namespace {
@@ -172,7 +172,7 @@ TEST(AnalysisInMemory, ThreadsAtOnceGiveTheSerialResults) {
   for (std::size_t j = 0; j + 1 < serial.size(); ++j) ASSERT_GT(serial[j].size(), 1u);
 
   std::vector<std::vector<std::vector<std::uint64_t>>> seen(kThreads);
-  std::barrier start(kThreads);
+  test::StartGate start(kThreads);
   std::vector<std::thread> threads;
   for (int id = 0; id < kThreads; ++id)
     threads.emplace_back([&, id] {

@@ -5,7 +5,6 @@
 // first sweep at the same moment, which detects the processor feature
 // level. The test is also built with ThreadSanitizer (build-tsan), which
 // reports any module-wide state that is not safe for this.
-#include <barrier>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "host/dependence_test.h"
+#include "support/start_gate.h"
 
 namespace qvd {
 namespace {
@@ -117,7 +117,7 @@ TEST(Concurrency, InstancesOnSeveralThreadsMatchOneAfterTheOther) {
 
   // All threads first, so that their first calls meet.
   std::vector<std::vector<Outcome>> seen(kThreads);
-  std::barrier start(kThreads);
+  test::StartGate start(kThreads);
   std::vector<std::thread> threads;
   for (int id = 0; id < kThreads; ++id) {
     threads.emplace_back([&, id] {
