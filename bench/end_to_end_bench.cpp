@@ -25,6 +25,7 @@
 // so their peak resident memory is their own (child_process.h).
 //
 //   qvdep_e2e_bench [N T K]     (default 2000 250 4)
+#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -130,6 +131,23 @@ void row(const char *path, const std::string &figure, std::optional<double> rati
               target.c_str(), met ? (*met ? "met" : "NOT MET") : "");
 }
 
+// Which BLAS the tools' dgemm runs on (the system's libblas.so.3), and
+// which of its kernels: OpenBLAS chooses them by the processor when it is
+// loaded, and LM_adj's time follows that choice. OPENBLAS_CORETYPE
+// overrides it.
+std::string blas_in_use() {
+  void *blas = dlopen("libblas.so.3", RTLD_LAZY | RTLD_LOCAL);
+  if (blas == nullptr) return "libblas.so.3 not found";
+  using Name = char *(*)();
+  const auto config = reinterpret_cast<Name>(dlsym(blas, "openblas_get_config"));
+  const auto core = reinterpret_cast<Name>(dlsym(blas, "openblas_get_corename"));
+  std::string found = config == nullptr || core == nullptr
+                          ? "libblas.so.3, not OpenBLAS"
+                          : std::string(config()) + "; kernels for " + core();
+  dlclose(blas);
+  return found;
+}
+
 std::string seconds_text(std::optional<double> s) {
   if (!s) return "failed";
   char text[32];
@@ -169,6 +187,7 @@ int main(int argc, char **argv) {
                                      "--x", x_list, csv};
     std::printf("panel: %d cross-sections, %d periods, %d regressors, %ld rows, "
                 "%.1f MB of CSV in %s\n", n, t, k, long(n) * t, bytes / 1e6, csv.c_str());
+    std::printf("BLAS: %s\n", blas_in_use().c_str());
     std::fflush(stdout);
 
     const ProgramTiming text = time_program(cli);
