@@ -6,6 +6,7 @@
 #include <functional>
 #include <future>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "analysis/bias_adjusted_lm.h"
@@ -241,7 +242,10 @@ std::string small_scale_warning(double w) {
 
 // What is formed on other threads, and waited for only where it is needed.
 struct Pending {
-  std::future<BiasAdjustedLmWeights> lm_adj_weights;
+  // LM_adj's weights: their thread holds the work, so the work is declared
+  // first and outlives it.
+  std::unique_ptr<BiasAdjustedLmWork> lm_adj;
+  std::future<void> lm_adj_formed;
   std::future<UnbalancedBlock> unbalanced;  // valid when the block is reported
 };
 
@@ -272,7 +276,10 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
   if (with_unbalanced) block = pending.unbalanced.get();
   const UnbalancedDependence &all = block.all, &local = block.local;
 
-  const BiasAdjustedLm adjusted = bias_adjusted_lm(pending.lm_adj_weights.get(), pairs);
+  // This thread's own work is done: it takes the bands of pairs that are left.
+  pending.lm_adj->help();
+  pending.lm_adj_formed.get();
+  const BiasAdjustedLm adjusted = bias_adjusted_lm(pending.lm_adj->take(), pairs);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
                              "Pesaran, Ullah and Yamagata (2008)",
@@ -331,11 +338,13 @@ Result analyse(const Data &data, const Options &options) {
   r.effective_order = std::min(options.order, n > 1 ? n - 1 : 0);
 
   // LM_adj's weights depend on the regressors alone: they are formed on a
-  // second thread while the module runs (the module's BLAS is its own).
+  // second thread while the module runs (the module's BLAS is its own), and
+  // this thread joins in once the rest is done.
   Pending pending;
-  pending.lm_adj_weights =
-      std::async(bias_adjusted_lm_weights, std::cref(wide.panel), options.intercept,
-                 static_cast<int>(options.restrictions.size()));
+  pending.lm_adj = std::make_unique<BiasAdjustedLmWork>(
+      wide.panel, options.intercept, static_cast<int>(options.restrictions.size()));
+  pending.lm_adj_formed =
+      std::async(std::launch::async, &BiasAdjustedLmWork::run, pending.lm_adj.get());
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
   // Pesaran's unbalanced block needs the residuals alone. It is reported for

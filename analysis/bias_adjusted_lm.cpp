@@ -1,6 +1,7 @@
 #include "analysis/bias_adjusted_lm.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -11,6 +12,7 @@
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
 #include "analysis/aligned_vector.h"
+#include "analysis/dot_products.h"
 #include "analysis/lapack_routines.h"
 #include "analysis/vector_clones.h"
 #endif
@@ -123,26 +125,99 @@ void block_norms(const double *__restrict g, std::size_t k, std::size_t ld, std:
 
 }  // namespace
 
-BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool intercept,
-                                               int restrictions) {
-  BiasAdjustedLmWeights w;
+// What the bands share once the bases are formed. Band b holds the
+// cross-sections b nb .. (b + 1) nb - 1 against every partner after its
+// first member; it writes their scales and the sum of their mu_ij/v_ij.
+struct BiasAdjustedLmWork::Bands {
+  std::atomic<bool> ready{false};   // the fields below are set
+  std::atomic<std::size_t> next{0};  // the next band to take
+  bool kernel = false;  // products by the dot-product kernel, which may run on several threads
+#ifdef QVDEP_HAVE_LAPACK
+  WorkVector<double> q;  // the stacked bases
+#endif
+  std::size_t sections = 0, periods = 0, basis = 0, band_sections = 0, count = 0;
+  double dof = 0, a1 = 0, a2 = 0, base = 0;
+  std::vector<double> centre;  // of each band
+};
+
+#ifdef QVDEP_HAVE_LAPACK
+// Takes bands until none is left. Each thread has its band of products
+// and its copy of the band's bases.
+void BiasAdjustedLmWork::form_bands() {
+  Bands &b = *bands_;
+  if (b.next.load(std::memory_order_relaxed) >= b.count) return;  // none left to take
+  const std::size_t ns = b.sections, ts = b.periods, ks = b.basis, cols = ns * ks;
+  double *scale = weights_.scale.data();
+  // Pair (i, j), i < j, sits at i (2N - i - 1)/2 + j - i - 1 of `scale`.
+  auto scale_at = [ns](std::size_t i, std::size_t j) { return i * (2 * ns - i - 1) / 2 + j - i - 1; };
+  WorkVector<double> lhs(b.band_sections * ks * ts), band;
+  std::vector<double> f2(b.band_sections), f4(b.band_sections), s(b.band_sections),
+      scales(b.band_sections), terms(b.band_sections);
+  for (std::size_t index; (index = b.next.fetch_add(1)) < b.count;) {
+    const std::size_t b0 = index * b.band_sections, b1 = std::min(ns, b0 + b.band_sections);
+    const std::size_t nb = b1 - b0;
+    // G = Q_band' Q_{b0..N-1}, the band interleaved: rows a nb + (i - b0),
+    // columns (j - b0) K + c.
+    const std::size_t rows = nb * ks, width = cols - b0 * ks;
+    band.resize(rows * width);
+    interleave_band(b.q.data() + b0 * ks * ts, ts, ks, nb, lhs.data());
+    const double *partners = b.q.data() + b0 * ks * ts;
+    if (b.kernel) {
+      dot_products(lhs.data(), rows, partners, width, ts, band.data(), rows);
+    } else {
+      const int m = static_cast<int>(rows), w = static_cast<int>(width), t = static_cast<int>(ts);
+      const double one = 1.0, zero = 0.0;
+      const std::lock_guard<std::mutex> lapack(lapack_lock());
+      dgemm_("T", "N", &m, &w, &t, &one, lhs.data(), &t, partners, &t, &zero, band.data(), &m,
+             1, 1);
+    }
+    // Partner by partner, every member i < j of the band at once.
+    double centre = 0;  // this band's mu/v, each partner's summed apart first
+    for (std::size_t j = b0 + 1; j < ns; ++j) {
+      const std::size_t count = std::min(b1, j) - b0;
+      block_norms(band.data() + (j - b0) * ks * rows, ks, rows, nb, count, f2.data(), f4.data(),
+                  s.data());
+      for (std::size_t m = 0; m < count; ++m) {
+        const double tr1 = b.base + f2[m], tr2 = b.base + f4[m];
+        const double v = std::sqrt(tr1 * tr1 * b.a1 + 2.0 * tr2 * b.a2);
+        scales[m] = b.dof / v;
+        terms[m] = tr1 / b.dof / v;
+      }
+      double partner = 0;
+      for (std::size_t m = 0; m < count; ++m) {
+        scale[scale_at(b0 + m, j)] = scales[m];
+        partner += terms[m];
+      }
+      centre += partner;
+    }
+    b.centre[index] = centre;
+  }
+}
+#endif
+
+BiasAdjustedLmWork::BiasAdjustedLmWork(const host::Panel &panel, bool intercept, int restrictions)
+    : panel_(panel), intercept_(intercept), restrictions_(restrictions),
+      bands_(std::make_unique<Bands>()) {}
+
+BiasAdjustedLmWork::~BiasAdjustedLmWork() = default;
+
+void BiasAdjustedLmWork::run() {
+  BiasAdjustedLmWeights &w = weights_;
+  const host::Panel &panel = panel_;
   const int n = panel.sections, t = panel.periods;
-  const int shared = intercept ? 1 : 0, k = panel.regressors + shared;
+  const int shared = intercept_ ? 1 : 0, k = panel.regressors + shared;
   w.sections = n;
-  auto refuse = [&](std::string reason) {
-    w.reason = std::move(reason);
-    return w;
-  };
+  auto refuse = [&](std::string reason) { w.reason = std::move(reason); };
   if (n < 2) return refuse("fewer than two cross-sections");
-  if (restrictions > 0) return refuse("restrictions change the residual projections");
+  if (restrictions_ > 0) return refuse("restrictions change the residual projections");
   if (t - k <= 4) return refuse("T - k = " + std::to_string(t - k) + " (needs more than 4)");
   for (const double v : panel.values)
     if (qvdep_is_missing(v)) return refuse("the panel is unbalanced");
 #ifndef QVDEP_HAVE_LAPACK
   return refuse("built without LAPACK");
 #else
-  WorkVector<double> q;
-  const long deficient = stacked_bases(panel, intercept, q);
+  Bands &b = *bands_;
+  const long deficient = stacked_bases(panel, intercept_, b.q);
   if (deficient >= 0)
     return refuse("the regressors of cross-section " + std::to_string(deficient + 1) +
                   " are linearly dependent");
@@ -154,61 +229,50 @@ BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool in
   // The shared intercept contributes 1 to both norms.
   const double base = t - 2.0 * k + shared;
 
-  const std::size_t ns = static_cast<std::size_t>(n), ts = static_cast<std::size_t>(t);
-  const int kq = panel.regressors, cols = n * kq;
-  const std::size_t ks = static_cast<std::size_t>(kq);
+  const std::size_t ns = static_cast<std::size_t>(n);
+  const std::size_t ks = static_cast<std::size_t>(panel.regressors);
   w.scale.resize(ns * (ns - 1) / 2);
-  // Pair (i, j), i < j, sits at i (2N - i - 1)/2 + j - i - 1 of `scale`.
-  auto scale_at = [ns](std::size_t i, std::size_t j) { return i * (2 * ns - i - 1) / 2 + j - i - 1; };
-  if (kq == 0) {  // the intercept alone: every M_i is the same centring
+  if (ks == 0) {  // the intercept alone: every M_i is the same centring
     const double v = std::sqrt(base * base * a1 + 2.0 * base * a2);
     std::fill(w.scale.begin(), w.scale.end(), dof / v);
     for (std::size_t p = 0; p < w.scale.size(); ++p) w.centre += base / dof / v;
     w.available = true;
-    return w;
+    return;
   }
-  const std::size_t band_sections =
-      std::clamp<std::size_t>(kBandDoubles / (ks * static_cast<std::size_t>(cols)), 1, ns);
-  WorkVector<double> lhs(band_sections * ks * ts), band;
-  std::vector<double> f2(band_sections), f4(band_sections), s(band_sections), scales(band_sections),
-      terms(band_sections);
-  for (std::size_t b0 = 0; b0 < ns; b0 += band_sections) {
-    const std::size_t b1 = std::min(ns, b0 + band_sections), nb = b1 - b0;
-    // G = Q_band' Q_{b0..N-1}, the band interleaved: rows a nb + (i - b0),
-    // columns (j - b0) K + c.
-    const int rows = static_cast<int>(nb * ks);
-    const int width = cols - static_cast<int>(b0 * ks);
-    band.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width));
-    interleave_band(q.data() + b0 * ks * ts, ts, ks, nb, lhs.data());
-    const double one = 1.0, zero = 0.0;
-    {
-      const std::lock_guard<std::mutex> lapack(lapack_lock());
-      dgemm_("T", "N", &rows, &width, &t, &one, lhs.data(), &t, q.data() + b0 * ks * ts, &t,
-             &zero, band.data(), &rows, 1, 1);
-    }
-    // Partner by partner, every member i < j of the band at once.
-    const std::size_t ld = static_cast<std::size_t>(rows);
-    for (std::size_t j = b0 + 1; j < ns; ++j) {
-      const std::size_t count = std::min(b1, j) - b0;
-      block_norms(band.data() + (j - b0) * ks * ld, ks, ld, nb, count, f2.data(), f4.data(),
-                  s.data());
-      for (std::size_t m = 0; m < count; ++m) {
-        const double tr1 = base + f2[m], tr2 = base + f4[m];
-        const double v = std::sqrt(tr1 * tr1 * a1 + 2.0 * tr2 * a2);
-        scales[m] = dof / v;
-        terms[m] = tr1 / dof / v;
-      }
-      double centre = 0;  // this partner's mu/v, summed apart from the rest
-      for (std::size_t m = 0; m < count; ++m) {
-        w.scale[scale_at(b0 + m, j)] = scales[m];
-        centre += terms[m];
-      }
-      w.centre += centre;
-    }
-  }
+  b.sections = ns;
+  b.periods = static_cast<std::size_t>(t);
+  b.basis = ks;
+  b.band_sections = std::clamp<std::size_t>(kBandDoubles / (ks * ks * ns), 1, ns);
+  b.count = (ns + b.band_sections - 1) / b.band_sections;
+  b.dof = dof;
+  b.a1 = a1;
+  b.a2 = a2;
+  b.base = base;
+  b.centre.assign(b.count, 0.0);
+  b.kernel = !blas_only_ && dot_products_available();
+  b.ready.store(true, std::memory_order_release);
+  form_bands();
   w.available = true;
-  return w;
 #endif
+}
+
+void BiasAdjustedLmWork::help() {
+#ifdef QVDEP_HAVE_LAPACK
+  if (bands_->ready.load(std::memory_order_acquire) && bands_->kernel) form_bands();
+#endif
+}
+
+BiasAdjustedLmWeights BiasAdjustedLmWork::take() {
+  for (const double c : bands_->centre) weights_.centre += c;
+  bands_->centre.clear();
+  return std::move(weights_);
+}
+
+BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool intercept,
+                                               int restrictions) {
+  BiasAdjustedLmWork work(panel, intercept, restrictions);
+  work.run();
+  return work.take();
 }
 
 BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const PairTable &pairs) {

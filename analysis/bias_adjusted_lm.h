@@ -29,7 +29,10 @@
 // to it: C_ij = diag(1, C~_ij), so each norm is 1 plus that of the
 // (k-1)-by-(k-1) block C~_ij, and the work falls by ((k-1)/k)^2.
 // The C_ij are blocks of Q'Q for the stacked bases Q = [Q_1 ... Q_N],
-// formed by BLAS dgemm a band of cross-sections at a time.
+// formed a band of cross-sections at a time: by the dot-product kernel
+// where the processor has one (it may run on several threads, and the band
+// of a pair does not change its figures), else by the system's BLAS dgemm
+// (one thread).
 //
 // Everything but rho_ij depends on the regressors alone, so the work comes
 // in two parts: the weights (T-k)/v_ij and sum mu_ij/v_ij, which can be
@@ -39,6 +42,7 @@
 #ifndef QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
 #define QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,6 +82,38 @@ BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int re
 BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool intercept,
                                                int restrictions);
 BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const PairTable &pairs);
+
+// The weights formed by more than one thread. One thread calls run(),
+// which forms the bases and then takes bands of pairs until none is left;
+// any other thread may call help() at any time, which takes bands as well
+// when the bases are ready and the products may run on two threads at once,
+// and otherwise returns at once. take() gives the weights once run() and
+// every help() have returned; they are the same bits as run() alone gives.
+// `panel` must outlive the work.
+class BiasAdjustedLmWork {
+ public:
+  BiasAdjustedLmWork(const host::Panel &panel, bool intercept, int restrictions);
+  ~BiasAdjustedLmWork();
+  BiasAdjustedLmWork(const BiasAdjustedLmWork &) = delete;
+  BiasAdjustedLmWork &operator=(const BiasAdjustedLmWork &) = delete;
+
+  void run();
+  void help();
+  BiasAdjustedLmWeights take();
+
+  // For tests: the system's BLAS even where the kernel is available.
+  void use_blas() { blas_only_ = true; }
+
+ private:
+  struct Bands;
+  void form_bands();
+  const host::Panel &panel_;
+  bool intercept_;
+  int restrictions_;
+  bool blas_only_ = false;
+  BiasAdjustedLmWeights weights_;
+  std::unique_ptr<Bands> bands_;
+};
 
 }  // namespace qvd::analysis
 

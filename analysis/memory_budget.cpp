@@ -41,9 +41,10 @@ double analysis_bytes(double n, double t, double k, double m) {
   const double library = n * t * cell + n * (n + 1) / 2 * cell + 2 * n * n * (cell + 4);
   // The bias-adjusted LM, formed while the module runs: the stacked bases
   // of the regressors, a band of their cross-products (8 MB, or one
-  // cross-section's row of blocks) and a weight for every pair.
+  // cross-section's row of blocks) for each of the two threads that form
+  // them, and a weight for every pair.
   const double bases = n * t * k * cell;
-  const double band = std::max(double{1 << 20}, k * n * k) * cell;
+  const double band = 2 * std::max(double{1 << 20}, k * n * k) * cell;
   const double weights = n * (n - 1) / 2 * cell;
   // With gaps in the residuals (or on request), the pair table's and
   // Pesaran's unbalanced block's masked copies of them, and the block's

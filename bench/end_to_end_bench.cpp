@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "analysis/csv_reader.h"
+#include "analysis/dot_products.h"
 #include "analysis/memory_budget.h"
 
 #include "child_process.h"
@@ -131,10 +132,10 @@ void row(const char *path, const std::string &figure, std::optional<double> rati
               target.c_str(), met ? (*met ? "met" : "NOT MET") : "");
 }
 
-// Which BLAS the tools' dgemm runs on (the system's libblas.so.3), and
-// which of its kernels: OpenBLAS chooses them by the processor when it is
-// loaded, and LM_adj's time follows that choice. OPENBLAS_CORETYPE
-// overrides it.
+// Which BLAS the tools' LAPACK calls run on (the system's libblas.so.3),
+// and which of its kernels: OpenBLAS chooses them by the processor when it
+// is loaded (OPENBLAS_CORETYPE overrides it). LM_adj's products follow that
+// choice where the processor has no AVX-512.
 std::string blas_in_use() {
   void *blas = dlopen("libblas.so.3", RTLD_LAZY | RTLD_LOCAL);
   if (blas == nullptr) return "libblas.so.3 not found";
@@ -188,6 +189,10 @@ int main(int argc, char **argv) {
     std::printf("panel: %d cross-sections, %d periods, %d regressors, %ld rows, "
                 "%.1f MB of CSV in %s\n", n, t, k, long(n) * t, bytes / 1e6, csv.c_str());
     std::printf("BLAS: %s\n", blas_in_use().c_str());
+    std::printf("LM_adj's products: %s\n",
+                qvd::analysis::dot_products_available()
+                    ? "the analysis library's AVX-512 kernel, on up to two threads"
+                    : "the system's dgemm, on one thread");
     std::fflush(stdout);
 
     const ProgramTiming text = time_program(cli);

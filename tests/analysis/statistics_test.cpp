@@ -365,6 +365,38 @@ TEST(CdStar, RefusesBadComponentCountsAndUnbalancedPanels) {
   EXPECT_TRUE(std::isnan(r.statistic));
 }
 
+// Bands of pairs taken by a helping thread give the bits of one thread
+// alone, and the dot-product kernel agrees with the system's BLAS.
+TEST(BiasAdjustedLm, HelpedWeightsAreTheWeightsOfOneThread) {
+  std::mt19937_64 rng(73);
+  const Design d = random_design(rng, 200, 30, 8, true);  // three bands of pairs
+  const BiasAdjustedLmWeights alone = bias_adjusted_lm_weights(d.panel, true, 0);
+  ASSERT_TRUE(alone.available) << alone.reason;
+  for (int round = 0; round < 20; ++round) {
+    BiasAdjustedLmWork work(d.panel, true, 0);
+    std::atomic<bool> ran{false};
+    std::thread runner([&] {
+      work.run();
+      ran = true;
+    });
+    while (!ran) work.help();  // takes bands from the moment there are any
+    runner.join();
+    const BiasAdjustedLmWeights helped = work.take();
+    ASSERT_EQ(helped.scale, alone.scale);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(helped.centre),
+              std::bit_cast<std::uint64_t>(alone.centre));
+  }
+  BiasAdjustedLmWork blas(d.panel, true, 0);
+  blas.use_blas();
+  blas.run();
+  const BiasAdjustedLmWeights other = blas.take();
+  double worst = 0;
+  for (std::size_t p = 0; p < alone.scale.size(); ++p)
+    worst = std::max(worst, std::fabs(other.scale[p] / alone.scale[p] - 1));
+  EXPECT_LT(worst, 1e-14);
+  EXPECT_NEAR(other.centre, alone.centre, 1e-13 * alone.centre);
+}
+
 // The system's BLAS may share work buffers between threads (small products
 // suffer most); two analyses at once must still give each the figures of
 // one alone.
