@@ -8,6 +8,7 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iostream>
 #include <iterator>
 #include <limits>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include <emmintrin.h>  // SSE2, which every x86-64 processor has
@@ -76,10 +78,13 @@ struct Record {
 // buffer, so reading allocates nothing per field.
 class RecordSplitter {
  public:
-  RecordSplitter(std::string_view text, const std::string &source)
-      : text_(text), source_(source) {
+  RecordSplitter(std::string_view text, const std::string &source, long first_line = 1)
+      : text_(text), source_(source), line_(first_line) {
     for (unsigned char c : std::string_view(",\"\r\n")) special_[c] = true;
   }
+
+  std::size_t position() const { return pos_; }  // where the next record starts
+  long line() const { return line_; }             // the line it starts on
 
   // The next record that is not blank; false at the end of the text.
   bool next(Record &record) {
@@ -184,7 +189,7 @@ class RecordSplitter {
   const std::string &source_;
   bool special_[256] = {};
   std::size_t pos_ = 0;
-  long line_ = 1;
+  long line_;
   bool finished_ = false;
   std::vector<Span> spans_;
   std::string unescaped_;
@@ -288,73 +293,67 @@ class Interner {
       const std::string_view key = in_text ? label : std::string_view(own_.emplace_back(label));
       it = code_of_.emplace(key, static_cast<std::uint32_t>(labels_.size())).first;
       labels_.emplace_back(label);
+      keys_.push_back(key);
     }
     last_ = it->first;
     last_code_ = it->second;
     return last_code_;
   }
 
+  // The label of a code, viewing the text or this interner's own copy.
+  std::string_view key(std::uint32_t code) const { return keys_[code]; }
+
  private:
   std::string_view text_;
   std::vector<std::string> &labels_;
   std::unordered_map<std::string_view, std::uint32_t> code_of_;
+  std::vector<std::string_view> keys_;  // the label of each code
   std::deque<std::string> own_;
   std::string_view last_;
   std::uint32_t last_code_ = 0;
 };
 
-}  // namespace
-
-LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSelection &c) {
-  const Text text = read_all(in, source);
-  return parse_csv(text.view(), source, c);
+void reserve_rows(LongPanel &data, std::size_t rows) {
+  data.lines.reserve(rows);
+  data.id_of_row.reserve(rows);
+  data.time_of_row.reserve(rows);
+  data.dependent.reserve(rows);
+  for (auto &column : data.regressors) column.reserve(rows);
 }
 
-LongPanel parse_csv(std::string_view body, const std::string &source, const ColumnSelection &c) {
-  // Spreadsheets often start a UTF-8 file with a byte-order mark; it is not
-  // part of the first column's name.
-  if (body.starts_with(kUtf8ByteOrderMark)) body.remove_prefix(kUtf8ByteOrderMark.size());
-  RecordSplitter records(body, source);
-  Record record;
-  if (!records.next(record)) throw InputError(source + ": the file is empty");
+// The columns a file's rows are read from, as its header names them.
+struct Columns {
   std::vector<std::string> header;
-  for (std::string_view h : record.fields) header.emplace_back(trim(h));
-  const std::vector<std::size_t> columns = resolve(header, c, source);
+  std::vector<std::size_t> index;  // id, time, dependent, then the regressors
+};
 
-  LongPanel data;
-  data.source = source;
-  data.id_name = header[columns[0]];
-  data.time_name = header[columns[1]];
-  data.dependent_name = header[columns[2]];
-  for (std::size_t v = 3; v < columns.size(); ++v) data.regressor_names.push_back(header[columns[v]]);
-  data.regressors.resize(columns.size() - 3);
-  for (std::size_t column : columns) data.source_columns.push_back(static_cast<int>(column + 1));
-
+// The rows a splitter has left into `data`'s columns, the labels interned
+// by `ids` and `times`. Throws InputError at the first row that cannot be
+// read.
+void read_rows(RecordSplitter &records, std::string_view text, const std::string &source,
+               const Columns &c, Interner &ids, Interner &times, LongPanel &data) {
+  const std::vector<std::string> &header = c.header;
+  const std::vector<std::size_t> &columns = c.index;
+  Record record;
   // "FILE:LINE" and "FILE:LINE:COLUMN" of variable v, formed only for a message.
   auto at = [&] { return source + ":" + std::to_string(record.line); };
   auto where = [&](std::size_t v) { return at() + ":" + std::to_string(columns[v] + 1); };
-  auto value = [&](std::size_t v, const std::string &name) {
+  auto value = [&](std::size_t v) {
     const std::string_view raw = record.fields[columns[v]];
     bool too_large = false;
     const std::optional<double> parsed = parse_value(raw, too_large);
     if (!parsed)
-      throw InputError(where(v) + ": column \"" + excerpt(name) + "\": " +
+      throw InputError(where(v) + ": column \"" + excerpt(header[columns[v]]) + "\": " +
                        (too_large ? "not a finite number" : "not a number") + ": \"" +
                        excerpt(trim(raw)) + "\"");
     return *parsed;
   };
-  Interner ids(body, data.id_labels), times(body, data.time_labels);
   bool reserved = false;
   while (records.next(record)) {
     if (!reserved) {
       // Rows of a panel are alike: the first one's length tells how many
       // follow, within a few per cent.
-      const std::size_t rows = body.size() / (1 + record_length(record, body)) + 16;
-      data.lines.reserve(rows);
-      data.id_of_row.reserve(rows);
-      data.time_of_row.reserve(rows);
-      data.dependent.reserve(rows);
-      for (auto &column : data.regressors) column.reserve(rows);
+      reserve_rows(data, data.rows() + text.size() / (1 + record_length(record, text)) + 16);
       reserved = true;
     }
     if (record.fields.size() != header.size())
@@ -368,9 +367,167 @@ LongPanel parse_csv(std::string_view body, const std::string &source, const Colu
     data.lines.push_back(record.line);
     data.id_of_row.push_back(ids.code(id, at));
     data.time_of_row.push_back(times.code(time, at));
-    data.dependent.push_back(value(2, data.dependent_name));
-    for (std::size_t v = 3; v < columns.size(); ++v)
-      data.regressors[v - 3].push_back(value(v, header[columns[v]]));
+    data.dependent.push_back(value(2));
+    for (std::size_t v = 3; v < columns.size(); ++v) data.regressors[v - 3].push_back(value(v));
+  }
+}
+
+// Where the rows from `start` on may be cut into `pieces` parts read at
+// once: the parts' first bytes and then the text's end, or nothing when
+// they cannot be. A cut follows a line break (never between the CR and LF
+// of one). Without a quote in the rows every line break ends a record;
+// with one, a line break may sit inside a quoted field, and the rows are
+// read in one part.
+std::vector<std::size_t> cuts(std::string_view text, std::size_t start, std::size_t pieces) {
+  const std::size_t size = text.size();
+  if (pieces < 2 || start >= size || std::memchr(text.data() + start, '"', size - start) != nullptr)
+    return {};
+  std::vector<std::size_t> at{start};
+  for (std::size_t p = 1; p < pieces; ++p) {
+    std::size_t cut = std::max(at.back(), start + (size - start) / pieces * p);
+    while (cut < size && text[cut] != '\n' && text[cut] != '\r') ++cut;
+    if (cut < size && text[cut] == '\r') ++cut;
+    if (cut < size && text[cut] == '\n') ++cut;
+    if (cut >= size) break;
+    if (cut > at.back()) at.push_back(cut);
+  }
+  if (at.size() < 2) return {};
+  at.push_back(size);
+  return at;
+}
+
+// A part of the rows read on a thread of its own, lines counted from 1.
+struct Part {
+  LongPanel rows;
+  Interner ids, times;
+  long lines = 0;  // line breaks in the part
+  Part(std::string_view text, std::size_t regressors)
+      : ids(text, rows.id_labels), times(text, rows.time_labels) {
+    rows.regressors.resize(regressors);
+  }
+};
+
+// Appends a part read apart, whose first line is `first_line` of the file.
+void append(LongPanel &data, Interner &ids, Interner &times, const Part &part, long first_line,
+            const std::string &source) {
+  auto where = [&] { return source; };
+  std::vector<std::uint32_t> id_code(part.rows.id_labels.size()),
+      time_code(part.rows.time_labels.size());
+  for (std::uint32_t k = 0; k < id_code.size(); ++k) id_code[k] = ids.code(part.ids.key(k), where);
+  for (std::uint32_t k = 0; k < time_code.size(); ++k)
+    time_code[k] = times.code(part.times.key(k), where);
+  for (const long line : part.rows.lines) data.lines.push_back(line + first_line - 1);
+  for (const std::uint32_t k : part.rows.id_of_row) data.id_of_row.push_back(id_code[k]);
+  for (const std::uint32_t k : part.rows.time_of_row) data.time_of_row.push_back(time_code[k]);
+  const auto extend = [](std::vector<double> &to, const std::vector<double> &from) {
+    to.insert(to.end(), from.begin(), from.end());
+  };
+  extend(data.dependent, part.rows.dependent);
+  for (std::size_t v = 0; v < data.regressors.size(); ++v)
+    extend(data.regressors[v], part.rows.regressors[v]);
+}
+
+// Reads the rows of `text` in the parts `at` marks, the first on this
+// thread straight into the panel (its first line is `first_line`), the
+// others on threads of their own, then appended in order. False when a
+// part cannot be read: reading the rows again in one part then reports the
+// first error in the file.
+bool read_parts(std::string_view text, const std::vector<std::size_t> &at, long first_line,
+                const std::string &source, const Columns &columns, Interner &ids,
+                Interner &times, LongPanel &data) {
+  // Room for every row up front, as the first row's length tells, so that
+  // the first part's columns need not move when the others are appended.
+  const std::size_t first_row = text.find_first_of("\r\n", at[0]) - at[0];
+  reserve_rows(data, (text.size() - at[0]) / (first_row + 1) + 16);
+  std::deque<Part> parts;
+  std::vector<std::future<void>> reading;
+  for (std::size_t p = 1; p + 1 < at.size(); ++p) {
+    Part &part = parts.emplace_back(text, data.regressors.size());
+    reading.push_back(std::async(std::launch::async, [&, p] {
+      const std::string_view rows = text.substr(at[p], at[p + 1] - at[p]);
+      RecordSplitter split(rows, source);
+      read_rows(split, rows, source, columns, part.ids, part.times, part.rows);
+      part.lines = split.line() - 1;
+    }));
+  }
+  bool read = true;
+  const std::string_view head = text.substr(at[0], at[1] - at[0]);
+  RecordSplitter first(head, source, first_line);
+  try {
+    read_rows(first, head, source, columns, ids, times, data);
+  } catch (const InputError &) {
+    read = false;
+  }
+  for (auto &r : reading) {
+    try {
+      r.get();
+    } catch (const InputError &) {
+      read = false;
+    }
+  }
+  if (!read) return false;
+  std::size_t rows = data.rows();
+  for (const Part &part : parts) rows += part.rows.rows();
+  reserve_rows(data, rows);
+  long line = first.line();
+  try {
+    for (const Part &part : parts) {
+      append(data, ids, times, part, line, source);
+      line += part.lines;
+    }
+  } catch (const InputError &) {
+    return false;
+  }
+  return true;
+}
+
+// Parts of at least a megabyte are read at once on the processor's threads.
+constexpr std::size_t kSmallestPart = std::size_t{1} << 20;
+constexpr std::size_t kMostParts = 8;
+
+}  // namespace
+
+LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSelection &c) {
+  const Text text = read_all(in, source);
+  return parse_csv(text.view(), source, c);
+}
+
+LongPanel parse_csv(std::string_view body, const std::string &source, const ColumnSelection &c) {
+  const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
+  return parse_csv(body, source, c,
+                   std::min({threads, kMostParts, std::max<std::size_t>(1, body.size() / kSmallestPart)}));
+}
+
+LongPanel parse_csv(std::string_view text, const std::string &source, const ColumnSelection &c,
+                    std::size_t pieces) {
+  // Spreadsheets often start a UTF-8 file with a byte-order mark; it is not
+  // part of the first column's name.
+  std::string_view body = text;
+  if (body.starts_with(kUtf8ByteOrderMark)) body.remove_prefix(kUtf8ByteOrderMark.size());
+  RecordSplitter records(body, source);
+  Record record;
+  if (!records.next(record)) throw InputError(source + ": the file is empty");
+  Columns columns;
+  for (std::string_view h : record.fields) columns.header.emplace_back(trim(h));
+  columns.index = resolve(columns.header, c, source);
+  const std::vector<std::string> &header = columns.header;
+  const std::vector<std::size_t> &index = columns.index;
+
+  LongPanel data;
+  data.source = source;
+  data.id_name = header[index[0]];
+  data.time_name = header[index[1]];
+  data.dependent_name = header[index[2]];
+  for (std::size_t v = 3; v < index.size(); ++v) data.regressor_names.push_back(header[index[v]]);
+  data.regressors.resize(index.size() - 3);
+  for (std::size_t column : index) data.source_columns.push_back(static_cast<int>(column + 1));
+
+  Interner ids(body, data.id_labels), times(body, data.time_labels);
+  const std::vector<std::size_t> at = cuts(body, records.position(), pieces);
+  if (at.empty()) {
+    read_rows(records, body, source, columns, ids, times, data);
+  } else if (!read_parts(body, at, records.line(), source, columns, ids, times, data)) {
+    return parse_csv(text, source, c, 1);
   }
   if (data.rows() == 0) throw InputError(source + ": the file has a header but no data rows");
   return data;

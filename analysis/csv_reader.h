@@ -8,6 +8,7 @@
 #ifndef QVDEP_ANALYSIS_CSV_READER_H
 #define QVDEP_ANALYSIS_CSV_READER_H
 
+#include <cstddef>
 #include <istream>
 #include <optional>
 #include <string>
@@ -32,9 +33,17 @@ struct ColumnSelection {
 LongPanel read_csv(std::istream &in, const std::string &source,
                    const ColumnSelection &columns);
 
-// The same, from the bytes of a whole file held in memory.
+// The same, from the bytes of a whole file held in memory. A large file
+// whose rows hold no quote is read in parts at once, one a thread (at most
+// one a megabyte, one for each of the processor's threads, and eight).
 LongPanel parse_csv(std::string_view text, const std::string &source,
                     const ColumnSelection &columns);
+
+// The same in at most `pieces` parts (1: on this thread alone). The panel,
+// or the error, is the same whatever the number: an error is the first in
+// the file.
+LongPanel parse_csv(std::string_view text, const std::string &source,
+                    const ColumnSelection &columns, std::size_t pieces);
 
 // Reads a file, or standard input when `path` is "-".
 LongPanel read_csv_file(const std::string &path, const ColumnSelection &columns);

@@ -11,17 +11,21 @@
 //   - its ids and periods are interned: every row's code names a label,
 //     the labels are distinct and in order of first appearance, and none
 //     is unused;
+//   - reading the rows in three parts at once gives the same panel, or the
+//     same error;
 //   - the layout's dimensions match its labels and its value count, its
 //     cross-sections are the ids in order of first appearance, its periods
 //     the distinct period labels, and every cell holds a finite value or
 //     the module's missing pattern.
 // Sanitizer reports and hangs are libFuzzer's to catch.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -102,16 +106,50 @@ void check_wide(const WidePanel &wide, const LongPanel &data) {
         "periods are not the period labels");
 }
 
+// The panel read in parts, against the panel read in one: the same rows,
+// or the same error.
+void check_parts(const std::string &text, const ColumnSelection &columns, const LongPanel *one,
+                 const std::string &error) {
+  try {
+    const LongPanel parts = parse_csv(text, "in.csv", columns, 3);
+    check(one != nullptr, "read in parts, refused in one");
+    auto same = [](const std::vector<double> &a, const std::vector<double> &b) {
+      return a.size() == b.size() &&
+             std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) {
+               return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+             });
+    };
+    check(parts.id_labels == one->id_labels && parts.id_of_row == one->id_of_row &&
+              parts.time_labels == one->time_labels && parts.time_of_row == one->time_of_row &&
+              parts.lines == one->lines && same(parts.dependent, one->dependent) &&
+              parts.regressors.size() == one->regressors.size(),
+          "rows read in parts differ");
+    for (std::size_t v = 0; v < parts.regressors.size(); ++v)
+      check(same(parts.regressors[v], one->regressors[v]), "a regressor read in parts differs");
+  } catch (const InputError &e) {
+    check(one == nullptr && error == e.what(), "an error of the parts is not the error of one");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t size) {
   if (size == 0) return 0;
   const ColumnSelection columns = selection(bytes[0]);
-  std::istringstream in(std::string(reinterpret_cast<const char *>(bytes) + 1, size - 1));
+  const std::string text(reinterpret_cast<const char *>(bytes) + 1, size - 1);
+  std::istringstream in(text);
   try {
-    const LongPanel data = read_csv(in, "in.csv", columns);
-    check_long(data);
-    check_wide(make_wide_panel(data), data);
+    std::optional<LongPanel> data;
+    std::string error;
+    try {
+      data = read_csv(in, "in.csv", columns);
+    } catch (const InputError &e) {
+      error = e.what();
+    }
+    check_parts(text, columns, data ? &*data : nullptr, error);
+    if (!data) return 0;
+    check_long(*data);
+    check_wide(make_wide_panel(*data), *data);
   } catch (const InputError &) {
   } catch (const std::exception &e) {
     std::fprintf(stderr, "unexpected exception: %s\n", e.what());

@@ -39,7 +39,7 @@ TEST(DotProducts, FollowTheirStatedOrderBitForBit) {
     for (std::size_t col = 0; col < c.cols; ++col)
       for (std::size_t r = 0; r < ld; ++r) {
         const double expected =
-            r < c.rows ? stated_order(&a[r * c.t], &b[col * c.t], c.t) : -7.0;
+            r < c.rows ? stated_order(a.data() + r * c.t, b.data() + col * c.t, c.t) : -7.0;
         differ += std::bit_cast<std::uint64_t>(out[col * ld + r]) !=
                   std::bit_cast<std::uint64_t>(expected);
       }

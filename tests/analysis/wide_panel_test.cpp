@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -86,6 +87,66 @@ TEST(WidePanel, RefusesWhatItCannotRead) {
     } catch (const std::runtime_error &e) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
+  }
+}
+
+// A random long-format text: ids and periods from small sets, missing and
+// malformed values, LF, CRLF and CR line ends, blank lines, at times a
+// quoted field, a ragged row or an empty id.
+std::string random_csv(std::mt19937_64 &rng) {
+  std::uniform_int_distribution<int> pick(0, 99);
+  const char *ends[] = {"\n", "\r\n", "\r"};
+  auto end = [&] { return ends[pick(rng) % 3]; };
+  std::string text = pick(rng) < 10 ? "\xEF\xBB\xBFid,t,y,x" : "id,t,y,x";
+  text += end();
+  const int rows = pick(rng) % 40;
+  for (int r = 0; r < rows; ++r) {
+    const int kind = pick(rng);
+    if (kind < 5) {
+      text += end();  // a blank line
+      continue;
+    }
+    text += kind < 7 ? "" : "s" + std::to_string(pick(rng) % 7);
+    text += "," + std::to_string(pick(rng) % 9) + ",";
+    text += kind < 9 ? "NA" : kind < 10 ? "oops" : kind < 11 ? "\"2.5\"" : std::to_string(pick(rng) * 0.25);
+    if (kind != 12) text += "," + std::to_string(pick(rng) - 50);
+    if (r + 1 < rows || pick(rng) < 50) text += end();
+  }
+  return text;
+}
+
+TEST(WidePanel, RowsReadInPartsAreTheRowsReadInOne) {
+  std::mt19937_64 rng(79);
+  for (int round = 0; round < 1000; ++round) {
+    const std::string text = random_csv(rng);
+    const std::size_t pieces = 2 + round % 4;
+    std::string one_error, parts_error;
+    LongPanel one, parts;
+    try {
+      one = parse_csv(text, "<csv>", {}, 1);
+    } catch (const std::runtime_error &e) {
+      one_error = e.what();
+    }
+    try {
+      parts = parse_csv(text, "<csv>", {}, pieces);
+    } catch (const std::runtime_error &e) {
+      parts_error = e.what();
+    }
+    ASSERT_EQ(parts_error, one_error) << text;
+    ASSERT_EQ(parts.id_labels, one.id_labels) << text;
+    ASSERT_EQ(parts.id_of_row, one.id_of_row) << text;
+    ASSERT_EQ(parts.time_labels, one.time_labels) << text;
+    ASSERT_EQ(parts.time_of_row, one.time_of_row) << text;
+    ASSERT_EQ(parts.lines, one.lines) << text;
+    auto bits = [](const std::vector<double> &v) {
+      std::vector<std::uint64_t> b;
+      for (double x : v) b.push_back(std::bit_cast<std::uint64_t>(x));
+      return b;
+    };
+    ASSERT_EQ(bits(parts.dependent), bits(one.dependent)) << text;
+    ASSERT_EQ(parts.regressors.size(), one.regressors.size());
+    for (std::size_t v = 0; v < one.regressors.size(); ++v)
+      ASSERT_EQ(bits(parts.regressors[v]), bits(one.regressors[v])) << text;
   }
 }
 
