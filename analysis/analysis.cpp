@@ -16,6 +16,7 @@
 #include "analysis/pair_statistics.h"
 #include "analysis/power_enhanced_cd.h"
 #include "analysis/restriction.h"
+#include "host/huge_pages.h"
 #include "analysis/shared_host.h"
 #include "analysis/unbalanced_cd.h"
 #include "analysis/weighted_cd_draws.h"
@@ -208,7 +209,9 @@ TestRow tool_row(TestKind kind, std::string name, double statistic, std::string 
 // that work one cross-section at a time want N rows of T.
 std::vector<double> section_major(const std::vector<double> &period_major, std::size_t n,
                                   std::size_t t) {
-  std::vector<double> rows(n * t);
+  std::vector<double> rows;
+  host::reserve_on_huge_pages(rows, n * t);
+  rows.resize(n * t);
   for (std::size_t s = 0; s < t; ++s)
     for (std::size_t i = 0; i < n; ++i) rows[i * t + s] = period_major[s * n + i];
   return rows;

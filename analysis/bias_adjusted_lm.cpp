@@ -15,6 +15,7 @@
 #include "analysis/dot_products.h"
 #include "analysis/lapack_routines.h"
 #include "analysis/vector_clones.h"
+#include "host/huge_pages.h"
 #endif
 
 namespace qvd::analysis {
@@ -231,6 +232,7 @@ void BiasAdjustedLmWork::run() {
 
   const std::size_t ns = static_cast<std::size_t>(n);
   const std::size_t ks = static_cast<std::size_t>(panel.regressors);
+  host::reserve_on_huge_pages(w.scale, ns * (ns - 1) / 2);
   w.scale.resize(ns * (ns - 1) / 2);
   if (ks == 0) {  // the intercept alone: every M_i is the same centring
     const double v = std::sqrt(base * base * a1 + 2.0 * base * a2);

@@ -11,6 +11,7 @@
 #include <boost/math/special_functions/erf.hpp>
 
 #include "analysis/vector_clones.h"
+#include "host/huge_pages.h"
 #include "qvdep.h"
 
 namespace qvd::analysis {
@@ -119,7 +120,9 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   const std::size_t n = static_cast<std::size_t>(sections), t = static_cast<std::size_t>(periods);
   PairTable table;
   table.sections = sections;
+  host::reserve_on_huge_pages(table.correlations, n * n);
   table.correlations.assign(n * n, kNaN);
+  host::reserve_on_huge_pages(table.common_periods, n * n);
   table.common_periods.assign(n * n, 0);
   const PresenceBits present(residuals, n, t);
   const std::vector<double> complete = complete_sums_of_squares(residuals, n, t);

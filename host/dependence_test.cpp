@@ -1,5 +1,7 @@
 #include "host/dependence_test.h"
 
+#include "host/huge_pages.h"
+
 namespace qvd::host {
 
 DependenceRequest make_request(const Panel &panel, const TestOptions &options) {
@@ -43,9 +45,11 @@ void copy_results(const DependenceRequest &request, TestResults &results) {
   results.cdp_pvalue = request.cdp_pvalue;
   results.near_perfect_fit = request.near_perfect_fit != 0;
   const std::size_t n = static_cast<std::size_t>(request.n_sections);
-  if (request.correlations != nullptr)
+  if (request.correlations != nullptr) {
+    reserve_on_huge_pages(results.correlations, n * (n + 1) / 2);
     results.correlations.assign(request.correlations,
                                 request.correlations + n * (n + 1) / 2);
+  }
 }
 
 }  // namespace

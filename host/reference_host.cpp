@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "host/huge_pages.h"
+
 namespace qvd::host {
 
 // The host's tables come first in each record, so the module's pointer to a
@@ -134,6 +136,7 @@ void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) 
   if (size > std::numeric_limits<std::size_t>::max()) return nullptr;
   void *block = ::operator new(size == 0 ? 1 : static_cast<std::size_t>(size), std::nothrow);
   if (block == nullptr) return nullptr;
+  advise_huge_pages(block, static_cast<std::size_t>(size));
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     pool.blocks.emplace(block, Pool::Block{size, pool.granted++});

@@ -29,6 +29,7 @@
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
+#include "host/huge_pages.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
@@ -70,7 +71,10 @@ std::vector<double> copy_column(const Column &column, std::size_t rows, const st
   if (column.ndim() != 1 || static_cast<std::size_t>(column.shape(0)) != rows)
     throw py::value_error("column \"" + name + "\" has " + std::to_string(column.size()) +
                           " values for " + std::to_string(rows) + " rows");
-  return std::vector<double>(column.data(), column.data() + rows);
+  std::vector<double> values;
+  qvd::host::reserve_on_huge_pages(values, rows);
+  values.assign(column.data(), column.data() + rows);
+  return values;
 }
 
 // A read-only N-by-N view of `cells`, row after row, that keeps `owner`
@@ -189,7 +193,9 @@ std::vector<std::uint32_t> copy_codes(const Codes &codes, std::size_t labels,
   if (codes.ndim() != 1) throw py::value_error("codes of column \"" + name + "\" are not 1-D");
   const std::int64_t *c = codes.data();
   const std::size_t rows = static_cast<std::size_t>(codes.shape(0));
-  std::vector<std::uint32_t> out(rows);
+  std::vector<std::uint32_t> out;
+  qvd::host::reserve_on_huge_pages(out, rows);
+  out.resize(rows);
   for (std::size_t r = 0; r < rows; ++r) {
     if (c[r] < 0 || static_cast<std::uint64_t>(c[r]) >= labels)
       throw py::value_error("row " + std::to_string(r + 1) + ": column \"" + name +
