@@ -295,6 +295,8 @@ def _values_of(column: Any, name: str) -> np.ndarray:
         "integer", "floating", "mixed-integer-float", "decimal", "empty", "boolean")
     if not numeric:
         raise TypeError(f'column "{name}": not numeric (dtype {column.dtype}, holding {kind})')
+    if column.dtype == np.float64:  # NaN already marks a missing value: no copy
+        return column.to_numpy()
     return column.to_numpy(dtype=np.float64, na_value=np.nan)
 
 
