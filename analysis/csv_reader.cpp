@@ -16,6 +16,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -441,20 +442,25 @@ bool read_parts(std::string_view text, const std::vector<std::size_t> &at, long 
   reserve_rows(data, (text.size() - at[0]) / (first_row + 1) + 16);
   std::deque<Part> parts;
   std::vector<std::future<void>> reading;
+  bool read = true;
   for (std::size_t p = 1; p + 1 < at.size(); ++p) {
     Part &part = parts.emplace_back(text, data.regressors.size());
-    reading.push_back(std::async(std::launch::async, [&, p] {
-      const std::string_view rows = text.substr(at[p], at[p + 1] - at[p]);
-      RecordSplitter split(rows, source);
-      read_rows(split, rows, source, columns, part.ids, part.times, part.rows);
-      part.lines = split.line() - 1;
-    }));
+    try {
+      reading.push_back(std::async(std::launch::async, [&, p] {
+        const std::string_view rows = text.substr(at[p], at[p + 1] - at[p]);
+        RecordSplitter split(rows, source);
+        read_rows(split, rows, source, columns, part.ids, part.times, part.rows);
+        part.lines = split.line() - 1;
+      }));
+    } catch (const std::system_error &) {  // no thread to be had: one part after all
+      read = false;
+      break;
+    }
   }
-  bool read = true;
   const std::string_view head = text.substr(at[0], at[1] - at[0]);
   RecordSplitter first(head, source, first_line);
   try {
-    read_rows(first, head, source, columns, ids, times, data);
+    if (read) read_rows(first, head, source, columns, ids, times, data);
   } catch (const InputError &) {
     read = false;
   }
