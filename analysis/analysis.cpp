@@ -7,6 +7,7 @@
 #include <future>
 #include <limits>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "analysis/bias_adjusted_lm.h"
@@ -243,6 +244,17 @@ std::string small_scale_warning(double w) {
          "p-value here";
 }
 
+// `f(args...)` on a thread of its own; where no thread can be started, on
+// this one, when its result is asked for.
+template <typename F, typename... Args>
+auto on_another_thread(F f, Args... args) {
+  try {
+    return std::async(std::launch::async, f, args...);
+  } catch (const std::system_error &) {
+    return std::async(std::launch::deferred, f, args...);
+  }
+}
+
 // What is formed on other threads, and waited for only where it is needed.
 struct Pending {
   // LM_adj's weights: their thread holds the work, so the work is declared
@@ -346,8 +358,7 @@ Result analyse(const Data &data, const Options &options) {
   Pending pending;
   pending.lm_adj = std::make_unique<BiasAdjustedLmWork>(
       wide.panel, options.intercept, static_cast<int>(options.restrictions.size()));
-  pending.lm_adj_formed =
-      std::async(std::launch::async, &BiasAdjustedLmWork::run, pending.lm_adj.get());
+  pending.lm_adj_formed = on_another_thread(&BiasAdjustedLmWork::run, pending.lm_adj.get());
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
   // Pesaran's unbalanced block needs the residuals alone. It is reported for
@@ -358,8 +369,7 @@ Result analyse(const Data &data, const Options &options) {
   const std::vector<double> rows =
       section_major(run.residuals, static_cast<std::size_t>(n), static_cast<std::size_t>(t));
   if (wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block)
-    pending.unbalanced = std::async(std::launch::async, unbalanced_block, std::cref(rows), n, t,
-                                    options.order);
+    pending.unbalanced = on_another_thread(unbalanced_block, std::cref(rows), n, t, options.order);
   PairTable pairs = pair_table(run.residuals, n, t, run.packed);
 
   r.shape = {n, wide.panel.periods, wide.panel.regressors,
