@@ -17,12 +17,12 @@
 #include "analysis/pair_statistics.h"
 #include "analysis/power_enhanced_cd.h"
 #include "analysis/restriction.h"
-#include "host/huge_pages.h"
 #include "analysis/shared_host.h"
 #include "analysis/unbalanced_cd.h"
 #include "analysis/weighted_cd_draws.h"
 #include "analysis/wide_panel.h"
 #include "host/dependence_test.h"
+#include "host/huge_pages.h"
 #include "host/module_library.h"
 
 namespace qvd::analysis {

@@ -161,8 +161,8 @@ void BiasAdjustedLmWork::form_bands() {
     // columns (j - b0) K + c.
     const std::size_t rows = nb * ks, width = cols - b0 * ks;
     band.resize(rows * width);
-    interleave_band(b.q.data() + b0 * ks * ts, ts, ks, nb, lhs.data());
-    const double *partners = b.q.data() + b0 * ks * ts;
+    const double *partners = b.q.data() + b0 * ks * ts;  // the band's own bases first
+    interleave_band(partners, ts, ks, nb, lhs.data());
     if (b.kernel) {
       dot_products(lhs.data(), rows, partners, width, ts, band.data(), rows);
     } else {

@@ -329,8 +329,8 @@ struct Columns {
 };
 
 // The rows a splitter has left into `data`'s columns, the labels interned
-// by `ids` and `times`. Throws InputError at the first row that cannot be
-// read.
+// by `ids` and `times`; `text` holds them, and sizes the columns. Throws
+// InputError at the first row that cannot be read.
 void read_rows(RecordSplitter &records, std::string_view text, const std::string &source,
                const Columns &c, Interner &ids, Interner &times, LongPanel &data) {
   const std::vector<std::string> &header = c.header;
@@ -436,10 +436,6 @@ void append(LongPanel &data, Interner &ids, Interner &times, const Part &part, l
 bool read_parts(std::string_view text, const std::vector<std::size_t> &at, long first_line,
                 const std::string &source, const Columns &columns, Interner &ids,
                 Interner &times, LongPanel &data) {
-  // Room for every row up front, as the first row's length tells, so that
-  // the first part's columns need not move when the others are appended.
-  const std::size_t first_row = text.find_first_of("\r\n", at[0]) - at[0];
-  reserve_rows(data, (text.size() - at[0]) / (first_row + 1) + 16);
   std::deque<Part> parts;
   std::vector<std::future<void>> reading;
   bool read = true;
@@ -457,10 +453,11 @@ bool read_parts(std::string_view text, const std::vector<std::size_t> &at, long 
       break;
     }
   }
-  const std::string_view head = text.substr(at[0], at[1] - at[0]);
-  RecordSplitter first(head, source, first_line);
+  // The first part's columns are sized for every row of the file, so that
+  // they need not move when the others are appended.
+  RecordSplitter first(text.substr(at[0], at[1] - at[0]), source, first_line);
   try {
-    if (read) read_rows(first, head, source, columns, ids, times, data);
+    if (read) read_rows(first, text.substr(at[0]), source, columns, ids, times, data);
   } catch (const InputError &) {
     read = false;
   }
