@@ -4,11 +4,19 @@
 // memory (the columns read, the dense panel, the module's buffers, the
 // N-by-N matrices). On 4 kB pages that is about 48,000 page faults, which
 // took a quarter of the tool's time on a virtual machine. The program
-// therefore replaces the global operator new and delete: a block of 4 MB or
-// more gets an anonymous mapping of its own, and the kernel is asked to back
-// it with transparent huge pages (madvise MADV_HUGEPAGE, honoured where they
-// are enabled as "madvise" or "always"; elsewhere the request is ignored and
-// the block is ordinary memory). Smaller blocks come from aligned_alloc.
+// therefore replaces the global operator new and delete: a block of 1 MB or
+// more gets an anonymous mapping of its own, a whole number of 2 MB pages,
+// and the kernel is asked to back it with transparent huge pages (madvise
+// MADV_HUGEPAGE, honoured where they are enabled as "madvise" or "always";
+// elsewhere the request is ignored and the block is ordinary memory).
+// Smaller blocks come from aligned_alloc.
+//
+// The bound is low because that panel's blocks between 1 and 4 MB are many:
+// nearly every column the reader fills (half a million rows of 8 bytes is
+// just under 4 MB, and each part read on a thread of its own has columns of
+// its own) and every N-by-T table of residuals. On 4 kB pages they took
+// some 17,000 faults, half the reading time. Rounding a block up to whole
+// 2 MB pages costs at most half of a block of just over 1 MB.
 // Every block is preceded by a header of at least 64 bytes whose last 16 say
 // how it was made, so that delete can tell the two kinds apart.
 //
@@ -37,7 +45,7 @@
 namespace {
 
 constexpr std::size_t kHeader = 64;                        // keeps blocks 64-byte aligned
-constexpr std::size_t kLargeBlock = std::size_t{4} << 20;  // mapped from 4 MB on
+constexpr std::size_t kLargeBlock = std::size_t{1} << 20;  // mapped from 1 MB on
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 // Stored in the 16 bytes just below the block.

@@ -35,7 +35,10 @@ TEST(LargePages, BlocksOfEverySizeAndAlignmentHoldTheirBytes) {
       ::operator delete(l.block);
   };
   for (int round = 0; round < 300; ++round) {
-    const std::size_t bytes = round % 25 == 0 ? (std::size_t{4} << 20) + rng() % (std::size_t{9} << 20)
+    // Every 25th block is large: from just below the bound of 1 MB (with its
+    // header) at which blocks get mappings of their own, to 13 MB.
+    constexpr std::size_t kMegabyte = std::size_t{1} << 20;
+    const std::size_t bytes = round % 25 == 0 ? kMegabyte - 4096 + rng() % (12 * kMegabyte)
                                               : rng() % (std::size_t{1} << (rng() % 20));
     const std::size_t alignment = std::size_t{1} << (3 + rng() % 10);  // 8 to 4096
     const unsigned char mark = static_cast<unsigned char>(round);
