@@ -3,19 +3,21 @@
 //
 //   out[c ld + r] = sum_{s < t} a[r t + s] b[c t + s],   r < rows, c < cols,
 //
-// each vector contiguous (t doubles). Each sum is formed in eight lanes, lane
-// l holding the terms s = l, l + 8, l + 16, ... accumulated in that order by
-// fused multiply-adds from +0, and the lanes are then added as
-//   ((p0 + p4) + (p2 + p6)) + ((p1 + p5) + (p3 + p7)).
-// The error is that of any pairwise-in-eight summation: at most about
-// (t/8 + 3) u sum_s |a_s b_s|, u = 2^-53.
+// each vector contiguous (t doubles). Each sum is accumulated in the order
+// s = 0, 1, ..., t - 1 by fused multiply-adds from +0,
+//   p <- fma(a_s, b_s, p),
+// so its error is that of recursive summation of the exact products: at
+// most about t u sum_s |a_s b_s|, u = 2^-53 (of order sqrt(t) u in practice).
 //
-// The kernel keeps a tile of 4 vectors of `a` by 6 of `b` (24 sums of
-// eight lanes) in AVX-512 registers while it runs down the vectors, so every
-// element it loads takes part in 4 or 6 multiply-adds. It needs AVX-512F;
-// `dot_products_available()` says whether this processor and build have
-// it, and nothing else may call `dot_products` where it does not. Unlike the
-// system's BLAS, it may run on several threads at once.
+// The kernel works the way a matrix product does: it copies `a` into
+// panels of 32 vectors laid out period by period, and keeps a tile of 32
+// sums (four AVX-512 registers) by 6 vectors of `b` in registers while it
+// runs down the periods. Each period loads the panel's 32 values once and
+// broadcasts one value of each of the 6 vectors of `b`, for 24 vector
+// multiply-adds; no sum needs its lanes added at the end. It needs
+// AVX-512F; `dot_products_available()` says whether this processor and
+// build have it, and nothing else may call `dot_products` where it does not.
+// Unlike the system's BLAS, it may run on several threads at once.
 #ifndef QVDEP_ANALYSIS_DOT_PRODUCTS_H
 #define QVDEP_ANALYSIS_DOT_PRODUCTS_H
 
