@@ -175,13 +175,13 @@ double weighted_cd(const PairTable &pairs, const std::vector<int> &signs) {
   const std::size_t n = static_cast<std::size_t>(pairs.sections);
   if (n < 2) return 0.0;
   const double q = 1.0 / std::sqrt(static_cast<double>(n) * static_cast<double>(n - 1));
+  PerCommonPeriods qr([q](int common) { return q * std::sqrt(2.0 * common); });  // Q R
   double cd = 0.0;
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {
       const double rho = pairs.correlations[i * n + j];
       if (std::isnan(rho)) continue;
-      const double r = std::sqrt(2.0 * pairs.common_periods[i * n + j]);
-      cd += (q * r) * (static_cast<double>(signs[i] * signs[j]) * rho);
+      cd += qr(pairs.common_periods[i * n + j]) * (static_cast<double>(signs[i] * signs[j]) * rho);
     }
   return cd;
 }

@@ -50,6 +50,26 @@ MaskedResiduals masked_residuals(const std::vector<double> &period_major, std::s
 // there is such a period. (A NaN sum is not above the floor.)
 bool usable_pair(double s_ii, double s_jj, int common);
 
+// A figure that depends on a pair through T_ij alone, formed once for each
+// count of shared periods rather than once for each pair: f(c) is computed
+// the first time count c is asked for, and kept (with every count below).
+// The same expression on the same count gives the same bits.
+template <typename F>
+class PerCommonPeriods {
+ public:
+  explicit PerCommonPeriods(F f) : f_(f) {}
+  double operator()(int common) {
+    if (common < 0) return f_(common);  // no pair has one; kept out of the table
+    const std::size_t c = static_cast<std::size_t>(common);
+    while (values_.size() <= c) values_.push_back(f_(static_cast<int>(values_.size())));
+    return values_[c];
+  }
+
+ private:
+  F f_;
+  std::vector<double> values_;
+};
+
 // N independent signs, +1 or -1 with equal probability, from a 64-bit
 // Mersenne twister seeded with `seed` (its output sequence is fixed by the
 // C++ standard, so a seed gives the same signs everywhere).
