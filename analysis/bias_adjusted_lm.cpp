@@ -158,7 +158,7 @@ struct BiasAdjustedLmWork::Bands {
 #ifdef QVDEP_HAVE_LAPACK
   WorkVector<double> q;  // the stacked bases
 #endif
-  std::size_t sections = 0, periods = 0, basis = 0, band_sections = 0, count = 0;
+  std::size_t band_sections = 0, count = 0;
   double dof = 0, a1 = 0, a2 = 0, base = 0;
   std::vector<double> centre;  // of each band
 };
@@ -169,7 +169,9 @@ struct BiasAdjustedLmWork::Bands {
 void BiasAdjustedLmWork::form_bands() {
   Bands &b = *bands_;
   if (b.next.load(std::memory_order_relaxed) >= b.count) return;  // none left to take
-  const std::size_t ns = b.sections, ts = b.periods, ks = b.basis, cols = ns * ks;
+  const std::size_t ns = static_cast<std::size_t>(panel_.sections),
+                    ts = static_cast<std::size_t>(panel_.periods),
+                    ks = static_cast<std::size_t>(panel_.regressors), cols = ns * ks;
   double *scale = weights_.scale.data();
   // Pair (i, j), i < j, sits at i (2N - i - 1)/2 + j - i - 1 of `scale`.
   auto scale_at = [ns](std::size_t i, std::size_t j) { return i * (2 * ns - i - 1) / 2 + j - i - 1; };
@@ -264,9 +266,6 @@ void BiasAdjustedLmWork::run() {
     w.available = true;
     return;
   }
-  b.sections = ns;
-  b.periods = static_cast<std::size_t>(t);
-  b.basis = ks;
   b.band_sections = std::clamp<std::size_t>(kBandDoubles / (ks * ks * ns), 1, ns);
   b.count = (ns + b.band_sections - 1) / b.band_sections;
   b.dof = dof;

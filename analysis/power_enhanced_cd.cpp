@@ -10,7 +10,8 @@ double power_enhancement(const PairTable &pairs) {
   const std::size_t n = static_cast<std::size_t>(pairs.sections > 0 ? pairs.sections : 0);
   if (n < 2) return 0.0;
   const double log_n = std::log(static_cast<double>(n));
-  // A usable pair shares at least one period; none passes a screen of 0.
+  // A usable pair shares at least one period. The table starts at a count
+  // of 0 all the same, where the screen is infinite and nothing passes it.
   PerCommonPeriods screen([log_n](int common) {
     return common > 0 ? 2.0 * std::sqrt(log_n / common) : std::numeric_limits<double>::infinity();
   });
