@@ -98,6 +98,103 @@ void mirror_upper_triangle(std::vector<T> &table, std::size_t n) {
           table[j * n + i] = table[i * n + j];
 }
 
+// The usable correlations added pair by pair in row order, and their
+// absolute values, for the means.
+struct CorrelationSums {
+  double sum = 0, sum_abs = 0;
+};
+
+// The usable pairs' correlations into the upper triangle and their counts
+// into the table. Some residual is missing or not a number: each pair's
+// shared periods and sums over them are formed from the residuals.
+CorrelationSums pairs_with_gaps(const std::vector<double> &residuals, std::size_t t,
+                                const std::vector<double> &complete,
+                                const std::vector<double> &packed, PairTable &table) {
+  const std::size_t n = static_cast<std::size_t>(table.sections);
+  double sum = 0, sum_abs = 0;
+  const PresenceBits present(residuals, n, t);
+  std::vector<double> sums(n), partner_sums(n);
+  MaskedResiduals masked;  // made once a row meets a partner with a gap
+  for (std::size_t i = 0; i < n; ++i) {
+    table.common_periods[i * n + i] = present.common(i, i);
+    // Two complete rows share every period: their sums are the whole rows'.
+    bool partners_complete = !std::isnan(complete[i]);
+    for (std::size_t j = i + 1; j < n && partners_complete; ++j)
+      partners_complete = !std::isnan(complete[j]);
+    if (!partners_complete) {
+      if (masked.values.empty()) masked = masked_residuals(residuals, n, t);
+      shared_sums_of_squares(masked, n, t, i, sums, partner_sums);
+    }
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const bool both_complete = !std::isnan(complete[i]) && !std::isnan(complete[j]);
+      const int common = both_complete ? static_cast<int>(t) : present.common(i, j);
+      table.common_periods[i * n + j] = common;
+      const double s_ii = both_complete ? complete[i] : sums[j];
+      const double s_jj = both_complete ? complete[j] : partner_sums[j];
+      if (!usable_pair(s_ii, s_jj, common)) {
+        ++table.unusable;
+        continue;
+      }
+      const double rho = packed[packed_index(i, j)];
+      table.correlations[i * n + j] = rho;
+      ++table.usable;
+      sum += rho;
+      sum_abs += std::fabs(rho);
+    }
+  }
+  return {sum, sum_abs};
+}
+
+// Adds row[columns[0]], row[columns[1]], ... to the sums in that order.
+// Kept out of line: inlined, GCC keeps a sum that lives across the calls
+// around it in memory, and the chain of additions then waits on a store
+// and a load each time.
+[[gnu::noinline]] void add_row(const double *row, const std::size_t *columns, std::size_t count,
+             CorrelationSums &sums) {
+  double sum = sums.sum, sum_abs = sums.sum_abs;  // in registers, not in memory
+  for (std::size_t c = 0; c < count; ++c) {
+    sum += row[columns[c]];
+    sum_abs += std::fabs(row[columns[c]]);
+  }
+  sums = {sum, sum_abs};
+}
+
+// The same when every residual is present: every pair shares all T
+// periods, and its sums of squares are the two rows' whole sums, so a pair
+// is usable exactly when both its rows are usable with themselves. The
+// packed block keeps each column of the upper triangle in a run, and the
+// table each row, so the copy goes a tile at a time (read down the packed
+// columns, written along the table's rows, both in cache); the means then
+// add the copied correlations in row order.
+CorrelationSums complete_pairs(const std::vector<double> &complete, int periods,
+                               const std::vector<double> &packed, PairTable &table) {
+  const std::size_t n = static_cast<std::size_t>(table.sections);
+  std::fill(table.common_periods.begin(), table.common_periods.end(), periods);
+  std::vector<char> usable_row(n);
+  std::vector<std::size_t> usable_rows;
+  for (std::size_t i = 0; i < n; ++i) {
+    usable_row[i] = usable_pair(complete[i], complete[i], periods);
+    if (usable_row[i]) usable_rows.push_back(i);
+  }
+  constexpr std::size_t kTile = 64;
+  for (std::size_t i0 = 0; i0 < n; i0 += kTile)
+    for (std::size_t j0 = i0; j0 < n; j0 += kTile)
+      for (std::size_t j = std::max(j0, i0 + 1); j < std::min(n, j0 + kTile); ++j) {
+        if (!usable_row[j]) continue;
+        const double *column = packed.data() + packed_index(0, j);
+        for (std::size_t i = i0; i < std::min(j, i0 + kTile); ++i)
+          if (usable_row[i]) table.correlations[i * n + j] = column[i];
+      }
+  const long rows = static_cast<long>(usable_rows.size()), all = static_cast<long>(n);
+  table.usable = rows * (rows - 1) / 2;
+  table.unusable = all * (all - 1) / 2 - table.usable;
+  CorrelationSums sums;
+  for (std::size_t a = 0; a < usable_rows.size(); ++a)
+    add_row(table.correlations.data() + usable_rows[a] * n, usable_rows.data() + a + 1,
+            usable_rows.size() - a - 1, sums);
+  return sums;
+}
+
 }  // namespace
 
 MaskedResiduals masked_residuals(const std::vector<double> &period_major, std::size_t n,
@@ -124,44 +221,26 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   table.correlations.assign(n * n, kNaN);
   host::reserve_on_huge_pages(table.common_periods, n * n);
   table.common_periods.assign(n * n, 0);
-  const PresenceBits present(residuals, n, t);
+  for (std::size_t i = 0; i < n; ++i) table.correlations[i * n + i] = 1.0;
   const std::vector<double> complete = complete_sums_of_squares(residuals, n, t);
-  std::vector<double> sums(n), partner_sums(n);
-  MaskedResiduals masked;  // made once a row meets a partner with a gap
-  double sum = 0, sum_abs = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    table.correlations[i * n + i] = 1.0;
-    table.common_periods[i * n + i] = present.common(i, i);
-    // Two complete rows share every period: their sums are the whole rows'.
-    bool partners_complete = !std::isnan(complete[i]);
-    for (std::size_t j = i + 1; j < n && partners_complete; ++j)
-      partners_complete = !std::isnan(complete[j]);
-    if (!partners_complete) {
-      if (masked.values.empty()) masked = masked_residuals(residuals, n, t);
-      shared_sums_of_squares(masked, n, t, i, sums, partner_sums);
-    }
-    for (std::size_t j = i + 1; j < n; ++j) {
-      const bool both_complete = !std::isnan(complete[i]) && !std::isnan(complete[j]);
-      const int common = both_complete ? periods : present.common(i, j);
-      table.common_periods[i * n + j] = common;
-      const double s_ii = both_complete ? complete[i] : sums[j];
-      const double s_jj = both_complete ? complete[j] : partner_sums[j];
-      if (!usable_pair(s_ii, s_jj, common)) {
-        ++table.unusable;
-        continue;
-      }
-      const double rho = packed[packed_index(i, j)];
-      table.correlations[i * n + j] = rho;
-      ++table.usable;
-      sum += rho;
-      sum_abs += std::fabs(rho);
-    }
-  }
+  const bool every_residual = std::none_of(complete.begin(), complete.end(),
+                                           [](double s) { return std::isnan(s); });
+  const CorrelationSums sums = every_residual
+                                   ? complete_pairs(complete, periods, packed, table)
+                                   : pairs_with_gaps(residuals, t, complete, packed, table);
   mirror_upper_triangle(table.correlations, n);
-  mirror_upper_triangle(table.common_periods, n);
-  table.mean = table.usable > 0 ? sum / static_cast<double>(table.usable) : kNaN;
-  table.mean_abs = table.usable > 0 ? sum_abs / static_cast<double>(table.usable) : kNaN;
+  if (!every_residual) mirror_upper_triangle(table.common_periods, n);
+  const double usable = static_cast<double>(table.usable);
+  table.mean = table.usable > 0 ? sums.sum / usable : kNaN;
+  table.mean_abs = table.usable > 0 ? sums.sum_abs / usable : kNaN;
   return table;
+}
+
+int most_common_periods(const PairTable &pairs) {
+  const std::size_t n = static_cast<std::size_t>(pairs.sections > 0 ? pairs.sections : 0);
+  int most = 0;
+  for (std::size_t i = 0; i < n; ++i) most = std::max(most, pairs.common_periods[i * n + i]);
+  return most;
 }
 
 std::vector<int> random_signs(int sections, std::uint64_t seed) {
@@ -175,7 +254,8 @@ double weighted_cd(const PairTable &pairs, const std::vector<int> &signs) {
   const std::size_t n = static_cast<std::size_t>(pairs.sections);
   if (n < 2) return 0.0;
   const double q = 1.0 / std::sqrt(static_cast<double>(n) * static_cast<double>(n - 1));
-  PerCommonPeriods qr([q](int common) { return q * std::sqrt(2.0 * common); });  // Q R
+  const PerCommonPeriods qr([q](int common) { return q * std::sqrt(2.0 * common); },
+                            most_common_periods(pairs));  // Q R
   double cd = 0.0;
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {

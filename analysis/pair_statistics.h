@@ -50,19 +50,24 @@ MaskedResiduals masked_residuals(const std::vector<double> &period_major, std::s
 // there is such a period. (A NaN sum is not above the floor.)
 bool usable_pair(double s_ii, double s_jj, int common);
 
+// The most periods any pair shares: no pair shares more than either of its
+// cross-sections observes, so the diagonal's largest count (0 when N = 0).
+int most_common_periods(const PairTable &pairs);
+
 // A figure that depends on a pair through T_ij alone, formed once for each
-// count of shared periods rather than once for each pair: f(c) is computed
-// the first time count c is asked for, and kept (with every count below).
-// The same expression on the same count gives the same bits.
+// count of shared periods rather than once for each pair: f(0), ..., f(most)
+// are computed when the table is made, so a loop over the pairs only looks
+// them up (a count outside that range is computed where it is met). The
+// same expression on the same count gives the same bits.
 template <typename F>
 class PerCommonPeriods {
  public:
-  explicit PerCommonPeriods(F f) : f_(f) {}
-  double operator()(int common) {
-    if (common < 0) return f_(common);  // no pair has one; kept out of the table
+  PerCommonPeriods(F f, int most) : f_(f) {
+    for (int c = 0; c <= most; ++c) values_.push_back(f_(c));
+  }
+  double operator()(int common) const {
     const std::size_t c = static_cast<std::size_t>(common);
-    while (values_.size() <= c) values_.push_back(f_(static_cast<int>(values_.size())));
-    return values_[c];
+    return common >= 0 && c < values_.size() ? values_[c] : f_(common);
   }
 
  private:

@@ -2,7 +2,9 @@
 // the periods both residual series observe and both sums of squares over
 // them, added in period order, then the module's usability rule. Random
 // panels with and without missing residuals, rows of tiny residuals whose
-// sums of squares sit on either side of the 1e-12 floor, and a NaN residual.
+// sums of squares sit on either side of the 1e-12 floor, and a NaN residual;
+// the panels with no missing residual keep every value present, and span
+// several of the copy's 64-by-64 tiles at N = 130.
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -73,19 +75,20 @@ TEST(PairTable, AgreesWithTheStraightforwardDerivation) {
   std::uniform_real_distribution<double> uniform;
   const double missing_shares[] = {0.0, 0.02, 0.3, 0.9};
   int checked = 0;
-  for (int n : {1, 2, 3, 7, 33}) {
+  for (int n : {1, 2, 3, 7, 33, 130}) {
     for (int t : {1, 2, 5, 64, 65, 130}) {
       for (double share : missing_shares) {
         const std::size_t cells = static_cast<std::size_t>(n) * static_cast<std::size_t>(t);
         std::vector<double> e(cells);
         for (double &v : e) v = uniform(rng) < share ? kMissing : normal(rng);
-        // A few rows of tiny residuals (one present period, or all), a
-        // whole missing row, and a NaN residual that is not a missing mark.
+        // A few rows of tiny residuals (one present period, or all) and,
+        // where some are missing anyway, a whole missing row and a NaN
+        // residual that is not a missing mark.
         for (int i = 0; i < n; i += 3)
           for (int s = 0; s < t; ++s)
             if (uniform(rng) < 0.5 || s == 0)
               e[static_cast<std::size_t>(s * n + i)] = near_floor[(i + s) % 5];
-        if (n > 4) {
+        if (n > 4 && share > 0) {
           for (int s = 0; s < t; ++s) e[static_cast<std::size_t>(s * n + 4)] = kMissing;
           e[static_cast<std::size_t>(n - 1)] = std::nan("");
         }
@@ -104,7 +107,7 @@ TEST(PairTable, AgreesWithTheStraightforwardDerivation) {
       }
     }
   }
-  EXPECT_EQ(checked, 5 * 6 * 4);
+  EXPECT_EQ(checked, 6 * 6 * 4);
 }
 
 }  // namespace
