@@ -255,21 +255,36 @@ auto on_another_thread(F f, Args... args) {
   }
 }
 
+// CD* with `factors` factors, or why it is not formed for this panel.
+struct CdStarRow {
+  CdStar star;
+  std::string misfit;  // empty when CD* was formed
+};
+
+CdStarRow cd_star_row(const std::vector<double> &rows, int n, int t, int factors) {
+  CdStarRow row;
+  row.misfit = factors_misfit(factors, n, t);
+  if (!row.misfit.empty()) return row;
+  row.star = cd_star(rows, n, t, factors);
+  if (!row.star.available) row.misfit = row.star.reason;
+  return row;
+}
+
 // What is formed on other threads, and waited for only where it is needed.
+// What those threads read is declared before the futures, so it outlives
+// them even when this thread leaves early (a future from std::async waits
+// for its thread when it is destroyed).
 struct Pending {
-  // LM_adj's weights: their thread holds the work, so the work is declared
-  // first and outlives it.
-  std::unique_ptr<BiasAdjustedLmWork> lm_adj;
+  std::unique_ptr<BiasAdjustedLmWork> lm_adj;  // LM_adj's weights, in the making
+  std::vector<double> rows;                    // the residuals section by section
   std::future<void> lm_adj_formed;
+  std::future<CdStarRow> cd_star;
   std::future<UnbalancedBlock> unbalanced;  // valid when the block is reported
 };
 
-// The statistics beyond the module's, as rows after its own; `rows`: the
-// residuals section by section.
-void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
-                       const std::vector<double> &rows, Pending &pending) {
+// The statistics beyond the module's, as rows after its own.
+void add_extended_rows(Result &r, const PairTable &pairs, Pending &pending) {
   const Options &o = r.options;
-  const int n = wide.panel.sections, t = wide.panel.periods;
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
   r.tests.push_back(tool_row(TestKind::weighted_cd, "weighted CD" + draws, r.weighted_cd,
                              "N(0,1) two-sided", r.weighted_cd_pvalue, "Juodis and Reese (2022)"));
@@ -279,11 +294,13 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                              "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
                              "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
 
-  r.factors = o.factors != 0 ? o.factors : kDefaultFactors;
-  std::string misfit = factors_misfit(r.factors, n, t);
-  CdStar star;
-  if (misfit.empty()) star = cd_star(rows, n, t, r.factors);
-  if (misfit.empty() && !star.available) misfit = star.reason;
+  // This thread's own work is done: it takes the bands of LM_adj's pairs
+  // that are left, then waits for what the other threads form.
+  pending.lm_adj->help();
+  pending.lm_adj_formed.get();
+  const CdStarRow star_row = pending.cd_star.get();
+  const CdStar &star = star_row.star;
+  const std::string &misfit = star_row.misfit;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
   const bool with_unbalanced = pending.unbalanced.valid();
@@ -291,9 +308,6 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
   if (with_unbalanced) block = pending.unbalanced.get();
   const UnbalancedDependence &all = block.all, &local = block.local;
 
-  // This thread's own work is done: it takes the bands of pairs that are left.
-  pending.lm_adj->help();
-  pending.lm_adj_formed.get();
   const BiasAdjustedLm adjusted = bias_adjusted_lm(pending.lm_adj->take(), pairs);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
@@ -361,15 +375,19 @@ Result analyse(const Data &data, const Options &options) {
   pending.lm_adj_formed = on_another_thread(&BiasAdjustedLmWork::run, pending.lm_adj.get());
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
-  // Pesaran's unbalanced block needs the residuals alone. It is reported for
-  // every unbalanced panel, where LM_adj is not available and the block is
-  // the largest work after the module's, and on request: it takes the
-  // second thread while this one forms the pair table.
+  // CD* and Pesaran's unbalanced block need the residuals alone: each takes
+  // a thread of its own while this one forms the pair table and the
+  // statistics drawn from it. The block is reported for every unbalanced
+  // panel, where LM_adj is not available and the block is the largest work
+  // after the module's, and on request.
   const int t = wide.panel.periods;
-  const std::vector<double> rows =
+  pending.rows =
       section_major(run.residuals, static_cast<std::size_t>(n), static_cast<std::size_t>(t));
+  r.factors = options.factors != 0 ? options.factors : kDefaultFactors;
+  pending.cd_star = on_another_thread(cd_star_row, std::cref(pending.rows), n, t, r.factors);
   if (wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block)
-    pending.unbalanced = on_another_thread(unbalanced_block, std::cref(rows), n, t, options.order);
+    pending.unbalanced =
+        on_another_thread(unbalanced_block, std::cref(pending.rows), n, t, options.order);
   PairTable pairs = pair_table(run.residuals, n, t, run.packed);
 
   r.shape = {n, wide.panel.periods, wide.panel.regressors,
@@ -386,7 +404,7 @@ Result analyse(const Data &data, const Options &options) {
   r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
   r.tests = module_rows(r);
-  add_extended_rows(r, wide, pairs, rows, pending);
+  add_extended_rows(r, pairs, pending);
   r.correlations = std::move(pairs.correlations);  // the table is done with
   r.common_periods = std::move(pairs.common_periods);
   return r;
