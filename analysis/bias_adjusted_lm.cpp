@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,9 +34,20 @@ BiasAdjustedLm refused(std::string reason) {
 // A column of X_i whose distance from the span of the columns before it is
 // below this fraction of its length makes X_i rank-deficient.
 constexpr double kRankTolerance = 1e-10;
-// A band of Q'Q holds about this many doubles (8 MB), at least one
-// cross-section's rows.
+// A band of Q'Q would hold about this many doubles (8 MB), at least one
+// cross-section's rows; it is formed a part at a time.
 constexpr std::size_t kBandDoubles = std::size_t{1} << 20;
+
+// Partners whose products with a band are formed at a time: at most 256
+// columns of products (or one partner's K), a whole number of the kernel's
+// tiles where that fits, so that the part stays in the second-level cache
+// between the kernel that writes it and the norms that read it (a whole
+// band went out to memory and back).
+std::size_t partners_per_part(std::size_t k) {
+  constexpr std::size_t kColumns = 256;
+  const std::size_t step = std::lcm(k, DotProductPanels::kVectorsPerTile) / k;  // whole tiles
+  return step * k > kColumns ? 1 : kColumns / (step * k) * step;
+}
 
 // Orthonormal bases of every X_i but its intercept, stacked: T rows, N K
 // columns, column-major. With an intercept the regressors are demeaned
@@ -164,57 +176,62 @@ struct BiasAdjustedLmWork::Bands {
 };
 
 #ifdef QVDEP_HAVE_LAPACK
-// Takes bands until none is left. Each thread has its band of products
-// and its copy of the band's bases.
+// Takes bands until none is left. Each thread has its copy of the band's
+// bases and its part of the band's products.
 void BiasAdjustedLmWork::form_bands() {
   Bands &b = *bands_;
   if (b.next.load(std::memory_order_relaxed) >= b.count) return;  // none left to take
   const std::size_t ns = static_cast<std::size_t>(panel_.sections),
                     ts = static_cast<std::size_t>(panel_.periods),
-                    ks = static_cast<std::size_t>(panel_.regressors), cols = ns * ks;
+                    ks = static_cast<std::size_t>(panel_.regressors);
   double *scale = weights_.scale.data();
   // Pair (i, j), i < j, sits at i (2N - i - 1)/2 + j - i - 1 of `scale`.
   auto scale_at = [ns](std::size_t i, std::size_t j) { return i * (2 * ns - i - 1) / 2 + j - i - 1; };
-  WorkVector<double> lhs(b.band_sections * ks * ts), band;
+  WorkVector<double> lhs(b.band_sections * ks * ts), part;
+  DotProductPanels panels;
+  const std::size_t part_partners = partners_per_part(ks);
   const std::size_t eights = (b.band_sections + 7) / 8 * 8;
   std::vector<double> f2(eights), f4(eights), spare(ks * ks * 8), scales(b.band_sections),
       terms(b.band_sections);
   for (std::size_t index; (index = b.next.fetch_add(1)) < b.count;) {
     const std::size_t b0 = index * b.band_sections, b1 = std::min(ns, b0 + b.band_sections);
-    const std::size_t nb = b1 - b0;
-    // G = Q_band' Q_{b0..N-1}, the band interleaved: rows a nb + (i - b0),
-    // columns (j - b0) K + c.
-    const std::size_t rows = nb * ks, width = cols - b0 * ks;
-    band.resize(rows * width);
-    const double *partners = b.q.data() + b0 * ks * ts;  // the band's own bases first
-    interleave_band(partners, ts, ks, nb, lhs.data());
-    if (b.kernel) {
-      dot_products(lhs.data(), rows, partners, width, ts, band.data(), rows);
-    } else {
-      const int m = static_cast<int>(rows), w = static_cast<int>(width), t = static_cast<int>(ts);
-      const double one = 1.0, zero = 0.0;
-      const std::lock_guard<std::mutex> lapack(lapack_lock());
-      dgemm_("T", "N", &m, &w, &t, &one, lhs.data(), &t, partners, &t, &zero, band.data(), &m,
-             1, 1);
-    }
-    // Partner by partner, every member i < j of the band at once.
+    const std::size_t nb = b1 - b0, rows = nb * ks;
+    // G = Q_band' Q_j for the partners j0 <= j < j1, the band interleaved:
+    // rows a nb + (i - b0), columns (j - j0) K + c.
+    part.resize(rows * part_partners * ks);
+    interleave_band(b.q.data() + b0 * ks * ts, ts, ks, nb, lhs.data());
+    if (b.kernel) panels.pack(lhs.data(), rows, ts);
     double centre = 0;  // this band's mu/v, each partner's summed apart first
-    for (std::size_t j = b0 + 1; j < ns; ++j) {
-      const std::size_t count = std::min(b1, j) - b0;
-      block_norms(band.data() + (j - b0) * ks * rows, ks, rows, nb, count, f2.data(), f4.data(),
-                  spare.data());
-      for (std::size_t m = 0; m < count; ++m) {
-        const double tr1 = b.base + f2[m], tr2 = b.base + f4[m];
-        const double v = std::sqrt(tr1 * tr1 * b.a1 + 2.0 * tr2 * b.a2);
-        scales[m] = b.dof / v;
-        terms[m] = tr1 / b.dof / v;
+    for (std::size_t j0 = b0 + 1; j0 < ns; j0 += part_partners) {
+      const std::size_t j1 = std::min(ns, j0 + part_partners), width = (j1 - j0) * ks;
+      const double *partners = b.q.data() + j0 * ks * ts;
+      if (b.kernel) {
+        panels.multiply(partners, width, part.data(), rows);
+      } else {
+        const int m = static_cast<int>(rows), w = static_cast<int>(width), t = static_cast<int>(ts);
+        const double one = 1.0, zero = 0.0;
+        const std::lock_guard<std::mutex> lapack(lapack_lock());
+        dgemm_("T", "N", &m, &w, &t, &one, lhs.data(), &t, partners, &t, &zero, part.data(), &m,
+               1, 1);
       }
-      double partner = 0;
-      for (std::size_t m = 0; m < count; ++m) {
-        scale[scale_at(b0 + m, j)] = scales[m];
-        partner += terms[m];
+      // Partner by partner, every member i < j of the band at once.
+      for (std::size_t j = j0; j < j1; ++j) {
+        const std::size_t count = std::min(b1, j) - b0;
+        block_norms(part.data() + (j - j0) * ks * rows, ks, rows, nb, count, f2.data(),
+                    f4.data(), spare.data());
+        for (std::size_t m = 0; m < count; ++m) {
+          const double tr1 = b.base + f2[m], tr2 = b.base + f4[m];
+          const double v = std::sqrt(tr1 * tr1 * b.a1 + 2.0 * tr2 * b.a2);
+          scales[m] = b.dof / v;
+          terms[m] = tr1 / b.dof / v;
+        }
+        double partner = 0;
+        for (std::size_t m = 0; m < count; ++m) {
+          scale[scale_at(b0 + m, j)] = scales[m];
+          partner += terms[m];
+        }
+        centre += partner;
       }
-      centre += partner;
     }
     b.centre[index] = centre;
   }

@@ -26,7 +26,7 @@ namespace qvd::analysis {
 namespace {
 
 constexpr std::size_t kPanel = 32;  // vectors of `a` in a panel: four registers of eight
-constexpr int kColumns = 6;         // vectors of `b` in a tile
+constexpr int kColumns = static_cast<int>(DotProductPanels::kVectorsPerTile);  // of `b` in a tile
 
 // Vectors r .. r + live - 1 of `a` period by period, the panel's other
 // places zero: panel[s kPanel + i] = a[i t + s].
@@ -87,26 +87,39 @@ Tile tile_for(int v, int s) {
 
 bool dot_products_available() { return __builtin_cpu_supports("avx512f"); }
 
-void dot_products(const double *a, std::size_t rows, const double *b, std::size_t cols,
-                  std::size_t t, double *out, std::size_t ld) {
+void DotProductPanels::pack(const double *a, std::size_t rows, std::size_t t) {
   if (!dot_products_available()) std::abort();  // a caller skipped the check
+  rows_ = rows;
+  t_ = t;
   const std::size_t panels = (rows + kPanel - 1) / kPanel;
-  std::vector<double> packed(panels * kPanel * t);
+  panels_.resize(panels * kPanel * t);
   for (std::size_t p = 0; p < panels; ++p)
     pack_panel(a + p * kPanel * t, std::min(kPanel, rows - p * kPanel), t,
-               packed.data() + p * kPanel * t);
+               panels_.data() + p * kPanel * t);
+}
+
+void DotProductPanels::multiply(const double *b, std::size_t cols, double *out,
+                                std::size_t ld) const {
+  const std::size_t panels = (rows_ + kPanel - 1) / kPanel;
   // A tile's vectors of `b` stay in the first-level cache while it meets
   // every panel.
   for (std::size_t c = 0; c < cols; c += kColumns) {
     const int nc = static_cast<int>(std::min<std::size_t>(kColumns, cols - c));
     for (std::size_t p = 0; p < panels; ++p) {
-      const std::size_t live = std::min(kPanel, rows - p * kPanel);
+      const std::size_t live = std::min(kPanel, rows_ - p * kPanel);
       const int registers = static_cast<int>((live + 7) / 8);
       const __mmask8 last = live % 8 == 0 ? 0xFF : static_cast<__mmask8>((1u << (live % 8)) - 1);
-      tile_for(registers, nc)(packed.data() + p * kPanel * t, b + c * t, t,
+      tile_for(registers, nc)(panels_.data() + p * kPanel * t_, b + c * t_, t_,
                               out + c * ld + p * kPanel, ld, last);
     }
   }
+}
+
+void dot_products(const double *a, std::size_t rows, const double *b, std::size_t cols,
+                  std::size_t t, double *out, std::size_t ld) {
+  DotProductPanels panels;
+  panels.pack(a, rows, t);
+  panels.multiply(b, cols, out, ld);
 }
 
 #else
@@ -116,6 +129,12 @@ bool dot_products_available() { return false; }
 void dot_products(const double *, std::size_t, const double *, std::size_t, std::size_t,
                   double *, std::size_t) {
   std::abort();  // a caller skipped dot_products_available()
+}
+
+void DotProductPanels::pack(const double *, std::size_t, std::size_t) { std::abort(); }
+
+void DotProductPanels::multiply(const double *, std::size_t, double *, std::size_t) const {
+  std::abort();
 }
 
 #endif

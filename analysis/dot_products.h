@@ -22,6 +22,7 @@
 #define QVDEP_ANALYSIS_DOT_PRODUCTS_H
 
 #include <cstddef>
+#include <vector>
 
 namespace qvd::analysis {
 
@@ -29,6 +30,22 @@ bool dot_products_available();
 
 void dot_products(const double *a, std::size_t rows, const double *b, std::size_t cols,
                   std::size_t t, double *out, std::size_t ld);
+
+// The same in two steps, for one `a` against `b` a part at a time: pack()
+// copies `a` into the kernel's panels (reusing the storage of an earlier
+// call), and each multiply() forms the products of those vectors with
+// `cols` vectors of `b`. The kernel takes `b` six vectors at a time, so
+// parts of a multiple of six vectors keep every tile whole.
+class DotProductPanels {
+ public:
+  static constexpr std::size_t kVectorsPerTile = 6;
+  void pack(const double *a, std::size_t rows, std::size_t t);
+  void multiply(const double *b, std::size_t cols, double *out, std::size_t ld) const;
+
+ private:
+  std::vector<double> panels_;
+  std::size_t rows_ = 0, t_ = 0;
+};
 
 }  // namespace qvd::analysis
 

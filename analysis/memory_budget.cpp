@@ -40,11 +40,14 @@ double analysis_bytes(double n, double t, double k, double m) {
   // N-by-N correlations and common periods and the result's copies of them.
   const double library = n * t * cell + n * (n + 1) / 2 * cell + 2 * n * n * (cell + 4);
   // The bias-adjusted LM, formed while the module runs: the stacked bases
-  // of the regressors, a band of their cross-products (8 MB, or one
-  // cross-section's row of blocks) for each of the two threads that form
-  // them, and a weight for every pair.
+  // of the regressors, a weight for every pair, and for each of the two
+  // threads that form the weights a band's bases (as they are and packed
+  // for the kernel) and a part of their cross-products with the partners
+  // (a band has about 2^20 / (K N) rows, at least K and at most N K; a
+  // part at most 256 columns, or K).
   const double bases = n * t * k * cell;
-  const double band = 2 * std::max(double{1 << 20}, k * n * k) * cell;
+  const double band_rows = std::min(std::max(double{1 << 20} / (k * n), k), n * k);
+  const double band = 2 * band_rows * (2 * t + std::max(256.0, k)) * cell;
   const double weights = n * (n - 1) / 2 * cell;
   // With gaps in the residuals (or on request), the pair table's and
   // Pesaran's unbalanced block's masked copies of them, and the block's

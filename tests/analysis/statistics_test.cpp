@@ -183,8 +183,9 @@ PairTable design_pairs(const Design &d) {
 TEST(BiasAdjustedLm, EqualsExplicitProjections) {
   struct Case { int n, t, kx; bool intercept; };
   std::mt19937_64 rng(41);
+  // N = 130 with four regressors meets its partners in three parts of 63.
   for (const Case c : {Case{5, 12, 2, true}, Case{7, 10, 1, false}, Case{4, 9, 0, true},
-                       Case{6, 20, 3, true}, Case{70, 11, 1, true}}) {
+                       Case{6, 20, 3, true}, Case{70, 11, 1, true}, Case{130, 12, 4, true}}) {
     const Design d = random_design(rng, c.n, c.t, c.kx, c.intercept);
     double scale = 0;
     const double expected = reference_lm_adj(d, scale);
