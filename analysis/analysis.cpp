@@ -297,7 +297,8 @@ void add_extended_rows(Result &r, const PairTable &pairs, Pending &pending) {
   // of its own, its work arrays came from that thread's heap, which gives
   // its memory back when the thread ends, and every analysis then met them
   // as fresh pages (about 7,000 page faults a run at N = 2,000).
-  const CdStarRow star_row = cd_star_row(pending.rows, r.shape.sections, r.shape.periods, r.factors);
+  const CdStarRow star_row =
+      cd_star_row(pending.rows, r.shape.sections, r.shape.periods, r.factors);
   const CdStar &star = star_row.star;
   const std::string &misfit = star_row.misfit;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;

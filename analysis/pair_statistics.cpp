@@ -149,8 +149,8 @@ CorrelationSums pairs_with_gaps(const std::vector<double> &residuals, std::size_
 // Kept out of line: inlined, GCC keeps a sum that lives across the calls
 // around it in memory, and the chain of additions then waits on a store
 // and a load each time.
-[[gnu::noinline]] void add_row(const double *row, const std::size_t *columns, std::size_t count,
-             CorrelationSums &sums) {
+[[gnu::noinline]] void add_row(const double *row, const std::size_t *columns,
+                               std::size_t count, CorrelationSums &sums) {
   double sum = sums.sum, sum_abs = sums.sum_abs;  // in registers, not in memory
   for (std::size_t c = 0; c < count; ++c) {
     sum += row[columns[c]];
@@ -164,12 +164,12 @@ CorrelationSums pairs_with_gaps(const std::vector<double> &residuals, std::size_
 // is usable exactly when both its rows are usable with themselves. The
 // packed block keeps each column of the upper triangle in a run, and the
 // table each row, so the copy goes a tile at a time (read down the packed
-// columns, written along the table's rows, both in cache); the means then
-// add the copied correlations in row order.
+// columns, written along the table's rows, both in cache), into both
+// triangles at once; the means then add the copied correlations in row
+// order.
 CorrelationSums complete_pairs(const std::vector<double> &complete, int periods,
                                const std::vector<double> &packed, PairTable &table) {
   const std::size_t n = static_cast<std::size_t>(table.sections);
-  std::fill(table.common_periods.begin(), table.common_periods.end(), periods);
   std::vector<char> usable_row(n);
   std::vector<std::size_t> usable_rows;
   for (std::size_t i = 0; i < n; ++i) {
@@ -183,7 +183,8 @@ CorrelationSums complete_pairs(const std::vector<double> &complete, int periods,
         if (!usable_row[j]) continue;
         const double *column = packed.data() + packed_index(0, j);
         for (std::size_t i = i0; i < std::min(j, i0 + kTile); ++i)
-          if (usable_row[i]) table.correlations[i * n + j] = column[i];
+          if (usable_row[i])
+            table.correlations[i * n + j] = table.correlations[j * n + i] = column[i];
       }
   const long rows = static_cast<long>(usable_rows.size()), all = static_cast<long>(n);
   table.usable = rows * (rows - 1) / 2;
@@ -220,16 +221,21 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   host::reserve_on_huge_pages(table.correlations, n * n);
   table.correlations.assign(n * n, kNaN);
   host::reserve_on_huge_pages(table.common_periods, n * n);
-  table.common_periods.assign(n * n, 0);
   for (std::size_t i = 0; i < n; ++i) table.correlations[i * n + i] = 1.0;
   const std::vector<double> complete = complete_sums_of_squares(residuals, n, t);
   const bool every_residual = std::none_of(complete.begin(), complete.end(),
                                            [](double s) { return std::isnan(s); });
-  const CorrelationSums sums = every_residual
-                                   ? complete_pairs(complete, periods, packed, table)
-                                   : pairs_with_gaps(residuals, t, complete, packed, table);
-  mirror_upper_triangle(table.correlations, n);
-  if (!every_residual) mirror_upper_triangle(table.common_periods, n);
+  // With every residual present, every pair (and every cross-section with
+  // itself) shares all T periods.
+  table.common_periods.assign(n * n, every_residual ? periods : 0);
+  CorrelationSums sums;
+  if (every_residual) {
+    sums = complete_pairs(complete, periods, packed, table);
+  } else {
+    sums = pairs_with_gaps(residuals, t, complete, packed, table);
+    mirror_upper_triangle(table.correlations, n);
+    mirror_upper_triangle(table.common_periods, n);
+  }
   const double usable = static_cast<double>(table.usable);
   table.mean = table.usable > 0 ? sums.sum / usable : kNaN;
   table.mean_abs = table.usable > 0 ? sums.sum_abs / usable : kNaN;
