@@ -255,21 +255,6 @@ auto on_another_thread(F f, Args... args) {
   }
 }
 
-// CD* with `factors` factors, or why it is not formed for this panel.
-struct CdStarRow {
-  CdStar star;
-  std::string misfit;  // empty when CD* was formed
-};
-
-CdStarRow cd_star_row(const std::vector<double> &rows, int n, int t, int factors) {
-  CdStarRow row;
-  row.misfit = factors_misfit(factors, n, t);
-  if (!row.misfit.empty()) return row;
-  row.star = cd_star(rows, n, t, factors);
-  if (!row.star.available) row.misfit = row.star.reason;
-  return row;
-}
-
 // What is formed on other threads, and waited for only where it is needed.
 // What those threads read is declared before the futures, so it outlives
 // them even when this thread leaves early (a future from std::async waits
@@ -282,8 +267,10 @@ struct Pending {
 };
 
 // The statistics beyond the module's, as rows after its own.
-void add_extended_rows(Result &r, const PairTable &pairs, Pending &pending) {
+void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
+                       Pending &pending) {
   const Options &o = r.options;
+  const int n = wide.panel.sections, t = wide.panel.periods;
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
   r.tests.push_back(tool_row(TestKind::weighted_cd, "weighted CD" + draws, r.weighted_cd,
                              "N(0,1) two-sided", r.weighted_cd_pvalue, "Juodis and Reese (2022)"));
@@ -297,10 +284,11 @@ void add_extended_rows(Result &r, const PairTable &pairs, Pending &pending) {
   // of its own, its work arrays came from that thread's heap, which gives
   // its memory back when the thread ends, and every analysis then met them
   // as fresh pages (about 7,000 page faults a run at N = 2,000).
-  const CdStarRow star_row =
-      cd_star_row(pending.rows, r.shape.sections, r.shape.periods, r.factors);
-  const CdStar &star = star_row.star;
-  const std::string &misfit = star_row.misfit;
+  r.factors = o.factors != 0 ? o.factors : kDefaultFactors;
+  std::string misfit = factors_misfit(r.factors, n, t);
+  CdStar star;
+  if (misfit.empty()) star = cd_star(pending.rows, n, t, r.factors);
+  if (misfit.empty() && !star.available) misfit = star.reason;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
   const bool with_unbalanced = pending.unbalanced.valid();
@@ -385,7 +373,6 @@ Result analyse(const Data &data, const Options &options) {
   const int t = wide.panel.periods;
   pending.rows =
       section_major(run.residuals, static_cast<std::size_t>(n), static_cast<std::size_t>(t));
-  r.factors = options.factors != 0 ? options.factors : kDefaultFactors;
   if (wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block)
     pending.unbalanced =
         on_another_thread(unbalanced_block, std::cref(pending.rows), n, t, options.order);
@@ -405,7 +392,7 @@ Result analyse(const Data &data, const Options &options) {
   r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
   r.tests = module_rows(r);
-  add_extended_rows(r, pairs, pending);
+  add_extended_rows(r, wide, pairs, pending);
   r.correlations = std::move(pairs.correlations);  // the table is done with
   r.common_periods = std::move(pairs.common_periods);
   return r;
