@@ -115,23 +115,13 @@ void DotProductPanels::multiply(const double *b, std::size_t cols, double *out,
   }
 }
 
-void dot_products(const double *a, std::size_t rows, const double *b, std::size_t cols,
-                  std::size_t t, double *out, std::size_t ld) {
-  DotProductPanels panels;
-  panels.pack(a, rows, t);
-  panels.multiply(b, cols, out, ld);
-}
-
 #else
 
 bool dot_products_available() { return false; }
 
-void dot_products(const double *, std::size_t, const double *, std::size_t, std::size_t,
-                  double *, std::size_t) {
+void DotProductPanels::pack(const double *, std::size_t, std::size_t) {
   std::abort();  // a caller skipped dot_products_available()
 }
-
-void DotProductPanels::pack(const double *, std::size_t, std::size_t) { std::abort(); }
 
 void DotProductPanels::multiply(const double *, std::size_t, double *, std::size_t) const {
   std::abort();

@@ -16,8 +16,8 @@
 // broadcasts one value of each of the 6 vectors of `b`, for 24 vector
 // multiply-adds; no sum needs its lanes added at the end. It needs
 // AVX-512F; `dot_products_available()` says whether this processor and
-// build have it, and nothing else may call `dot_products` where it does not.
-// Unlike the system's BLAS, it may run on several threads at once.
+// build have it, and nothing else may use `DotProductPanels` where it does
+// not. Unlike the system's BLAS, it may run on several threads at once.
 #ifndef QVDEP_ANALYSIS_DOT_PRODUCTS_H
 #define QVDEP_ANALYSIS_DOT_PRODUCTS_H
 
@@ -28,14 +28,11 @@ namespace qvd::analysis {
 
 bool dot_products_available();
 
-void dot_products(const double *a, std::size_t rows, const double *b, std::size_t cols,
-                  std::size_t t, double *out, std::size_t ld);
-
-// The same in two steps, for one `a` against `b` a part at a time: pack()
-// copies `a` into the kernel's panels (reusing the storage of an earlier
-// call), and each multiply() forms the products of those vectors with
-// `cols` vectors of `b`. The kernel takes `b` six vectors at a time, so
-// parts of a multiple of six vectors keep every tile whole.
+// pack() copies the `rows` vectors of `a` into the kernel's panels (reusing
+// the storage of an earlier call); each multiply() then forms their
+// products with `cols` vectors of `b` into `out`, so one `a` can meet `b` a
+// part at a time. The kernel takes `b` six vectors at a time, so parts of a
+// multiple of six vectors keep every tile whole.
 class DotProductPanels {
  public:
   static constexpr std::size_t kVectorsPerTile = 6;
