@@ -85,12 +85,15 @@ std::vector<double> complete_sums_of_squares(const std::vector<double> &residual
   return sums;
 }
 
-// Copies the upper triangle of an N-by-N row-major table onto the lower,
-// a tile at a time: written straight down the columns, every cell would
+// Cells on a side of the tiles in which the N-by-N tables are copied
+// across their diagonal: going straight down a column, every cell would
 // land on another page.
+constexpr std::size_t kTile = 64;
+
+// Copies the upper triangle of an N-by-N row-major table onto the lower,
+// a tile at a time.
 template <typename T>
 void mirror_upper_triangle(std::vector<T> &table, std::size_t n) {
-  constexpr std::size_t kTile = 64;
   for (std::size_t i0 = 0; i0 < n; i0 += kTile)
     for (std::size_t j0 = i0; j0 < n; j0 += kTile)
       for (std::size_t i = i0; i < std::min(n, i0 + kTile); ++i)
@@ -176,7 +179,6 @@ CorrelationSums complete_pairs(const std::vector<double> &complete, int periods,
     usable_row[i] = usable_pair(complete[i], complete[i], periods);
     if (usable_row[i]) usable_rows.push_back(i);
   }
-  constexpr std::size_t kTile = 64;
   for (std::size_t i0 = 0; i0 < n; i0 += kTile)
     for (std::size_t j0 = i0; j0 < n; j0 += kTile)
       for (std::size_t j = std::max(j0, i0 + 1); j < std::min(n, j0 + kTile); ++j) {
