@@ -220,6 +220,35 @@ void count_complete(WidePanel &wide, const double *cell, std::size_t width, std:
   ++wide.complete_per_section[section];
 }
 
+// Cross-section `in` of an array into its place in the layout, `out`, when
+// each of its values is a number or NaN (missing), as nearly always: one
+// pass without a branch on any value. Returns false, counting nothing, when
+// a value is infinite, and the caller lays the section out again cell by
+// cell to name it.
+bool lay_out_section(const double *in, std::ptrdiff_t period_stride, std::ptrdiff_t value_stride,
+                     std::size_t t, std::size_t width, const std::vector<std::size_t> &place,
+                     double *out, int &complete) {
+  const double missing = missing_value();
+  bool finite = true;
+  for (std::size_t v = 0; v < width; ++v) {  // a variable at a time: arrays are often by column
+    const double *values = in + static_cast<std::ptrdiff_t>(v) * value_stride;
+    for (std::size_t j = 0; j < t; ++j) {
+      const double x = values[static_cast<std::ptrdiff_t>(j) * period_stride];
+      finite &= !std::isinf(x);
+      out[place[j] * width + v] = std::isnan(x) ? missing : x;
+    }
+  }
+  if (!finite) return false;
+  int count = 0;
+  for (std::size_t c = 0; c < t * width; c += width) {
+    bool full = true;
+    for (std::size_t v = 0; v < width; ++v) full &= !qvdep_is_missing(out[c + v]);
+    count += full;
+  }
+  complete = count;
+  return true;
+}
+
 }  // namespace
 
 WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits) {
@@ -297,10 +326,23 @@ WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits) {
   WidePanel wide = empty_layout(n, periods, k);
   wide.section_labels = data.section_labels;
   wide.period_labels = std::move(period_labels);
-  const double *in = data.values;
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < t; ++j, in += width) {
+  const auto row_major = std::array<std::ptrdiff_t, 3>{static_cast<std::ptrdiff_t>(t * width),
+                                                        static_cast<std::ptrdiff_t>(width), 1};
+  const auto [s0, s1, s2] = data.strides.value_or(row_major);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double *section = data.values + static_cast<std::ptrdiff_t>(i) * s0;
+    double *laid = wide.panel.values.data() + i * periods * width;
+    if (repeat / t != i && lay_out_section(section, s1, s2, t, width, place, laid,
+                                           wide.complete_per_section[i])) {
+      wide.complete_observations += wide.complete_per_section[i];
+      continue;
+    }
+    // An infinite value or the repeated pair is here: cell by cell, to
+    // name the first.
+    for (std::size_t j = 0; j < t; ++j) {
       const std::size_t row = i * t + j;
+      const double *in = data.values + static_cast<std::ptrdiff_t>(i) * s0 +
+                         static_cast<std::ptrdiff_t>(j) * s1;
       if (row == repeat)
         throw InputError(duplicate_pair(row_in_memory(data.source, row), data.id_name,
                                         data.time_name, data.section_labels[i],
@@ -309,10 +351,12 @@ WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits) {
       double *out = wide.panel.values.data() + (i * periods + place[j]) * width;
       auto where = [&] { return row_in_memory(data.source, row); };
       for (std::size_t v = 0; v < k; ++v)
-        out[v] = module_value(where, in[v], data.regressor_names[v]);
-      out[k] = module_value(where, in[k], data.dependent_name);
+        out[v] = module_value(where, in[static_cast<std::ptrdiff_t>(v) * s2],
+                              data.regressor_names[v]);
+      out[k] = module_value(where, in[static_cast<std::ptrdiff_t>(k) * s2], data.dependent_name);
       count_complete(wide, out, width, i);
     }
+  }
   return wide;
 }
 

@@ -10,7 +10,10 @@
 #ifndef QVDEP_ANALYSIS_WIDE_PANEL_H
 #define QVDEP_ANALYSIS_WIDE_PANEL_H
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,11 +32,15 @@ struct WidePanel {
 
 // A panel in a caller's array: for each of the N cross-sections, for each
 // of the T periods, the K regressors then the dependent value (NaN
-// missing), row-major. The periods are put in the layout's order (an array
-// whose period labels are sorted keeps its order); labels must be distinct.
-// The array is read, not kept: it must outlive the call that lays it out.
+// missing). Value (i, j, v) is at values[i s0 + j s1 + v s2] for the
+// strides s (in values, any sign), so a transposed or sliced array is read
+// where it lies; no strides given means row-major. The periods are put in
+// the layout's order (an array whose period labels are sorted keeps its
+// order); labels must be distinct. The array is read, not kept: it must
+// outlive the call that lays it out.
 struct ArrayPanel {
-  const double *values = nullptr;           // N * T * (K + 1) values
+  const double *values = nullptr;
+  std::optional<std::array<std::ptrdiff_t, 3>> strides;  // empty: row-major
   std::vector<std::string> section_labels;  // N, in panel order
   std::vector<std::string> period_labels;   // T, as the array's second axis holds them
   std::string id_name = "id", time_name = "time", dependent_name = "y";

@@ -21,7 +21,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -237,8 +239,10 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
 
 // A wide array of shape (N, T, K + 1): for each cross-section and period the
 // K regressors, then the dependent value, as the module lays a panel out.
-// The library lays it out from the array's own buffer.
-Run run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast> &values,
+// The library lays it out from the array's own buffer, whatever its strides
+// (a slice of a DataFrame's values is seldom row-major), so the buffer must
+// hold aligned doubles: the package passes numpy.require(..., "A").
+Run run_wide(const py::array_t<double, py::array::forcecast> &values,
              std::vector<std::string> ids, std::vector<std::string> times,
              const std::string &id_name, const std::string &time_name, const std::string &y_name,
              std::vector<std::string> x_names, bool intercept, int order,
@@ -253,8 +257,17 @@ Run run_wide(const py::array_t<double, py::array::c_style | py::array::forcecast
   if (width < 1) throw py::value_error("the array's last axis must hold K regressors and y");
   if (ids.size() != n || times.size() != t || x_names.size() != width - 1)
     throw py::value_error("labels do not match the array's shape");
+  std::array<std::ptrdiff_t, 3> strides{};
+  for (int d = 0; d < 3; ++d) {
+    if (values.strides(d) % static_cast<py::ssize_t>(sizeof(double)) != 0)
+      throw py::value_error("the array's strides must be whole doubles");
+    strides[static_cast<std::size_t>(d)] = values.strides(d) / static_cast<py::ssize_t>(sizeof(double));
+  }
+  if (reinterpret_cast<std::uintptr_t>(values.data()) % alignof(double) != 0)
+    throw py::value_error("the array's values must be aligned");
   qvd::analysis::ArrayPanel data;
   data.values = values.data();
+  data.strides = strides;
   data.section_labels = std::move(ids);
   data.period_labels = std::move(times);
   data.id_name = id_name;

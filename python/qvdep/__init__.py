@@ -353,7 +353,9 @@ def _from_array(values: np.ndarray, id: Any, time: Any, y: Any, x: Any) -> tuple
     if len(x_names) != width - 1:
         raise ValueError(f"x names {len(x_names)} regressors, and the array holds "
                          f"{width - 1} (its last axis is K + 1 = {width})")
-    return (np.ascontiguousarray(values, dtype=np.float64), ids, times, "id", "time",
+    # Read where it lies, in any order of axes; copied only when its values
+    # are not aligned doubles.
+    return (np.require(values, dtype=np.float64, requirements="A"), ids, times, "id", "time",
             y_name, x_names)
 
 

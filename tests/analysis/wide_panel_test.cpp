@@ -216,19 +216,40 @@ TEST(WidePanel, AnArrayLaysOutAsItsRowsDoToTheBit) {
       a.period_labels = periods.labels;
       a.regressor_names.assign(k, "x");
       const WidePanel from_array = make_wide_panel(a);
-      const WidePanel from_rows = make_wide_panel(rows_of(a, n, t, k, rng));
       EXPECT_EQ(from_array.period_labels, periods.sorted);
-      EXPECT_EQ(from_rows.period_labels, periods.sorted);
       EXPECT_EQ(from_array.section_labels, a.section_labels);
-      EXPECT_EQ(from_rows.section_labels, a.section_labels);
-      ASSERT_EQ(from_array.panel.values.size(), from_rows.panel.values.size());
-      for (std::size_t c = 0; c < from_array.panel.values.size(); ++c)
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(from_array.panel.values[c]),
-                  std::bit_cast<std::uint64_t>(from_rows.panel.values[c]))
-            << periods.labels[0] << ", cell " << c;
-      EXPECT_EQ(from_array.complete_observations, from_rows.complete_observations);
-      EXPECT_EQ(from_array.complete_per_section, from_rows.complete_per_section);
       EXPECT_EQ(from_array.panel.periods, static_cast<int>(t));
+      auto expect_same = [&](const WidePanel &other, const char *what) {
+        EXPECT_EQ(other.period_labels, periods.sorted) << what;
+        EXPECT_EQ(other.section_labels, a.section_labels) << what;
+        ASSERT_EQ(from_array.panel.values.size(), other.panel.values.size()) << what;
+        for (std::size_t c = 0; c < other.panel.values.size(); ++c)
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(from_array.panel.values[c]),
+                    std::bit_cast<std::uint64_t>(other.panel.values[c]))
+              << what << ", " << periods.labels[0] << ", cell " << c;
+        EXPECT_EQ(from_array.complete_observations, other.complete_observations) << what;
+        EXPECT_EQ(from_array.complete_per_section, other.complete_per_section) << what;
+      };
+      expect_same(make_wide_panel(rows_of(a, n, t, k, rng)), "rows");
+
+      // The same array held variable by variable (as a DataFrame's columns
+      // are), and with its cross-sections last to first: read through strides.
+      const std::size_t w = k + 1;
+      std::vector<double> by_variable(values.size()), reversed(values.size());
+      for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < t; ++j)
+          for (std::size_t v = 0; v < w; ++v) {
+            by_variable[(v * t + j) * n + i] = values[(i * t + j) * w + v];
+            reversed[((n - 1 - i) * t + j) * w + v] = values[(i * t + j) * w + v];
+          }
+      const auto d = [](std::size_t x) { return static_cast<std::ptrdiff_t>(x); };
+      ArrayPanel strided = a;
+      strided.values = by_variable.data();
+      strided.strides = {{1, d(n), d(n * t)}};
+      expect_same(make_wide_panel(strided), "by variable");
+      strided.values = reversed.data() + (n - 1) * t * w;
+      strided.strides = {{-d(t * w), d(w), 1}};
+      expect_same(make_wide_panel(strided), "sections reversed");
     }
 }
 
