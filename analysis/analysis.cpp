@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -259,12 +260,38 @@ auto on_another_thread(F f, Args... args) {
 // What those threads read is declared before the futures, so it outlives
 // them even when this thread leaves early (a future from std::async waits
 // for its thread when it is destroyed).
+//
+// The second thread forms LM_adj's bands while the module runs. CD* needs
+// only the residuals, and whichever thread is free first once they are
+// laid out takes it: the second thread when its bands end before this one
+// has formed the pair table and the weighted CDs (as they usually do), else
+// this thread, which then helps with the bands that are left.
 struct Pending {
   std::unique_ptr<BiasAdjustedLmWork> lm_adj;  // LM_adj's weights, in the making
   std::vector<double> rows;                    // the residuals section by section
-  std::future<void> lm_adj_formed;
-  std::future<UnbalancedBlock> unbalanced;  // valid when the block is reported
+  int sections = 0, periods = 0, factors = 0;  // CD*'s p
+  std::string cd_star_misfit;                  // why p does not fit, if it does not
+  std::atomic<bool> cd_star_taken{false};      // by one thread or the other
+  CdStar cd_star;                              // when the second thread took it
+  std::future<void> second;                    // LM_adj's bands, then perhaps CD*
+  std::future<UnbalancedBlock> unbalanced;     // valid when the block is reported
+  // Declared after the futures: when this thread leaves before the rows
+  // are made, the promise is broken before a future waits for the second
+  // thread, which then stops waiting for the rows.
+  std::promise<void> rows_made;
 };
+
+bool take_cd_star(Pending &p) { return p.cd_star_misfit.empty() && !p.cd_star_taken.exchange(true); }
+
+void second_thread(Pending *p, std::shared_future<void> rows_made) {
+  p->lm_adj->run();
+  try {
+    rows_made.get();
+  } catch (const std::future_error &) {
+    return;  // the analysis ended before the module's residuals came
+  }
+  if (take_cd_star(*p)) p->cd_star = cd_star(p->rows, p->sections, p->periods, p->factors);
+}
 
 // The statistics beyond the module's, as rows after its own.
 void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
@@ -280,17 +307,11 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
                              "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
                              "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
 
-  // CD* stays on this thread while LM_adj's finishes its bands: on a thread
-  // of its own, its work arrays came from that thread's heap, which gives
-  // its memory back when the thread ends, and every analysis then met them
-  // as fresh pages (about 7,000 page faults a run at N = 2,000).
-  r.factors = o.factors != 0 ? o.factors : kDefaultFactors;
-  std::string misfit = factors_misfit(r.factors, n, t);
+  r.factors = pending.factors;
+  std::string misfit = pending.cd_star_misfit;
   CdStar star;
-  if (misfit.empty()) star = cd_star(pending.rows, n, t, r.factors);
-  if (misfit.empty() && !star.available) misfit = star.reason;
-  r.cd_star_w = misfit.empty() ? star.w : kNaN;
-  if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
+  const bool mine = take_cd_star(pending);
+  if (mine) star = cd_star(pending.rows, n, t, r.factors);
   const bool with_unbalanced = pending.unbalanced.valid();
   UnbalancedBlock block;
   if (with_unbalanced) block = pending.unbalanced.get();
@@ -298,7 +319,11 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
 
   // This thread's own work is done: it takes the bands of pairs that are left.
   pending.lm_adj->help();
-  pending.lm_adj_formed.get();
+  pending.second.get();
+  if (misfit.empty() && !mine) star = std::move(pending.cd_star);
+  if (misfit.empty() && !star.available) misfit = star.reason;
+  r.cd_star_w = misfit.empty() ? star.w : kNaN;
+  if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
   const BiasAdjustedLm adjusted = bias_adjusted_lm(pending.lm_adj->take(), pairs);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
@@ -363,7 +388,11 @@ Result analyse(const Data &data, const Options &options) {
   Pending pending;
   pending.lm_adj = std::make_unique<BiasAdjustedLmWork>(
       wide.panel, options.intercept, static_cast<int>(options.restrictions.size()));
-  pending.lm_adj_formed = on_another_thread(&BiasAdjustedLmWork::run, pending.lm_adj.get());
+  pending.sections = n;
+  pending.periods = wide.panel.periods;
+  pending.factors = options.factors != 0 ? options.factors : kDefaultFactors;
+  pending.cd_star_misfit = factors_misfit(pending.factors, n, pending.periods);
+  pending.second = on_another_thread(second_thread, &pending, pending.rows_made.get_future().share());
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
   // Pesaran's unbalanced block needs the residuals alone. It is reported for
@@ -373,6 +402,7 @@ Result analyse(const Data &data, const Options &options) {
   const int t = wide.panel.periods;
   pending.rows =
       section_major(run.residuals, static_cast<std::size_t>(n), static_cast<std::size_t>(t));
+  pending.rows_made.set_value();
   if (wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block)
     pending.unbalanced =
         on_another_thread(unbalanced_block, std::cref(pending.rows), n, t, options.order);
