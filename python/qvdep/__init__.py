@@ -68,7 +68,9 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         period, or a wide array of shape (N, T, K + 1) holding, for each
         cross-section and period, the K regressors followed by the
         dependent value. Missing values are NaN (or None); any other
-        non-finite number is an error.
+        non-finite number is an error. An array of float64 is read where
+        it lies, in any memory order (a slice of a DataFrame's values
+        too); other types are converted first.
     id : str or sequence, optional
         DataFrame: the column naming the cross-section (required).
         Array: N labels of the cross-sections (default 0 .. N-1).
