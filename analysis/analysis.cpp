@@ -301,8 +301,6 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
   r.tests.push_back(tool_row(TestKind::weighted_cd, "weighted CD" + draws, r.weighted_cd,
                              "N(0,1) two-sided", r.weighted_cd_pvalue, "Juodis and Reese (2022)"));
-  r.weighted_cd_plus = power_enhanced_cd(pairs, r.weighted_cd);
-  r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
   r.tests.push_back(tool_row(TestKind::weighted_cd_plus, "CDw+", r.weighted_cd_plus,
                              "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
                              "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
@@ -417,10 +415,22 @@ Result analyse(const Data &data, const Options &options) {
                          : kNaN;
   r.mean_correlation = pairs.mean;
   r.mean_abs_correlation = pairs.mean_abs;
-  // One draw keeps its signs for the report; R draws keep only R and the seed.
-  if (options.cdw_draws == 1) r.signs = random_signs(n, options.seed);
-  r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
+  // One draw (the default) keeps its signs for the report, and its pass
+  // over the pairs forms CDw+'s screened sum as well; R draws keep only R
+  // and the seed.
+  double screened_sum = 0;
+  if (options.cdw_draws == 1) {
+    r.signs = random_signs(n, options.seed);
+    const WeightedCdTerms terms = weighted_cd_and_power_enhancement(pairs, r.signs);
+    r.weighted_cd = terms.weighted_cd;
+    screened_sum = terms.power_enhancement;
+  } else {
+    r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
+    screened_sum = power_enhancement(pairs);
+  }
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
+  r.weighted_cd_plus = r.weighted_cd + screened_sum;  // CD_W+
+  r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
   r.tests = module_rows(r);
   add_extended_rows(r, wide, pairs, pending);
   r.correlations = std::move(pairs.correlations);  // the table is done with

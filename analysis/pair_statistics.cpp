@@ -261,9 +261,7 @@ std::vector<int> random_signs(int sections, std::uint64_t seed) {
 double weighted_cd(const PairTable &pairs, const std::vector<int> &signs) {
   const std::size_t n = static_cast<std::size_t>(pairs.sections);
   if (n < 2) return 0.0;
-  const double q = 1.0 / std::sqrt(static_cast<double>(n) * static_cast<double>(n - 1));
-  const PerCommonPeriods qr([q](int common) { return q * std::sqrt(2.0 * common); },
-                            most_common_periods(pairs));  // Q R
+  const auto qr = weighted_cd_weights(pairs);
   double cd = 0.0;
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {

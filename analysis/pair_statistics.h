@@ -12,6 +12,7 @@
 #ifndef QVDEP_ANALYSIS_PAIR_STATISTICS_H
 #define QVDEP_ANALYSIS_PAIR_STATISTICS_H
 
+#include <cmath>
 #include <cstdint>
 #include <cstddef>
 #include <vector>
@@ -74,6 +75,15 @@ class PerCommonPeriods {
   F f_;
   std::vector<double> values_;
 };
+
+// Q R = sqrt(2 T_ij) / sqrt(N (N - 1)) for each count T_ij of shared
+// periods: the weight of w_i w_j rho_ij in CD_W.
+inline auto weighted_cd_weights(const PairTable &pairs) {
+  const double n = pairs.sections;
+  const double q = 1.0 / std::sqrt(n * (n - 1));
+  return PerCommonPeriods([q](int common) { return q * std::sqrt(2.0 * common); },
+                          most_common_periods(pairs));
+}
 
 // N independent signs, +1 or -1 with equal probability, from a 64-bit
 // Mersenne twister seeded with `seed` (its output sequence is fixed by the

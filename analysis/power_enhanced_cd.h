@@ -16,6 +16,8 @@
 #ifndef QVDEP_ANALYSIS_POWER_ENHANCED_CD_H
 #define QVDEP_ANALYSIS_POWER_ENHANCED_CD_H
 
+#include <vector>
+
 #include "analysis/pair_statistics.h"
 
 namespace qvd::analysis {
@@ -23,6 +25,15 @@ namespace qvd::analysis {
 // The screened sum sum_{i<j} |rho_ij| 1(|rho_ij| > 2 sqrt(ln N / T_ij))
 // over the usable pairs (0 for fewer than two cross-sections).
 double power_enhancement(const PairTable &pairs);
+
+// CD_W of `signs` (weighted_cd) and the screened sum (power_enhancement)
+// in one pass over the pair tables, each sum adding the same terms in the
+// same order as alone, so with the same bits.
+struct WeightedCdTerms {
+  double weighted_cd = 0, power_enhancement = 0;
+};
+WeightedCdTerms weighted_cd_and_power_enhancement(const PairTable &pairs,
+                                                  const std::vector<int> &signs);
 
 // CD_W+ = weighted_cd + power_enhancement(pairs); `weighted_cd` is CD_W of
 // the same pairs (weighted_cd or weighted_cd_draws).
