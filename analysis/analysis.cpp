@@ -1,8 +1,8 @@
 #include "analysis/analysis.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
