@@ -73,8 +73,4 @@ WeightedCdTerms weighted_cd_and_power_enhancement(const PairTable &pairs,
   return {cd, sum};
 }
 
-double power_enhanced_cd(const PairTable &pairs, double weighted_cd) {
-  return weighted_cd + power_enhancement(pairs);
-}
-
 }  // namespace qvd::analysis

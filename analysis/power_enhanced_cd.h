@@ -22,7 +22,8 @@
 
 namespace qvd::analysis {
 
-// The screened sum sum_{i<j} |rho_ij| 1(|rho_ij| > 2 sqrt(ln N / T_ij))
+// CD_W+ is CD_W (weighted_cd, or weighted_cd_draws) plus the screened sum
+// sum_{i<j} |rho_ij| 1(|rho_ij| > 2 sqrt(ln N / T_ij))
 // over the usable pairs (0 for fewer than two cross-sections).
 double power_enhancement(const PairTable &pairs);
 
@@ -34,10 +35,6 @@ struct WeightedCdTerms {
 };
 WeightedCdTerms weighted_cd_and_power_enhancement(const PairTable &pairs,
                                                   const std::vector<int> &signs);
-
-// CD_W+ = weighted_cd + power_enhancement(pairs); `weighted_cd` is CD_W of
-// the same pairs (weighted_cd or weighted_cd_draws).
-double power_enhanced_cd(const PairTable &pairs, double weighted_cd);
 
 }  // namespace qvd::analysis
 
