@@ -213,9 +213,15 @@ std::string duplicate_pair(const std::string &where, const std::string &id_name,
          excerpt(id) + ", " + excerpt(time) + "), first given at " + first_where;
 }
 
+// A cell laid out with none of its values missing.
+bool complete_cell(const double *cell, std::size_t width) {
+  bool complete = true;
+  for (std::size_t v = 0; v < width; ++v) complete &= !qvdep_is_missing(cell[v]);
+  return complete;
+}
+
 void count_complete(WidePanel &wide, const double *cell, std::size_t width, std::size_t section) {
-  for (std::size_t v = 0; v < width; ++v)
-    if (qvdep_is_missing(cell[v])) return;
+  if (!complete_cell(cell, width)) return;
   ++wide.complete_observations;
   ++wide.complete_per_section[section];
 }
@@ -240,11 +246,7 @@ bool lay_out_section(const double *in, std::ptrdiff_t period_stride, std::ptrdif
   }
   if (!finite) return false;
   int count = 0;
-  for (std::size_t c = 0; c < t * width; c += width) {
-    bool full = true;
-    for (std::size_t v = 0; v < width; ++v) full &= !qvdep_is_missing(out[c + v]);
-    count += full;
-  }
+  for (std::size_t c = 0; c < t * width; c += width) count += complete_cell(out + c, width);
   complete = count;
   return true;
 }
