@@ -269,7 +269,7 @@ auto on_another_thread(F f, Args... args) {
 struct Pending {
   std::unique_ptr<BiasAdjustedLmWork> lm_adj;  // LM_adj's weights, in the making
   std::vector<double> rows;                    // the residuals section by section
-  int sections = 0, periods = 0, factors = 0;  // CD*'s p
+  int factors = 0;                             // CD*'s p
   std::string cd_star_misfit;                  // why p does not fit, if it does not
   std::atomic<bool> cd_star_taken{false};      // by one thread or the other
   CdStar cd_star;                              // when the second thread took it
@@ -283,14 +283,14 @@ struct Pending {
 
 bool take_cd_star(Pending &p) { return p.cd_star_misfit.empty() && !p.cd_star_taken.exchange(true); }
 
-void second_thread(Pending *p, std::shared_future<void> rows_made) {
+void second_thread(Pending *p, std::shared_future<void> rows_made, int n, int t) {
   p->lm_adj->run();
   try {
     rows_made.get();
   } catch (const std::future_error &) {
     return;  // the analysis ended before the module's residuals came
   }
-  if (take_cd_star(*p)) p->cd_star = cd_star(p->rows, p->sections, p->periods, p->factors);
+  if (take_cd_star(*p)) p->cd_star = cd_star(p->rows, n, t, p->factors);
 }
 
 // The statistics beyond the module's, as rows after its own.
@@ -386,11 +386,10 @@ Result analyse(const Data &data, const Options &options) {
   Pending pending;
   pending.lm_adj = std::make_unique<BiasAdjustedLmWork>(
       wide.panel, options.intercept, static_cast<int>(options.restrictions.size()));
-  pending.sections = n;
-  pending.periods = wide.panel.periods;
   pending.factors = options.factors != 0 ? options.factors : kDefaultFactors;
-  pending.cd_star_misfit = factors_misfit(pending.factors, n, pending.periods);
-  pending.second = on_another_thread(second_thread, &pending, pending.rows_made.get_future().share());
+  pending.cd_star_misfit = factors_misfit(pending.factors, n, wide.panel.periods);
+  pending.second = on_another_thread(second_thread, &pending, pending.rows_made.get_future().share(),
+                                     n, wide.panel.periods);
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
   // Pesaran's unbalanced block needs the residuals alone. It is reported for
