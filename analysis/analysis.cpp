@@ -8,6 +8,7 @@
 #include <future>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -261,36 +262,44 @@ auto on_another_thread(F f, Args... args) {
 // them even when this thread leaves early (a future from std::async waits
 // for its thread when it is destroyed).
 //
-// The second thread forms LM_adj's bands while the module runs. CD* needs
-// only the residuals, and whichever thread is free first once they are
-// laid out takes it: the second thread when its bands end before this one
-// has formed the pair table and the weighted CDs (as they usually do), else
-// this thread, which then helps with the bands that are left.
+// The second thread forms LM_adj's bands while the module runs. After the
+// module, this thread forms the pair table and the weighted CDs; CD* (which
+// needs only the residuals) and LM_adj's sum over the pairs (which needs
+// the table and every band) go to the second thread when its bands end
+// first, as they usually do. Otherwise this thread takes CD*, helps with the
+// bands that are left and forms the sum itself. Either way the figures are
+// the same bits.
 struct Pending {
   std::unique_ptr<BiasAdjustedLmWork> lm_adj;  // LM_adj's weights, in the making
   std::vector<double> rows;                    // the residuals section by section
+  PairTable pairs;                             // what the module's correlations give
   int factors = 0;                             // CD*'s p
   std::string cd_star_misfit;                  // why p does not fit, if it does not
   std::atomic<bool> cd_star_taken{false};      // by one thread or the other
   CdStar cd_star;                              // when the second thread took it
-  std::future<void> second;                    // LM_adj's bands, then perhaps CD*
+  std::optional<BiasAdjustedLm> adjusted;      // when the second thread formed it
+  std::future<void> second;                    // LM_adj's bands, then perhaps CD* and its sum
   std::future<UnbalancedBlock> unbalanced;     // valid when the block is reported
-  // Declared after the futures: when this thread leaves before the rows
-  // are made, the promise is broken before a future waits for the second
-  // thread, which then stops waiting for the rows.
-  std::promise<void> rows_made;
+  // Declared after the futures: when this thread leaves before the rows or
+  // the table are made, the promise is broken before a future waits for
+  // the second thread, which then stops waiting.
+  std::promise<void> rows_made, pairs_made;
 };
 
 bool take_cd_star(Pending &p) { return p.cd_star_misfit.empty() && !p.cd_star_taken.exchange(true); }
 
-void second_thread(Pending *p, std::shared_future<void> rows_made, int n, int t) {
+void second_thread(Pending *p, std::shared_future<void> rows_made,
+                   std::shared_future<void> pairs_made, int n, int t) {
   p->lm_adj->run();
   try {
     rows_made.get();
+    if (take_cd_star(*p)) p->cd_star = cd_star(p->rows, n, t, p->factors);
+    pairs_made.get();
   } catch (const std::future_error &) {
-    return;  // the analysis ended before the module's residuals came
+    return;  // the analysis ended before the residuals or the table came
   }
-  if (take_cd_star(*p)) p->cd_star = cd_star(p->rows, n, t, p->factors);
+  // A band still in this thread's hands keeps the weights unfinished.
+  if (p->lm_adj->formed()) p->adjusted = bias_adjusted_lm(p->lm_adj->take(), p->pairs);
 }
 
 // The statistics beyond the module's, as rows after its own.
@@ -322,7 +331,8 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
   if (misfit.empty() && !star.available) misfit = star.reason;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
-  const BiasAdjustedLm adjusted = bias_adjusted_lm(pending.lm_adj->take(), pairs);
+  const BiasAdjustedLm adjusted = pending.adjusted ? *std::move(pending.adjusted)
+                                                   : bias_adjusted_lm(pending.lm_adj->take(), pairs);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
                              "Pesaran, Ullah and Yamagata (2008)",
@@ -389,7 +399,7 @@ Result analyse(const Data &data, const Options &options) {
   pending.factors = options.factors != 0 ? options.factors : kDefaultFactors;
   pending.cd_star_misfit = factors_misfit(pending.factors, n, wide.panel.periods);
   pending.second = on_another_thread(second_thread, &pending, pending.rows_made.get_future().share(),
-                                     n, wide.panel.periods);
+                                     pending.pairs_made.get_future().share(), n, wide.panel.periods);
   const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
   // Pesaran's unbalanced block needs the residuals alone. It is reported for
@@ -403,7 +413,9 @@ Result analyse(const Data &data, const Options &options) {
   if (wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block)
     pending.unbalanced =
         on_another_thread(unbalanced_block, std::cref(pending.rows), n, t, options.order);
-  PairTable pairs = pair_table(run.residuals, n, t, run.packed);
+  pending.pairs = pair_table(run.residuals, n, t, run.packed);
+  pending.pairs_made.set_value();
+  PairTable &pairs = pending.pairs;
 
   r.shape = {n, wide.panel.periods, wide.panel.regressors,
              static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),

@@ -166,6 +166,7 @@ void block_norms(const double *g, std::size_t k, std::size_t ld, std::size_t nb,
 struct BiasAdjustedLmWork::Bands {
   std::atomic<bool> ready{false};   // the fields below are set
   std::atomic<std::size_t> next{0};  // the next band to take
+  std::atomic<std::size_t> formed{0};  // bands whose scales and centre are written
   bool kernel = false;  // products by the dot-product kernel, which may run on several threads
 #ifdef QVDEP_HAVE_LAPACK
   WorkVector<double> q;  // the stacked bases
@@ -234,6 +235,7 @@ void BiasAdjustedLmWork::form_bands() {
       }
     }
     b.centre[index] = centre;
+    b.formed.fetch_add(1, std::memory_order_release);
   }
 }
 #endif
@@ -301,6 +303,11 @@ void BiasAdjustedLmWork::help() {
 #ifdef QVDEP_HAVE_LAPACK
   if (bands_->ready.load(std::memory_order_acquire) && bands_->kernel) form_bands();
 #endif
+}
+
+bool BiasAdjustedLmWork::formed() const {
+  return !bands_->ready.load(std::memory_order_acquire) ||
+         bands_->formed.load(std::memory_order_acquire) == bands_->count;
 }
 
 BiasAdjustedLmWeights BiasAdjustedLmWork::take() {

@@ -88,8 +88,9 @@ BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const Pair
 // any other thread may call help() at any time, which takes bands as well
 // when the bases are ready and the products may run on two threads at once,
 // and otherwise returns at once. take() gives the weights once run() and
-// every help() have returned; they are the same bits as run() alone gives.
-// `panel` must outlive the work.
+// every help() have returned, or once run() has returned and formed() says
+// that no band is left in another thread's hands; they are the same bits as
+// run() alone gives. `panel` must outlive the work.
 class BiasAdjustedLmWork {
  public:
   BiasAdjustedLmWork(const host::Panel &panel, bool intercept, int restrictions);
@@ -99,6 +100,7 @@ class BiasAdjustedLmWork {
 
   void run();
   void help();
+  bool formed() const;
   BiasAdjustedLmWeights take();
 
   // For tests: the system's BLAS even where the kernel is available.
