@@ -263,12 +263,12 @@ auto on_another_thread(F f, Args... args) {
 // for its thread when it is destroyed).
 //
 // The second thread forms LM_adj's bands while the module runs. After the
-// module, this thread forms the pair table and the weighted CDs; CD* (which
-// needs only the residuals) and LM_adj's sum over the pairs (which needs
-// the table and every band) go to the second thread when its bands end
-// first, as they usually do. Otherwise this thread takes CD*, helps with the
-// bands that are left and forms the sum itself. Either way the figures are
-// the same bits.
+// module, this thread forms the pair table and the weighted CDs. CD*, which
+// needs only the residuals, and LM_adj's sum over the pairs, which needs the
+// table and every band, each go to whichever thread is free first: the
+// second when its bands end before this thread is done, else this one,
+// which also helps with any bands that are left. Either way the figures
+// are the same bits.
 struct Pending {
   std::unique_ptr<BiasAdjustedLmWork> lm_adj;  // LM_adj's weights, in the making
   std::vector<double> rows;                    // the residuals section by section
@@ -277,8 +277,9 @@ struct Pending {
   std::string cd_star_misfit;                  // why p does not fit, if it does not
   std::atomic<bool> cd_star_taken{false};      // by one thread or the other
   CdStar cd_star;                              // when the second thread took it
-  std::optional<BiasAdjustedLm> adjusted;      // when the second thread formed it
-  std::future<void> second;                    // LM_adj's bands, then perhaps CD* and its sum
+  std::atomic<bool> adjusted_taken{false};     // LM_adj's sum, by one thread or the other
+  std::optional<BiasAdjustedLm> adjusted;      // LM_adj, once formed
+  std::future<void> second;                    // LM_adj's bands, then perhaps CD* and LM_adj's sum
   std::future<UnbalancedBlock> unbalanced;     // valid when the block is reported
   // Declared after the futures: when this thread leaves before the rows or
   // the table are made, the promise is broken before a future waits for
@@ -287,6 +288,13 @@ struct Pending {
 };
 
 bool take_cd_star(Pending &p) { return p.cd_star_misfit.empty() && !p.cd_star_taken.exchange(true); }
+
+// LM_adj's sum over the pairs, once the table is made, if every band is
+// formed and the other thread has not taken it.
+void take_adjusted_sum(Pending &p) {
+  if (p.lm_adj->formed() && !p.adjusted_taken.exchange(true))
+    p.adjusted = bias_adjusted_lm(p.lm_adj->take(), p.pairs);
+}
 
 void second_thread(Pending *p, std::shared_future<void> rows_made,
                    std::shared_future<void> pairs_made, int n, int t) {
@@ -298,13 +306,11 @@ void second_thread(Pending *p, std::shared_future<void> rows_made,
   } catch (const std::future_error &) {
     return;  // the analysis ended before the residuals or the table came
   }
-  // A band still in this thread's hands keeps the weights unfinished.
-  if (p->lm_adj->formed()) p->adjusted = bias_adjusted_lm(p->lm_adj->take(), p->pairs);
+  take_adjusted_sum(*p);
 }
 
 // The statistics beyond the module's, as rows after its own.
-void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
-                       Pending &pending) {
+void add_extended_rows(Result &r, const WidePanel &wide, Pending &pending) {
   const Options &o = r.options;
   const int n = wide.panel.sections, t = wide.panel.periods;
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
@@ -326,13 +332,14 @@ void add_extended_rows(Result &r, const WidePanel &wide, const PairTable &pairs,
 
   // This thread's own work is done: it takes the bands of pairs that are left.
   pending.lm_adj->help();
+  take_adjusted_sum(pending);
   pending.second.get();
   if (misfit.empty() && !mine) star = std::move(pending.cd_star);
   if (misfit.empty() && !star.available) misfit = star.reason;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
-  const BiasAdjustedLm adjusted = pending.adjusted ? *std::move(pending.adjusted)
-                                                   : bias_adjusted_lm(pending.lm_adj->take(), pairs);
+  take_adjusted_sum(pending);  // neither thread could while a band was in the other's hands
+  const BiasAdjustedLm adjusted = *std::move(pending.adjusted);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
                              "Pesaran, Ullah and Yamagata (2008)",
@@ -443,7 +450,7 @@ Result analyse(const Data &data, const Options &options) {
   r.weighted_cd_plus = r.weighted_cd + screened_sum;  // CD_W+
   r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
   r.tests = module_rows(r);
-  add_extended_rows(r, wide, pairs, pending);
+  add_extended_rows(r, wide, pending);
   r.correlations = std::move(pairs.correlations);  // the table is done with
   r.common_periods = std::move(pairs.common_periods);
   return r;

@@ -167,6 +167,7 @@ struct BiasAdjustedLmWork::Bands {
   std::atomic<bool> ready{false};   // the fields below are set
   std::atomic<std::size_t> next{0};  // the next band to take
   std::atomic<std::size_t> formed{0};  // bands whose scales and centre are written
+  std::atomic<bool> ran{false};        // run() has returned
   bool kernel = false;  // products by the dot-product kernel, which may run on several threads
 #ifdef QVDEP_HAVE_LAPACK
   WorkVector<double> q;  // the stacked bases
@@ -247,6 +248,11 @@ BiasAdjustedLmWork::BiasAdjustedLmWork(const host::Panel &panel, bool intercept,
 BiasAdjustedLmWork::~BiasAdjustedLmWork() = default;
 
 void BiasAdjustedLmWork::run() {
+  form_weights();
+  bands_->ran.store(true, std::memory_order_release);
+}
+
+void BiasAdjustedLmWork::form_weights() {
   BiasAdjustedLmWeights &w = weights_;
   const host::Panel &panel = panel_;
   const int n = panel.sections, t = panel.periods;
@@ -306,8 +312,9 @@ void BiasAdjustedLmWork::help() {
 }
 
 bool BiasAdjustedLmWork::formed() const {
-  return !bands_->ready.load(std::memory_order_acquire) ||
-         bands_->formed.load(std::memory_order_acquire) == bands_->count;
+  return bands_->ran.load(std::memory_order_acquire) &&
+         (!bands_->ready.load(std::memory_order_acquire) ||
+          bands_->formed.load(std::memory_order_acquire) == bands_->count);
 }
 
 BiasAdjustedLmWeights BiasAdjustedLmWork::take() {

@@ -87,10 +87,11 @@ BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const Pair
 // which forms the bases and then takes bands of pairs until none is left;
 // any other thread may call help() at any time, which takes bands as well
 // when the bases are ready and the products may run on two threads at once,
-// and otherwise returns at once. take() gives the weights once run() and
-// every help() have returned, or once run() has returned and formed() says
-// that no band is left in another thread's hands; they are the same bits as
-// run() alone gives. `panel` must outlive the work.
+// and otherwise returns at once. formed() tells any thread whether the
+// weights are whole: run() has returned and no band is left in any
+// thread's hands. take() gives them once they are, to one thread only;
+// they are the same bits as run() alone gives. `panel` must outlive the
+// work.
 class BiasAdjustedLmWork {
  public:
   BiasAdjustedLmWork(const host::Panel &panel, bool intercept, int restrictions);
@@ -108,6 +109,7 @@ class BiasAdjustedLmWork {
 
  private:
   struct Bands;
+  void form_weights();
   void form_bands();
   const host::Panel &panel_;
   bool intercept_;

@@ -374,9 +374,9 @@ TEST(CdStar, RefusesBadComponentCountsAndUnbalancedPanels) {
 }
 
 // Bands of pairs taken by a helping thread give the bits of one thread
-// alone, whichever thread takes the weights (the runner as soon as formed()
-// says no band is left in the helper's hands, else the helper once both
-// are done), and the dot-product kernel agrees with the system's BLAS.
+// alone, whichever thread takes the weights (the first to see formed() say
+// they are whole, as the analysis does), and the dot-product kernel agrees
+// with the system's BLAS.
 TEST(BiasAdjustedLm, HelpedWeightsAreTheWeightsOfOneThread) {
   std::mt19937_64 rng(73);
   const Design d = random_design(rng, 200, 30, 8, true);  // three bands of pairs
@@ -384,16 +384,23 @@ TEST(BiasAdjustedLm, HelpedWeightsAreTheWeightsOfOneThread) {
   ASSERT_TRUE(alone.available) << alone.reason;
   for (int round = 0; round < 40; ++round) {
     BiasAdjustedLmWork work(d.panel, true, 0);
-    std::atomic<bool> ran{false};
-    std::optional<BiasAdjustedLmWeights> by_runner;
+    std::atomic<bool> ran{false}, taken{false};
+    std::optional<BiasAdjustedLmWeights> whole;
+    auto take_if_whole = [&] {
+      if (work.formed() && !taken.exchange(true)) whole = work.take();
+    };
     std::thread runner([&] {
       work.run();
-      if (work.formed()) by_runner = work.take();
+      take_if_whole();
       ran = true;
     });
-    while (!ran) work.help();  // takes bands from the moment there are any
+    while (!ran) {  // takes bands from the moment there are any
+      work.help();
+      take_if_whole();
+    }
     runner.join();
-    const BiasAdjustedLmWeights helped = by_runner ? *std::move(by_runner) : work.take();
+    take_if_whole();
+    const BiasAdjustedLmWeights helped = *std::move(whole);
     ASSERT_EQ(helped.scale, alone.scale);
     ASSERT_EQ(std::bit_cast<std::uint64_t>(helped.centre),
               std::bit_cast<std::uint64_t>(alone.centre));
