@@ -267,7 +267,7 @@ double weighted_cd(const PairTable &pairs, const std::vector<int> &signs) {
     for (std::size_t j = i + 1; j < n; ++j) {
       const double rho = pairs.correlations[i * n + j];
       if (std::isnan(rho)) continue;
-      cd += qr(pairs.common_periods[i * n + j]) * (static_cast<double>(signs[i] * signs[j]) * rho);
+      cd += weighted_cd_term(qr(pairs.common_periods[i * n + j]), signs[i], signs[j], rho);
     }
   return cd;
 }

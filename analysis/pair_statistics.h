@@ -85,6 +85,13 @@ inline auto weighted_cd_weights(const PairTable &pairs) {
                           most_common_periods(pairs));
 }
 
+// A usable pair's term of CD_W: its weight Q R (weighted_cd_weights) times
+// w_i w_j rho_ij. Every sum of CD_W forms its terms here, so that any two
+// give the same bits.
+inline double weighted_cd_term(double qr, int w_i, int w_j, double rho) {
+  return qr * (static_cast<double>(w_i * w_j) * rho);
+}
+
 // N independent signs, +1 or -1 with equal probability, from a 64-bit
 // Mersenne twister seeded with `seed` (its output sequence is fixed by the
 // C++ standard, so a seed gives the same signs everywhere).

@@ -68,7 +68,7 @@ WeightedCdTerms weighted_cd_and_power_enhancement(const PairTable &pairs,
       const double rho = pairs.correlations[i * n + j];
       const int common = pairs.common_periods[i * n + j];
       sum += screened(rho, screen(common));
-      if (!std::isnan(rho)) cd += qr(common) * (static_cast<double>(signs[i] * signs[j]) * rho);
+      if (!std::isnan(rho)) cd += weighted_cd_term(qr(common), signs[i], signs[j], rho);
     }
   return {cd, sum};
 }
