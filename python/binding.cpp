@@ -32,6 +32,7 @@
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
 #include "host/huge_pages.h"
+#include "python/kept_memory.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
@@ -178,8 +179,15 @@ py::dict figures(py::object self) {
 
 // Runs the analysis of `data` (a LongPanel or an ArrayPanel) with the
 // interpreter's lock released.
+// `sections` and `periods` are the panel's distinct labels, for the
+// estimate of the memory the analysis frees for the next.
 template <typename Data>
-Run run(const Data &data, const Options &options, const std::string &source) {
+Run run(const Data &data, const Options &options, const std::string &source,
+        std::size_t sections, std::size_t periods) {
+  const double k = static_cast<double>(data.regressor_names.size());
+  const double m = k + (options.intercept ? 1 : 0) + static_cast<double>(options.restrictions.size()) + 1;
+  qvd::python::keep_freed_memory(qvd::analysis::analysis_bytes(
+      static_cast<double>(sections), static_cast<double>(periods), k, m));
   Run out{{}, source};
   {
     py::gil_scoped_release unlocked;
@@ -223,6 +231,7 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
   data.id_name = id_name;
   data.time_name = time_name;
   data.dependent_name = y_name;
+  const std::size_t sections = id_labels.size(), periods = time_labels.size();
   data.id_of_row = copy_codes(id_codes, id_labels.size(), id_name);
   data.time_of_row = copy_codes(time_codes, time_labels.size(), time_name);
   data.id_labels = std::move(id_labels);
@@ -234,7 +243,7 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
   return run(data,
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
                           extras),
-             source);
+             source, sections, periods);
 }
 
 // A wide array of shape (N, T, K + 1): for each cross-section and period the
@@ -277,7 +286,7 @@ Run run_wide(const py::array_t<double, py::array::forcecast> &values,
   return run(data,
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
                           extras),
-             source);
+             source, n, t);
 }
 
 }  // namespace
@@ -332,6 +341,8 @@ PYBIND11_MODULE(_core, m) {
         py::arg("module"), py::arg("extras"), py::arg("source"));
   m.def("parse_memory_size", &qvd::analysis::parse_memory_size, py::arg("text"),
         "Bytes of a size such as \"4G\" or \"512M\" (units of 1000).");
+  m.def("release_memory", &qvd::python::release_freed_memory,
+        "Gives the memory that earlier analyses freed back to the system.");
   m.def("module_version", [](const std::string &module_path) {
     py::gil_scoped_release unlocked;
     return qvd::analysis::module_version(module_path);

@@ -28,7 +28,7 @@ from ._core import ModuleError
 from ._result import CDTestResult
 
 __all__ = ["cdtest", "CDTestResult", "ModuleError", "DEFAULT_SEED", "default_module",
-           "module_version"]
+           "module_version", "release_memory"]
 
 #: Seed of the weighted CD's random signs when none is given (the
 #: command-line tool's default, so both give the same figures).
@@ -45,6 +45,18 @@ def default_module() -> str:
 def module_version(module: Optional[Union[str, os.PathLike]] = None) -> str:
     """The module's version, as its version record reports it."""
     return _core.module_version(_module_path(module))
+
+
+def release_memory() -> None:
+    """Give back to the system the memory that earlier tests freed.
+
+    What a test frees is kept in the interpreter for the next one (up to
+    twice the largest test's estimated need, and at most an eighth of the
+    physical memory), so that a loop of tests does not meet fresh pages,
+    each a page fault, on every call. Call this after the last test of a
+    long session to shrink the process; the next test keeps its own again.
+    """
+    _core.release_memory()
 
 
 def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = None,
@@ -147,6 +159,7 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     started from several threads run in the module at the same time, each
     on its own test instance; each thread gets its own figures, and a
     floating-point fault is raised only in the thread whose test caused it.
+    The memory a test frees is kept for the next test (see release_memory).
 
     Examples
     --------

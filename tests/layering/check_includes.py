@@ -23,7 +23,7 @@ LAYERS = {
     "analysis": {"host", "analysis"},
     "report": {"host", "analysis", "report"},
     "cli": {"host", "analysis", "report", "cli"},
-    "python": {"host", "analysis", "report"},
+    "python": {"host", "analysis", "report", "python"},
 }
 PROJECT_FOLDERS = set(MODULE_PARTS) | set(LAYERS) | {"module", "tests", "bench", "fuzz"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
