@@ -11,9 +11,10 @@
 // kept.
 //
 // `keep_freed_memory` raises glibc's trim threshold to twice the analysis's
-// own estimate (never lowering it, and at most an eighth of the physical
-// memory) and pins the mmap threshold at its largest, 32 MiB, so that what
-// an analysis frees is there for the next one: the interpreter's resident
+// own estimate (never lowering it, never below the 64 MiB glibc reaches on
+// its own, and at most an eighth of the physical memory) and pins the mmap
+// threshold at its largest, 32 MiB, so that what an analysis frees is there
+// for the next one: the interpreter's resident
 // memory stays near the largest analysis's peak, as a BLAS keeps its
 // buffers. `release_freed_memory` gives the free memory of every heap back
 // to the system at once (the next analysis keeps its own again). Both do
