@@ -226,28 +226,65 @@ void count_complete(WidePanel &wide, const double *cell, std::size_t width, std:
   ++wide.complete_per_section[section];
 }
 
-// Cross-section `in` of an array into its place in the layout, `out`, when
-// each of its values is a number or NaN (missing), as nearly always: one
-// pass without a branch on any value. Returns false, counting nothing, when
-// a value is infinite, and the caller lays the section out again cell by
-// cell to name it.
-bool lay_out_section(const double *in, std::ptrdiff_t period_stride, std::ptrdiff_t value_stride,
+// A cross-section into its place in the layout, `out`, when each of its
+// values is a number or NaN (missing), as nearly always: one pass, a period
+// at a time, that writes each cell whole and counts it complete as it goes,
+// every value taken through the same few operations. `variables` holds
+// where each of the `width` variables' values for the section's first
+// period lie, the next period's `period_stride` on. Returns false, counting
+// nothing, when a value is infinite, and the caller lays the section out
+// again cell by cell to name it.
+bool lay_out_section(const double *const *variables, std::ptrdiff_t period_stride,
                      std::size_t t, std::size_t width, const std::vector<std::size_t> &place,
                      double *out, int &complete) {
   const double missing = missing_value();
   bool finite = true;
-  for (std::size_t v = 0; v < width; ++v) {  // a variable at a time: arrays are often by column
-    const double *values = in + static_cast<std::ptrdiff_t>(v) * value_stride;
-    for (std::size_t j = 0; j < t; ++j) {
-      const double x = values[static_cast<std::ptrdiff_t>(j) * period_stride];
+  int count = 0;
+  for (std::size_t j = 0; j < t; ++j) {  // each variable's values are read in turn
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(j) * period_stride;
+    double *cell = out + place[j] * width;
+    bool whole = true;  // no value missing: the module's missing pattern is a NaN
+    for (std::size_t v = 0; v < width; ++v) {
+      const double x = variables[v][at];
       finite &= !std::isinf(x);
-      out[place[j] * width + v] = std::isnan(x) ? missing : x;
+      whole &= !std::isnan(x);
+      cell[v] = std::isnan(x) ? missing : x;
     }
+    count += whole;
   }
   if (!finite) return false;
-  int count = 0;
-  for (std::size_t c = 0; c < t * width; c += width) count += complete_cell(out + c, width);
   complete = count;
+  return true;
+}
+
+// Rows that are the layout's cells in order, as a balanced panel sorted by
+// cross-section and period gives them: row r is cell r, so no pair can
+// repeat, and each cross-section's T rows are laid out as the array's are.
+// Returns false, with nothing counted, when the rows are in another order
+// or hold an infinite value; the caller then lays them out row by row.
+bool lay_out_in_cell_order(const LongPanel &data, const std::vector<std::uint32_t> &section_of_code,
+                           const std::vector<std::uint32_t> &period_of_code, WidePanel &wide) {
+  const std::size_t n = wide.complete_per_section.size(), t = wide.period_labels.size();
+  const std::size_t k = data.regressors.size(), width = k + 1;
+  if (data.rows() != n * t) return false;
+  for (std::size_t r = 0; r < data.rows(); ++r)
+    if (section_of_code[data.id_of_row[r]] * t + period_of_code[data.time_of_row[r]] != r)
+      return false;
+  std::vector<std::size_t> place(t);
+  std::iota(place.begin(), place.end(), std::size_t{0});
+  std::vector<const double *> variables(width);
+  long complete = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t v = 0; v < k; ++v) variables[v] = data.regressors[v].data() + i * t;
+    variables[k] = data.dependent.data() + i * t;
+    if (!lay_out_section(variables.data(), 1, t, width, place,
+                         wide.panel.values.data() + i * t * width, wide.complete_per_section[i])) {
+      std::fill(wide.complete_per_section.begin(), wide.complete_per_section.end(), 0);
+      return false;
+    }
+    complete += wide.complete_per_section[i];
+  }
+  wide.complete_observations = complete;
   return true;
 }
 
@@ -276,6 +313,7 @@ WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits) {
   WidePanel wide = empty_layout(n, t, k);
   wide.period_labels = std::move(period_labels);
   for (std::uint32_t c : sections.first) wide.section_labels.push_back(data.id_labels[c]);
+  if (lay_out_in_cell_order(data, sections.place_of_code, period_of_code, wide)) return wide;
   std::vector<long> first_row(n * t, -1);
   for (std::size_t r = 0; r < data.rows(); ++r) {
     const std::size_t section = sections.place_of_code[data.id_of_row[r]];
@@ -331,10 +369,12 @@ WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits) {
   const auto row_major = std::array<std::ptrdiff_t, 3>{static_cast<std::ptrdiff_t>(t * width),
                                                         static_cast<std::ptrdiff_t>(width), 1};
   const auto [s0, s1, s2] = data.strides.value_or(row_major);
+  std::vector<const double *> variables(width);
   for (std::size_t i = 0; i < n; ++i) {
     const double *section = data.values + static_cast<std::ptrdiff_t>(i) * s0;
+    for (std::size_t v = 0; v < width; ++v) variables[v] = section + static_cast<std::ptrdiff_t>(v) * s2;
     double *laid = wide.panel.values.data() + i * periods * width;
-    if (repeat / t != i && lay_out_section(section, s1, s2, t, width, place, laid,
+    if (repeat / t != i && lay_out_section(variables.data(), s1, t, width, place, laid,
                                            wide.complete_per_section[i])) {
       wide.complete_observations += wide.complete_per_section[i];
       continue;

@@ -201,6 +201,29 @@ LongPanel rows_of(const ArrayPanel &a, std::size_t n, std::size_t t, std::size_t
   return data;
 }
 
+// Every cell of an array as a row, in the layout's order of cells: by
+// cross-section, then by period as the layout sorts them (`sorted`).
+LongPanel rows_in_cell_order(const ArrayPanel &a, std::size_t n, std::size_t k,
+                             const std::vector<std::string> &sorted) {
+  LongPanel data;
+  data.regressor_names = a.regressor_names;
+  data.regressors.resize(k);
+  data.id_labels = a.section_labels;
+  data.time_labels = a.period_labels;
+  const std::size_t t = sorted.size();
+  for (std::size_t i = 0; i < n; ++i)
+    for (const std::string &period : sorted) {
+      const auto j = static_cast<std::size_t>(
+          std::find(a.period_labels.begin(), a.period_labels.end(), period) - a.period_labels.begin());
+      const double *v = a.values + (i * t + j) * (k + 1);
+      data.id_of_row.push_back(static_cast<std::uint32_t>(i));
+      data.time_of_row.push_back(static_cast<std::uint32_t>(j));
+      for (std::size_t r = 0; r < k; ++r) data.regressors[r].push_back(v[r]);
+      data.dependent.push_back(v[k]);
+    }
+  return data;
+}
+
 TEST(WidePanel, AnArrayLaysOutAsItsRowsDoToTheBit) {
   std::mt19937_64 rng(7);
   for (const PeriodCase &periods : kPeriodCases)
@@ -231,6 +254,8 @@ TEST(WidePanel, AnArrayLaysOutAsItsRowsDoToTheBit) {
         EXPECT_EQ(from_array.complete_per_section, other.complete_per_section) << what;
       };
       expect_same(make_wide_panel(rows_of(a, n, t, k, rng)), "rows");
+      expect_same(make_wide_panel(rows_in_cell_order(a, n, k, periods.sorted)),
+                  "rows in the layout's order");
 
       // The same array held variable by variable (as a DataFrame's columns
       // are), and with its cross-sections last to first: read through strides.
@@ -280,12 +305,25 @@ TEST(WidePanel, RefusesWhatItCannotLayOut) {
     a.section_labels = c.ids;
     a.period_labels = c.times;
     a.regressor_names = {"x"};
-    try {
-      make_wide_panel(a, {true, 0, c.budget});
-      ADD_FAILURE() << "accepted: " << c.message;
-    } catch (const std::runtime_error &e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    // The same cells as rows in the array's order, which is the layout's
+    // where the labels are distinct and sorted.
+    LongPanel rows;
+    rows.id_labels = c.ids;
+    rows.time_labels = c.times;
+    rows.regressor_names = {"x"};
+    rows.regressors.resize(1);
+    for (std::uint32_t r = 0; r < 4; ++r) {
+      rows.id_of_row.push_back(r / 2);
+      rows.time_of_row.push_back(r % 2);
+      rows.regressors[0].push_back(values[2 * r]);
+      rows.dependent.push_back(values[2 * r + 1]);
     }
+    for (const bool as_rows : {false, true}) try {
+        as_rows ? make_wide_panel(rows, {true, 0, c.budget}) : make_wide_panel(a, {true, 0, c.budget});
+        ADD_FAILURE() << "accepted: " << c.message;
+      } catch (const std::runtime_error &e) {
+        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+      }
   }
   LongPanel data;
   data.source = "m";
