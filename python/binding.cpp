@@ -178,9 +178,8 @@ py::dict figures(py::object self) {
 }
 
 // Runs the analysis of `data` (a LongPanel or an ArrayPanel) with the
-// interpreter's lock released.
-// `sections` and `periods` are the panel's distinct labels, for the
-// estimate of the memory the analysis frees for the next.
+// interpreter's lock released, the memory it frees kept for the next by its
+// estimate (`sections` and `periods`: the panel's distinct labels).
 template <typename Data>
 Run run(const Data &data, const Options &options, const std::string &source,
         std::size_t sections, std::size_t periods) {
