@@ -156,6 +156,24 @@ void block_norms(const double *g, std::size_t k, std::size_t ld, std::size_t nb,
   eight_block_norms(spare, k, k * 8, 8, f2 + m, f4 + m);
 }
 
+// (T-k)/v_ij and mu_ij/v_ij of `count` pairs from their norms f2 = ||C~||^2
+// and f4 = ||C~'C~||^2: tr(M_i M_j) = base + f2, tr[(M_i M_j)^2] = base + f4.
+// Apart from the loop over the block norms, these two divisions and a
+// square root per pair are the bands' largest work; each pair's arithmetic
+// is the same in every build, and square roots and quotients are correctly
+// rounded at any vector width.
+QVDEP_VECTOR_CLONES
+void pair_weights(const double *__restrict f2, const double *__restrict f4, std::size_t count,
+                  double base, double dof, double a1, double a2, double *__restrict scales,
+                  double *__restrict terms) {
+  for (std::size_t m = 0; m < count; ++m) {
+    const double tr1 = base + f2[m], tr2 = base + f4[m];
+    const double v = std::sqrt(tr1 * tr1 * a1 + 2.0 * tr2 * a2);
+    scales[m] = dof / v;
+    terms[m] = tr1 / dof / v;
+  }
+}
+
 #endif
 
 }  // namespace
@@ -221,12 +239,8 @@ void BiasAdjustedLmWork::form_bands() {
         const std::size_t count = std::min(b1, j) - b0;
         block_norms(part.data() + (j - j0) * ks * rows, ks, rows, nb, count, f2.data(),
                     f4.data(), spare.data());
-        for (std::size_t m = 0; m < count; ++m) {
-          const double tr1 = b.base + f2[m], tr2 = b.base + f4[m];
-          const double v = std::sqrt(tr1 * tr1 * b.a1 + 2.0 * tr2 * b.a2);
-          scales[m] = b.dof / v;
-          terms[m] = tr1 / b.dof / v;
-        }
+        pair_weights(f2.data(), f4.data(), count, b.base, b.dof, b.a1, b.a2, scales.data(),
+                     terms.data());
         double partner = 0;
         for (std::size_t m = 0; m < count; ++m) {
           scale[scale_at(b0 + m, j)] = scales[m];
