@@ -23,6 +23,13 @@ std::uint64_t default_memory_budget();
 // work arrays of the bias-adjusted LM and of Pesaran's unbalanced block.
 double analysis_bytes(double sections, double periods, double regressors, double order);
 
+// That order for K regressors, an intercept or not, and h restrictions:
+// a row and column for each regressor, the intercept, each restriction
+// that borders the matrix, and y.
+constexpr double cross_product_order(double regressors, bool intercept, double restrictions) {
+  return regressors + (intercept ? 1 : 0) + restrictions + 1;
+}
+
 // "6.7 GB", "512 MB", "12 kB": decimal units, two significant digits.
 std::string human_bytes(double bytes);
 

@@ -185,8 +185,8 @@ void check_shape(const Data &data, std::size_t n, std::size_t t, const LayoutLim
   check_dimensions(data.source, n, t, regressors, limits);
   if (limits.memory_budget == 0) return;
   const double k = static_cast<double>(regressors);
-  const double m = k + (limits.intercept ? 1 : 0) + limits.restrictions + 1;
-  const double need = analysis_bytes(static_cast<double>(n), static_cast<double>(t), k, m);
+  const double need = analysis_bytes(static_cast<double>(n), static_cast<double>(t), k,
+                                     cross_product_order(k, limits.intercept, limits.restrictions));
   if (need <= static_cast<double>(limits.memory_budget)) return;
   throw InputError(sparsity(data.source, data.rows(), n, t) + " needs about " + human_bytes(need) +
                    ", above the " + human_bytes(static_cast<double>(limits.memory_budget)) +

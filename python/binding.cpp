@@ -184,9 +184,10 @@ template <typename Data>
 Run run(const Data &data, const Options &options, const std::string &source,
         std::size_t sections, std::size_t periods) {
   const double k = static_cast<double>(data.regressor_names.size());
-  const double m = k + (options.intercept ? 1 : 0) + static_cast<double>(options.restrictions.size()) + 1;
   qvd::python::keep_freed_memory(qvd::analysis::analysis_bytes(
-      static_cast<double>(sections), static_cast<double>(periods), k, m));
+      static_cast<double>(sections), static_cast<double>(periods), k,
+      qvd::analysis::cross_product_order(k, options.intercept,
+                                         static_cast<double>(options.restrictions.size()))));
   Run out{{}, source};
   {
     py::gil_scoped_release unlocked;
