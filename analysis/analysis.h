@@ -153,11 +153,19 @@ struct Result {
   // for pairs that could not be correlated.
   std::vector<double> correlations;
   // N-by-N: T_ij, the periods both residual series observe (the diagonal
-  // holds each cross-section's complete observations).
+  // holds each cross-section's complete observations). Empty when every
+  // residual is present: every T_ij is then shape.periods (read it through
+  // common_periods_of below).
   std::vector<int> common_periods;
 
   std::vector<std::string> warnings;  // one line each
 };
+
+// T_ij of the result's pair (i, j), with or without a table.
+inline int common_periods_of(const Result &r, std::size_t i, std::size_t j) {
+  return r.common_periods.empty() ? r.shape.periods
+                                  : r.common_periods[i * r.section_labels.size() + j];
+}
 
 // Lays the panel out for the module, runs it and derives the figures above.
 // Throws InputError, FloatingPointFault or ModuleError. Several threads may

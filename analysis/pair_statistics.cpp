@@ -220,20 +220,19 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   const std::size_t n = static_cast<std::size_t>(sections), t = static_cast<std::size_t>(periods);
   PairTable table;
   table.sections = sections;
+  table.periods = periods;
   host::reserve_on_huge_pages(table.correlations, n * n);
   table.correlations.assign(n * n, kNaN);
-  host::reserve_on_huge_pages(table.common_periods, n * n);
   for (std::size_t i = 0; i < n; ++i) table.correlations[i * n + i] = 1.0;
   const std::vector<double> complete = complete_sums_of_squares(residuals, n, t);
   const bool every_residual = std::none_of(complete.begin(), complete.end(),
                                            [](double s) { return std::isnan(s); });
-  // With every residual present, every pair (and every cross-section with
-  // itself) shares all T periods.
-  table.common_periods.assign(n * n, every_residual ? periods : 0);
   CorrelationSums sums;
-  if (every_residual) {
+  if (every_residual) {  // every pair shares all T periods: no table of them
     sums = complete_pairs(complete, periods, packed, table);
   } else {
+    host::reserve_on_huge_pages(table.common_periods, n * n);
+    table.common_periods.assign(n * n, 0);
     sums = pairs_with_gaps(residuals, t, complete, packed, table);
     mirror_upper_triangle(table.correlations, n);
     mirror_upper_triangle(table.common_periods, n);
@@ -247,7 +246,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
 int most_common_periods(const PairTable &pairs) {
   const std::size_t n = static_cast<std::size_t>(pairs.sections > 0 ? pairs.sections : 0);
   int most = 0;
-  for (std::size_t i = 0; i < n; ++i) most = std::max(most, pairs.common_periods[i * n + i]);
+  for (std::size_t i = 0; i < n; ++i) most = std::max(most, common_periods_of(pairs, i, i));
   return most;
 }
 
@@ -267,7 +266,7 @@ double weighted_cd(const PairTable &pairs, const std::vector<int> &signs) {
     for (std::size_t j = i + 1; j < n; ++j) {
       const double rho = pairs.correlations[i * n + j];
       if (std::isnan(rho)) continue;
-      cd += weighted_cd_term(qr(pairs.common_periods[i * n + j]), signs[i], signs[j], rho);
+      cd += weighted_cd_term(qr(common_periods_of(pairs, i, j)), signs[i], signs[j], rho);
     }
   return cd;
 }

@@ -21,16 +21,28 @@ namespace qvd::analysis {
 
 struct PairTable {
   int sections = 0;
+  int periods = 0;                   // T
   std::vector<double> correlations;  // N-by-N; 1 on the diagonal, NaN when unusable
-  std::vector<int> common_periods;   // N-by-N; T_ij, diagonal: present residuals
+  // N-by-N: T_ij, the diagonal each cross-section's present residuals.
+  // Empty when every residual is present, so that every pair shares all T
+  // periods: a table would hold N^2 copies of T (16 MB at N = 2,000) for
+  // every result kept. Read it through common_periods_of.
+  std::vector<int> common_periods;
   long usable = 0, unusable = 0;
   double mean = 0, mean_abs = 0;     // over usable pairs; NaN when there is none
 };
 
+// T_ij of the pair (i, j), with or without a table.
+inline int common_periods_of(const PairTable &p, std::size_t i, std::size_t j) {
+  return p.common_periods.empty() ? p.periods
+                                  : p.common_periods[i * static_cast<std::size_t>(p.sections) + j];
+}
+
 // `residuals`: the module's residual block, period-major (T rows of N;
 // missing: qvdep_is_missing); `packed`: the module's correlation block,
-// N(N+1)/2 values. O(N T + N^2) when no residual is missing; otherwise the
-// sums over shared periods take O(N^2 T), vectorised across partners.
+// N(N+1)/2 values. O(N T + N^2) when no residual is missing (and no table
+// of common periods); otherwise the sums over shared periods take
+// O(N^2 T), vectorised across partners.
 PairTable pair_table(const std::vector<double> &residuals, int sections, int periods,
                      const std::vector<double> &packed);
 

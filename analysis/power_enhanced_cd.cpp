@@ -49,7 +49,7 @@ double power_enhancement(const PairTable &pairs) {
   double sum = 0;
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j)
-      sum += screened(pairs.correlations[i * n + j], screen(pairs.common_periods[i * n + j]));
+      sum += screened(pairs.correlations[i * n + j], screen(common_periods_of(pairs, i, j)));
   return sum;
 }
 
@@ -66,7 +66,7 @@ WeightedCdTerms weighted_cd_and_power_enhancement(const PairTable &pairs,
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {
       const double rho = pairs.correlations[i * n + j];
-      const int common = pairs.common_periods[i * n + j];
+      const int common = common_periods_of(pairs, i, j);
       sum += screened(rho, screen(common));
       if (!std::isnan(rho)) cd += weighted_cd_term(qr(common), signs[i], signs[j], rho);
     }

@@ -172,7 +172,11 @@ py::dict figures(py::object self) {
   d["signs"] = r.signs;
   d["tests"] = tests;
   d["correlations"] = square_view(r.correlations, s.sections, self);
-  d["common_periods"] = square_view(r.common_periods, s.sections, self);
+  // None when every pair shares all T periods (the library keeps no table
+  // then); the package writes the table out only when it is asked for.
+  d["common_periods"] = r.common_periods.empty()
+                            ? py::object(py::none())
+                            : py::object(square_view(r.common_periods, s.sections, self));
   d["warnings"] = r.warnings;
   return d;
 }

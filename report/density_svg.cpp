@@ -50,7 +50,7 @@ CorrelationDensity correlation_density(const analysis::Result &result) {
       const double r = result.correlations[i * n + j];
       if (std::isnan(r)) continue;
       rho.push_back(r);
-      ++periods[result.common_periods[i * n + j]];
+      ++periods[analysis::common_periods_of(result, i, j)];
     }
   CorrelationDensity d;
   d.pairs = static_cast<long>(rho.size());

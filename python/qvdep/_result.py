@@ -144,18 +144,23 @@ class CDTestResult:
     def correlations(self):
         """N-by-N residual correlations labelled by cross-section; 1 on the
         diagonal, NaN for pairs that could not be correlated."""
-        return self._labelled_square("correlations")
+        return self._labelled_square(np.array(self._raw["correlations"]))
 
     @property
     def common_periods(self):
         """N-by-N count of periods where both residual series are present
         (the diagonal: each cross-section's complete observations)."""
-        return self._labelled_square("common_periods")
+        table = self._raw["common_periods"]
+        if table is None:  # every residual present: every pair shares all T periods
+            n = self.cross_sections
+            return self._labelled_square(np.full((n, n), self.periods, dtype=np.intc))
+        return self._labelled_square(np.array(table))
 
-    def _labelled_square(self, key: str):
+    def _labelled_square(self, values):
+        """A copy of an N-by-N table, labelled by cross-section."""
         pd = _pandas()
         index = pd.Index(self._sections, name=self.id)
-        return pd.DataFrame(np.array(self._raw[key]), index=index, columns=index.copy())
+        return pd.DataFrame(values, index=index, columns=index.copy())
 
     @property
     def signs(self):

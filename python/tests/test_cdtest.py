@@ -50,7 +50,8 @@ def random_panel(n, t, k, seed, drop=0.0, nan=0.0):
 def reference(df, x, intercept=True):
     """Textbook test: per-section least squares on complete rows, residual
     correlations over common periods (usable when both sums of squares
-    exceed 1e-12), LM = sum T rho^2, CD = sqrt(2/(N(N-1))) sum sqrt(T) rho."""
+    exceed 1e-12), LM = sum T rho^2, CD = sqrt(2/(N(N-1))) sum sqrt(T) rho.
+    Returns rho, the common periods T_ij, LM and CD."""
     sections = list(dict.fromkeys(df["id"]))
     periods = np.sort(df["t"].unique())
     e = np.full((len(sections), len(periods)), np.nan)
@@ -63,6 +64,8 @@ def reference(df, x, intercept=True):
         e[i, np.searchsorted(periods, g["t"])] = g["y"].to_numpy() - design @ beta
     n = len(sections)
     rho = np.eye(n)
+    present = (~np.isnan(e)).astype(int)
+    common = present @ present.T
     lm = cd = 0.0
     for i in range(n):
         for j in range(i + 1, n):
@@ -74,7 +77,7 @@ def reference(df, x, intercept=True):
                 rho[i, j] = rho[j, i] = a @ b / math.sqrt(sii * sjj)
                 lm += both.sum() * rho[i, j] ** 2
                 cd += math.sqrt(both.sum()) * rho[i, j]
-    return rho, lm, cd * math.sqrt(2.0 / (n * (n - 1)))
+    return rho, common, lm, cd * math.sqrt(2.0 / (n * (n - 1)))
 
 
 # Published Grunfeld figures (order 2, intercept), half a unit in the last
@@ -114,6 +117,7 @@ def test_array_and_dataframe_agree_to_the_bit(grunfeld):
     db["options"].update(id="firm", time="year")
     assert da == db
     assert np.array_equal(a.correlations.to_numpy(), b.correlations.to_numpy())
+    assert (a.common_periods.to_numpy() == 20).all() and a.common_periods.shape == (10, 10)
 
 
 def test_an_array_in_any_memory_order_gives_the_same_figures(grunfeld):
@@ -261,12 +265,13 @@ def test_same_json_and_report_as_the_command_line_tool(grunfeld, tmp_path, data,
 def test_unbalanced_panel_against_reference(tmp_path):
     df, _ = unbalanced_csv(tmp_path)
     r = qvdep.cdtest(df, id="id", time="t", y="y", x=["x0", "x1"])
-    rho, lm, cd = reference(df, ["x0", "x1"])
+    rho, common, lm, cd = reference(df, ["x0", "x1"])
     assert r.rows == len(df) and r.unusable_pairs == 6 and r.usable_pairs == 15
     got = r.correlations.to_numpy()
     assert np.array_equal(np.isnan(got), np.isnan(rho))
     np.testing.assert_allclose(got, rho, rtol=1e-9, atol=1e-12)
     assert r.lm == pytest.approx(lm, rel=1e-9) and r.cd == pytest.approx(cd, rel=1e-9)
+    assert np.array_equal(r.common_periods.to_numpy(), common)
     assert list(r.correlations.index) == list(range(7))
     assert any("no more complete periods" in w for w in r.warnings)
     # None in an object column and pd.NA in a nullable one are missing too.
