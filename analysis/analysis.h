@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "analysis/long_panel.h"
+#include "analysis/pair_statistics.h"
 #include "analysis/wide_panel.h"
 
 namespace qvd::analysis {
@@ -163,8 +164,7 @@ struct Result {
 
 // T_ij of the result's pair (i, j), with or without a table.
 inline int common_periods_of(const Result &r, std::size_t i, std::size_t j) {
-  return r.common_periods.empty() ? r.shape.periods
-                                  : r.common_periods[i * r.section_labels.size() + j];
+  return common_periods_of(r.common_periods, r.shape.periods, r.section_labels.size(), i, j);
 }
 
 // Lays the panel out for the module, runs it and derives the figures above.

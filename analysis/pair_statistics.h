@@ -32,10 +32,15 @@ struct PairTable {
   double mean = 0, mean_abs = 0;     // over usable pairs; NaN when there is none
 };
 
-// T_ij of the pair (i, j), with or without a table.
+// T_ij of the pair (i, j) of N cross-sections from an N-by-N table, or
+// `periods` when the table is empty (every pair shares all T periods).
+inline int common_periods_of(const std::vector<int> &table, int periods, std::size_t sections,
+                             std::size_t i, std::size_t j) {
+  return table.empty() ? periods : table[i * sections + j];
+}
+
 inline int common_periods_of(const PairTable &p, std::size_t i, std::size_t j) {
-  return p.common_periods.empty() ? p.periods
-                                  : p.common_periods[i * static_cast<std::size_t>(p.sections) + j];
+  return common_periods_of(p.common_periods, p.periods, static_cast<std::size_t>(p.sections), i, j);
 }
 
 // `residuals`: the module's residual block, period-major (T rows of N;
