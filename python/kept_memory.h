@@ -15,9 +15,10 @@
 // its own, and at most an eighth of the physical memory) and pins the mmap
 // threshold at its largest, 32 MiB, so that what an analysis frees is there
 // for the next one: the interpreter's resident memory stays near the
-// largest analysis's peak, as a BLAS keeps its buffers. `release_freed_memory` gives the free memory of every heap back
-// to the system at once (the next analysis keeps its own again). Both do
-// nothing where the C library is not glibc.
+// largest analysis's peak, as a BLAS keeps its buffers.
+// `release_freed_memory` gives the free memory of every heap back to the
+// system at once (the next analysis keeps its own again). Both do nothing
+// where the C library is not glibc.
 #ifndef QVDEP_PYTHON_KEPT_MEMORY_H
 #define QVDEP_PYTHON_KEPT_MEMORY_H
 
