@@ -17,7 +17,7 @@
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
 #include "analysis/pair_statistics.h"
-#include "analysis/power_enhanced_cd.h"
+#include "analysis/pair_sums.h"
 #include "analysis/restriction.h"
 #include "analysis/shared_host.h"
 #include "analysis/unbalanced_cd.h"
@@ -263,12 +263,11 @@ auto on_another_thread(F f, Args... args) {
 // for its thread when it is destroyed).
 //
 // The second thread forms LM_adj's bands while the module runs. After the
-// module, this thread forms the pair table and the weighted CDs. CD*, which
-// needs only the residuals, and LM_adj's sum over the pairs, which needs the
-// table and every band, each go to whichever thread is free first: the
-// second when its bands end before this thread is done, else this one,
-// which also helps with any bands that are left. Either way the figures
-// are the same bits.
+// module, this thread forms the pair table, helps with any bands that are
+// left, and makes the sums over the pairs, LM_adj's among them when every
+// band is formed by then. CD*, which needs only the residuals, and LM_adj's
+// sum when it was not in that pass, each go to whichever thread is free
+// first. Either way the figures are the same bits.
 struct Pending {
   std::unique_ptr<BiasAdjustedLmWork> lm_adj;  // LM_adj's weights, in the making
   std::vector<double> rows;                    // the residuals section by section
@@ -289,11 +288,17 @@ struct Pending {
 
 bool take_cd_star(Pending &p) { return p.cd_star_misfit.empty() && !p.cd_star_taken.exchange(true); }
 
-// LM_adj's sum over the pairs, once the table is made, if every band is
-// formed and the other thread has not taken it.
+// LM_adj's weights, for its sum over the pairs, if every band is formed and
+// the other thread has not taken them.
+std::optional<BiasAdjustedLmWeights> take_adjusted_weights(Pending &p) {
+  if (p.lm_adj->formed() && !p.adjusted_taken.exchange(true)) return p.lm_adj->take();
+  return std::nullopt;
+}
+
+// LM_adj's sum over the pairs alone, once the table is made, if its
+// weights were not taken yet.
 void take_adjusted_sum(Pending &p) {
-  if (p.lm_adj->formed() && !p.adjusted_taken.exchange(true))
-    p.adjusted = bias_adjusted_lm(p.lm_adj->take(), p.pairs);
+  if (auto weights = take_adjusted_weights(p)) p.adjusted = bias_adjusted_lm(*weights, p.pairs);
 }
 
 void second_thread(Pending *p, std::shared_future<void> rows_made,
@@ -330,8 +335,6 @@ void add_extended_rows(Result &r, const WidePanel &wide, Pending &pending) {
   if (with_unbalanced) block = pending.unbalanced.get();
   const UnbalancedDependence &all = block.all, &local = block.local;
 
-  // This thread's own work is done: it takes the bands of pairs that are left.
-  pending.lm_adj->help();
   take_adjusted_sum(pending);
   pending.second.get();
   if (misfit.empty() && !mine) star = std::move(pending.cd_star);
@@ -423,6 +426,16 @@ Result analyse(const Data &data, const Options &options) {
   pending.pairs = pair_table(run.residuals, n, t, run.packed);
   pending.pairs_made.set_value();
   PairTable &pairs = pending.pairs;
+  pending.lm_adj->help();
+  // One draw (the default) keeps its signs for the report, and the pass
+  // over the pairs forms its CD_W; R draws keep only R and the seed.
+  if (options.cdw_draws == 1) r.signs = random_signs(n, options.seed);
+  const PairSums sums = [&] {
+    const std::optional<BiasAdjustedLmWeights> weights = take_adjusted_weights(pending);
+    return pair_sums(pairs, options.cdw_draws == 1 ? &r.signs : nullptr,
+                     weights ? &*weights : nullptr);
+  }();  // LM_adj's weights (N^2/2 doubles) are let go here
+  if (sums.lm_adj) pending.adjusted = sums.lm_adj;
 
   r.shape = {n, wide.panel.periods, wide.panel.regressors,
              static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),
@@ -431,23 +444,12 @@ Result analyse(const Data &data, const Options &options) {
   r.lm_pvalue_tool = qvdep_is_missing(r.module.lm_pvalue)
                          ? chi2_upper_tail(r.module.lm, r.lm_degrees_of_freedom)
                          : kNaN;
-  r.mean_correlation = pairs.mean;
-  r.mean_abs_correlation = pairs.mean_abs;
-  // One draw (the default) keeps its signs for the report, and its pass
-  // over the pairs forms CDw+'s screened sum as well; R draws keep only R
-  // and the seed.
-  double screened_sum = 0;
-  if (options.cdw_draws == 1) {
-    r.signs = random_signs(n, options.seed);
-    const WeightedCdTerms terms = weighted_cd_and_power_enhancement(pairs, r.signs);
-    r.weighted_cd = terms.weighted_cd;
-    screened_sum = terms.power_enhancement;
-  } else {
-    r.weighted_cd = weighted_cd_draws(pairs, options.cdw_draws, options.seed);
-    screened_sum = power_enhancement(pairs);
-  }
+  r.mean_correlation = sums.mean;
+  r.mean_abs_correlation = sums.mean_abs;
+  r.weighted_cd = sums.weighted_cd ? *sums.weighted_cd
+                                   : weighted_cd_draws(pairs, options.cdw_draws, options.seed);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
-  r.weighted_cd_plus = r.weighted_cd + screened_sum;  // CD_W+
+  r.weighted_cd_plus = r.weighted_cd + sums.power_enhancement;  // CD_W+
   r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
   r.tests = module_rows(r);
   add_extended_rows(r, wide, pending);

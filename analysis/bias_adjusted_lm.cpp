@@ -356,11 +356,16 @@ BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const Pair
     for (std::size_t j = i + 1; j < ns; ++j) {
       const double rho = row[j];
       if (std::isnan(rho)) return refused("a pair of cross-sections could not be correlated");
-      sum += *scale++ * rho * rho;
+      sum += scaled_square(*scale++, rho);
     }
   }
-  const double statistic =
-      std::sqrt(2.0 / (static_cast<double>(n) * (n - 1))) * (sum - weights.centre);
+  return bias_adjusted_lm(weights, sum);
+}
+
+BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, double scaled_squares) {
+  if (!weights.available) return refused(weights.reason);
+  const double n = weights.sections;
+  const double statistic = std::sqrt(2.0 / (n * (n - 1))) * (scaled_squares - weights.centre);
   return {true, "", statistic, 0.5 * std::erfc(statistic / std::sqrt(2.0))};
 }
 

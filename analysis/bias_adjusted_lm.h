@@ -83,6 +83,15 @@ BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool in
                                                int restrictions);
 BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const PairTable &pairs);
 
+// A pair's term of the sum over pairs: rho_ij^2 (T-k)/v_ij from its scale.
+// Every such sum forms its terms here, so that any two give the same bits.
+inline double scaled_square(double scale, double rho) { return scale * rho * rho; }
+
+// The last step alone, from sum_{i<j} scaled_square(scale_ij, rho_ij) added
+// in row order over pairs that all have a correlation (pair_sums forms it
+// beside other sums).
+BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, double scaled_squares);
+
 // The weights formed by more than one thread. One thread calls run(),
 // which forms the bases and then takes bands of pairs until none is left;
 // any other thread may call help() at any time, which takes bands as well

@@ -101,20 +101,13 @@ void mirror_upper_triangle(std::vector<T> &table, std::size_t n) {
           table[j * n + i] = table[i * n + j];
 }
 
-// The usable correlations added pair by pair in row order, and their
-// absolute values, for the means.
-struct CorrelationSums {
-  double sum = 0, sum_abs = 0;
-};
-
 // The usable pairs' correlations into the upper triangle and their counts
 // into the table. Some residual is missing or not a number: each pair's
 // shared periods and sums over them are formed from the residuals.
-CorrelationSums pairs_with_gaps(const std::vector<double> &residuals, std::size_t t,
+void pairs_with_gaps(const std::vector<double> &residuals, std::size_t t,
                                 const std::vector<double> &complete,
                                 const std::vector<double> &packed, PairTable &table) {
   const std::size_t n = static_cast<std::size_t>(table.sections);
-  double sum = 0, sum_abs = 0;
   const PresenceBits present(residuals, n, t);
   std::vector<double> sums(n), partner_sums(n);
   MaskedResiduals masked;  // made once a row meets a partner with a gap
@@ -138,28 +131,10 @@ CorrelationSums pairs_with_gaps(const std::vector<double> &residuals, std::size_
         ++table.unusable;
         continue;
       }
-      const double rho = packed[packed_index(i, j)];
-      table.correlations[i * n + j] = rho;
+      table.correlations[i * n + j] = packed[packed_index(i, j)];
       ++table.usable;
-      sum += rho;
-      sum_abs += std::fabs(rho);
     }
   }
-  return {sum, sum_abs};
-}
-
-// Adds row[columns[0]], row[columns[1]], ... to the sums in that order.
-// Kept out of line: inlined, GCC keeps a sum that lives across the calls
-// around it in memory, and the chain of additions then waits on a store
-// and a load each time.
-[[gnu::noinline]] void add_row(const double *row, const std::size_t *columns,
-                               std::size_t count, CorrelationSums &sums) {
-  double sum = sums.sum, sum_abs = sums.sum_abs;  // in registers, not in memory
-  for (std::size_t c = 0; c < count; ++c) {
-    sum += row[columns[c]];
-    sum_abs += std::fabs(row[columns[c]]);
-  }
-  sums = {sum, sum_abs};
 }
 
 // The same when every residual is present: every pair shares all T
@@ -168,16 +143,15 @@ CorrelationSums pairs_with_gaps(const std::vector<double> &residuals, std::size_
 // packed block keeps each column of the upper triangle in a run, and the
 // table each row, so the copy goes a tile at a time (read down the packed
 // columns, written along the table's rows, both in cache), into both
-// triangles at once; the means then add the copied correlations in row
-// order.
-CorrelationSums complete_pairs(const std::vector<double> &complete, int periods,
-                               const std::vector<double> &packed, PairTable &table) {
+// triangles at once.
+void complete_pairs(const std::vector<double> &complete, int periods,
+                    const std::vector<double> &packed, PairTable &table) {
   const std::size_t n = static_cast<std::size_t>(table.sections);
   std::vector<char> usable_row(n);
-  std::vector<std::size_t> usable_rows;
+  long rows = 0;
   for (std::size_t i = 0; i < n; ++i) {
     usable_row[i] = usable_pair(complete[i], complete[i], periods);
-    if (usable_row[i]) usable_rows.push_back(i);
+    rows += usable_row[i];
   }
   for (std::size_t i0 = 0; i0 < n; i0 += kTile)
     for (std::size_t j0 = i0; j0 < n; j0 += kTile)
@@ -188,14 +162,9 @@ CorrelationSums complete_pairs(const std::vector<double> &complete, int periods,
           if (usable_row[i])
             table.correlations[i * n + j] = table.correlations[j * n + i] = column[i];
       }
-  const long rows = static_cast<long>(usable_rows.size()), all = static_cast<long>(n);
+  const long all = static_cast<long>(n);
   table.usable = rows * (rows - 1) / 2;
   table.unusable = all * (all - 1) / 2 - table.usable;
-  CorrelationSums sums;
-  for (std::size_t a = 0; a < usable_rows.size(); ++a)
-    add_row(table.correlations.data() + usable_rows[a] * n, usable_rows.data() + a + 1,
-            usable_rows.size() - a - 1, sums);
-  return sums;
 }
 
 }  // namespace
@@ -227,19 +196,15 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
   const std::vector<double> complete = complete_sums_of_squares(residuals, n, t);
   const bool every_residual = std::none_of(complete.begin(), complete.end(),
                                            [](double s) { return std::isnan(s); });
-  CorrelationSums sums;
   if (every_residual) {  // every pair shares all T periods: no table of them
-    sums = complete_pairs(complete, periods, packed, table);
+    complete_pairs(complete, periods, packed, table);
   } else {
     host::reserve_on_huge_pages(table.common_periods, n * n);
     table.common_periods.assign(n * n, 0);
-    sums = pairs_with_gaps(residuals, t, complete, packed, table);
+    pairs_with_gaps(residuals, t, complete, packed, table);
     mirror_upper_triangle(table.correlations, n);
     mirror_upper_triangle(table.common_periods, n);
   }
-  const double usable = static_cast<double>(table.usable);
-  table.mean = table.usable > 0 ? sums.sum / usable : kNaN;
-  table.mean_abs = table.usable > 0 ? sums.sum_abs / usable : kNaN;
   return table;
 }
 

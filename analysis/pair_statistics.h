@@ -29,7 +29,6 @@ struct PairTable {
   // every result kept. Read it through common_periods_of.
   std::vector<int> common_periods;
   long usable = 0, unusable = 0;
-  double mean = 0, mean_abs = 0;     // over usable pairs; NaN when there is none
 };
 
 // T_ij of the pair (i, j) of N cross-sections from an N-by-N table, or

@@ -16,25 +16,45 @@
 #ifndef QVDEP_ANALYSIS_POWER_ENHANCED_CD_H
 #define QVDEP_ANALYSIS_POWER_ENHANCED_CD_H
 
-#include <vector>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "analysis/pair_statistics.h"
 
 namespace qvd::analysis {
 
+// The screen 2 sqrt(ln N / T_ij) for each count of shared periods. A
+// usable pair shares at least one period; the table starts at a count of 0
+// all the same, where the screen is infinite and nothing passes it.
+inline auto screens(const PairTable &pairs) {
+  const double log_n = std::log(static_cast<double>(pairs.sections));
+  return PerCommonPeriods(
+      [log_n](int common) {
+        return common > 0 ? 2.0 * std::sqrt(log_n / common)
+                          : std::numeric_limits<double>::infinity();
+      },
+      most_common_periods(pairs));
+}
+
+// A pair's term of the screened sum: |rho| when it passes the screen, else
+// +0. An unusable pair's NaN fails the comparison, and a pair that does not
+// pass adds +0, which leaves the sum as it was (it starts at +0 and only
+// grows, so it is never -0): the same sum as skipping both. The bits of x
+// are masked rather than chosen by a branch (which compilers make of a
+// conditional expression), which pairs near the screen would make
+// unpredictable. Every sum of the screened terms forms them here.
+inline double screened(double rho, double screen) {
+  const double magnitude = std::fabs(rho);
+  const std::uint64_t keep = -static_cast<std::uint64_t>(magnitude > screen);
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) & keep);
+}
+
 // CD_W+ is CD_W (weighted_cd, or weighted_cd_draws) plus the screened sum
 // sum_{i<j} |rho_ij| 1(|rho_ij| > 2 sqrt(ln N / T_ij))
 // over the usable pairs (0 for fewer than two cross-sections).
 double power_enhancement(const PairTable &pairs);
-
-// CD_W of `signs` (weighted_cd) and the screened sum (power_enhancement)
-// in one pass over the pair tables, each sum adding the same terms in the
-// same order as alone, so with the same bits.
-struct WeightedCdTerms {
-  double weighted_cd = 0, power_enhancement = 0;
-};
-WeightedCdTerms weighted_cd_and_power_enhancement(const PairTable &pairs,
-                                                  const std::vector<int> &signs);
 
 }  // namespace qvd::analysis
 

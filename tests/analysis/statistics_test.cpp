@@ -19,6 +19,7 @@
 #include "analysis/cd_star.h"
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
+#include "analysis/pair_sums.h"
 #include "analysis/power_enhanced_cd.h"
 #include "analysis/weighted_cd_draws.h"
 #include "analysis/wide_panel.h"
@@ -190,10 +191,15 @@ TEST(BiasAdjustedLm, EqualsExplicitProjections) {
     const Design d = random_design(rng, c.n, c.t, c.kx, c.intercept);
     double scale = 0;
     const double expected = reference_lm_adj(d, scale);
-    const BiasAdjustedLm r = bias_adjusted_lm(d.panel, d.intercept, 0, design_pairs(d));
+    const PairTable pairs = design_pairs(d);
+    const BiasAdjustedLm r = bias_adjusted_lm(d.panel, d.intercept, 0, pairs);
     ASSERT_TRUE(r.available) << r.reason;
     EXPECT_LE(std::fabs(r.statistic - expected), 1e-12 * scale) << "N = " << c.n << ", T = " << c.t;
     EXPECT_NEAR(r.pvalue, 0.5 * std::erfc(expected / std::sqrt(2.0)), 1e-12);
+    // Its sum in the pass beside the other sums over the pairs: the same bits.
+    const BiasAdjustedLmWeights weights = bias_adjusted_lm_weights(d.panel, d.intercept, 0);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(pair_sums(pairs, nullptr, &weights).lm_adj->statistic),
+              std::bit_cast<std::uint64_t>(r.statistic));
   }
 }
 
@@ -223,6 +229,9 @@ TEST(BiasAdjustedLm, RefusesWhereUndefined) {
   unusable.correlations[1] = unusable.correlations[5] = NAN;
   EXPECT_FALSE(bias_adjusted_lm(d.panel, true, 0, unusable).available);
   EXPECT_TRUE(std::isnan(bias_adjusted_lm(d.panel, true, 0, unusable).statistic));
+  const BiasAdjustedLmWeights weights = bias_adjusted_lm_weights(d.panel, true, 0);
+  EXPECT_EQ(pair_sums(unusable, nullptr, &weights).lm_adj->reason,
+            bias_adjusted_lm(d.panel, true, 0, unusable).reason);
 }
 
 // ------------------------------------------------------- weighted CD draws
@@ -268,9 +277,9 @@ TEST(PowerEnhancedCd, EqualsTheFormula) {
     cd *= std::sqrt(2.0L / (n * (n - 1)));
     EXPECT_NEAR(power_enhancement(pairs), static_cast<double>(enhancement), 1e-13);
     EXPECT_NEAR(weighted_cd(pairs, w) + power_enhancement(pairs), static_cast<double>(cd + enhancement), 1e-12);
-    // Both sums in one pass: the bits of each alone.
-    const WeightedCdTerms both = weighted_cd_and_power_enhancement(pairs, w);
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(both.weighted_cd),
+    // Both sums in the one pass over the pairs: the bits of each alone.
+    const PairSums both = pair_sums(pairs, &w, nullptr);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(*both.weighted_cd),
               std::bit_cast<std::uint64_t>(weighted_cd(pairs, w)));
     EXPECT_EQ(std::bit_cast<std::uint64_t>(both.power_enhancement),
               std::bit_cast<std::uint64_t>(power_enhancement(pairs)));
