@@ -41,10 +41,10 @@ inline auto screens(const PairTable &pairs) {
 // A pair's term of the screened sum: |rho| when it passes the screen, else
 // +0. An unusable pair's NaN fails the comparison, and a pair that does not
 // pass adds +0, which leaves the sum as it was (it starts at +0 and only
-// grows, so it is never -0): the same sum as skipping both. The bits of x
-// are masked rather than chosen by a branch (which compilers make of a
-// conditional expression), which pairs near the screen would make
-// unpredictable. Every sum of the screened terms forms them here.
+// grows, so it is never -0): the same sum as skipping both. The
+// magnitude's bits are masked rather than chosen by a branch (which
+// compilers make of a conditional expression), which pairs near the screen
+// would make unpredictable. Every sum of the screened terms forms them here.
 inline double screened(double rho, double screen) {
   const double magnitude = std::fabs(rho);
   const std::uint64_t keep = -static_cast<std::uint64_t>(magnitude > screen);
