@@ -32,6 +32,7 @@
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
 #include "host/huge_pages.h"
+#include "python/integer_codes.h"
 #include "python/kept_memory.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
@@ -219,6 +220,21 @@ std::vector<std::uint32_t> copy_codes(const Codes &codes, std::size_t labels,
   return out;
 }
 
+// An integer label column's codes and distinct values, as
+// pandas.factorize(column, sort=False) gives them.
+py::tuple factorize_integers(const Codes &values) {
+  if (values.ndim() != 1) throw py::value_error("labels to code must be 1-D");
+  const std::size_t rows = static_cast<std::size_t>(values.shape(0));
+  py::array_t<std::int64_t> codes(static_cast<py::ssize_t>(rows));
+  std::vector<std::int64_t> distinct;
+  {
+    py::gil_scoped_release unlocked;
+    distinct = qvd::python::code_integers(values.data(), rows, codes.mutable_data());
+  }
+  return py::make_tuple(codes, py::array_t<std::int64_t>(static_cast<py::ssize_t>(distinct.size()),
+                                                         distinct.data()));
+}
+
 // Columns of a long-format panel: ids and periods interned (a code per row
 // into their distinct labels), values as float arrays (NaN missing), read
 // straight from the arrays' buffers.
@@ -334,6 +350,8 @@ PYBIND11_MODULE(_core, m) {
            }),
            py::arg("max_memory"), py::arg("cdw_draws"), py::arg("factors"),
            py::arg("unbalanced"));
+  m.def("factorize_integers", &factorize_integers, py::arg("values"),
+        "Codes by order of first appearance and the distinct values of an integer column.");
   m.def("run_long", &run_long, py::arg("id_codes"), py::arg("id_labels"),
         py::arg("time_codes"), py::arg("time_labels"), py::arg("id_name"),
         py::arg("time_name"), py::arg("y_name"), py::arg("y"), py::arg("x_names"), py::arg("x"),

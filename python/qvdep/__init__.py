@@ -290,6 +290,12 @@ def _codes_of(column: Any, name: str) -> tuple:
     labels (in order of first appearance), the labels as text, and their
     original values. The library orders the periods from the labels alone."""
     import pandas as pd
+    if isinstance(column.dtype, np.dtype) and column.dtype.kind == "i":
+        # NumPy integers (never missing) are coded by the library, which
+        # needs no hash table sized for every row as pandas' does.
+        codes, uniques = _core.factorize_integers(column.to_numpy(dtype=np.int64))
+        values = uniques.tolist()
+        return codes, [str(v) for v in values], values
     # An object column's values are factorised as an array: as a Series its
     # labels would become an Index, whose type pandas infers (and warns
     # about); any other keeps its own kind (dates stay timestamps).

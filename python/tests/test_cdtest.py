@@ -193,6 +193,32 @@ def test_periods_sort_as_numbers_or_as_text(given, ordered):
     assert list(r.common_periods.index) == [0, 1, 2, 3]
 
 
+# Integer labels as pandas.factorize codes them, on each path of the
+# package's own coding: runs of one label, labels met again, a narrow range
+# (a table by value, up to a span of 2^16 - 1 here), and wider ranges (a
+# hash of the distinct labels), the widest there is among them.
+_wide = np.random.default_rng(11)
+INTEGER_LABELS = [
+    np.array([], dtype=np.int64),
+    np.array([7]),
+    np.repeat([5, 3, 5, 9], 4),
+    np.tile(np.arange(1990, 2010), 30),
+    np.array([-3, 0, -3, 2**16 - 4, 1]),
+    np.array([-3, 0, -3, 2**16 - 3, 1]),
+    np.array([np.iinfo(np.int64).min, np.iinfo(np.int64).max, 0, np.iinfo(np.int64).min]),
+    _wide.integers(-10**12, 10**12, 5000),
+    _wide.integers(0, 300, 5000),
+]
+
+
+@pytest.mark.parametrize("labels", INTEGER_LABELS)
+def test_integer_labels_are_coded_as_pandas_codes_them(labels):
+    codes, uniques = qvdep._core.factorize_integers(labels.astype(np.int64))
+    expected_codes, expected_uniques = pd.factorize(labels, sort=False)
+    assert np.array_equal(codes, expected_codes)
+    assert np.array_equal(uniques, expected_uniques)
+
+
 # max_memory: bytes or a size; too little refuses the panel, naming its
 # shape, before anything is laid out.
 MEMORY_CASES = [
