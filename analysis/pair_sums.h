@@ -5,9 +5,10 @@
 // additions each waiting on the one before: at N = 2,000 a chain of two
 // million additions takes some 2.5 ms however little else the loop does.
 // Side by side in one loop the chains wait at the same time, and the
-// N-by-N table is read once; every sum adds the same terms in the same
-// order as its own loop would (weighted_cd, power_enhancement,
-// bias_adjusted_lm over the table), so with the same bits.
+// N-by-N table is read once. Every sum adds its terms in row order, so CD_W
+// and LM_adj's sum have the bits of their own loops (weighted_cd,
+// bias_adjusted_lm over the table), which the draws of CD_W and a late
+// LM_adj still use.
 #ifndef QVDEP_ANALYSIS_PAIR_SUMS_H
 #define QVDEP_ANALYSIS_PAIR_SUMS_H
 

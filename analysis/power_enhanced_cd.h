@@ -25,6 +25,11 @@
 
 namespace qvd::analysis {
 
+// CD_W+ is CD_W (weighted_cd, or weighted_cd_draws) plus the screened sum
+// sum_{i<j} |rho_ij| 1(|rho_ij| > 2 sqrt(ln N / T_ij)) over the usable
+// pairs (0 for fewer than two cross-sections), which pair_sums forms beside
+// the other sums over the pairs from the two pieces below.
+
 // The screen 2 sqrt(ln N / T_ij) for each count of shared periods. A
 // usable pair shares at least one period; the table starts at a count of 0
 // all the same, where the screen is infinite and nothing passes it.
@@ -50,11 +55,6 @@ inline double screened(double rho, double screen) {
   const std::uint64_t keep = -static_cast<std::uint64_t>(magnitude > screen);
   return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) & keep);
 }
-
-// CD_W+ is CD_W (weighted_cd, or weighted_cd_draws) plus the screened sum
-// sum_{i<j} |rho_ij| 1(|rho_ij| > 2 sqrt(ln N / T_ij))
-// over the usable pairs (0 for fewer than two cross-sections).
-double power_enhancement(const PairTable &pairs);
 
 }  // namespace qvd::analysis
 
