@@ -20,6 +20,7 @@
 #include "analysis/pair_sums.h"
 #include "analysis/restriction.h"
 #include "analysis/shared_host.h"
+#include "analysis/tail_probability.h"
 #include "analysis/unbalanced_cd.h"
 #include "analysis/weighted_cd_draws.h"
 #include "analysis/wide_panel.h"
@@ -143,17 +144,17 @@ void check_fittable(const WidePanel &wide, const Options &options, const std::st
                      " periods, so no cross-section can leave residual variation");
 }
 
-// A dense panel this large that its rows fill less than this share of is
-// most likely laid out on the wrong columns.
+// A dense panel this large that its rows fill sparsely is most likely laid
+// out on the wrong columns.
 constexpr double kSparseCells = 100000;
-constexpr double kSparseShare = 0.01;
 
 template <typename Data>
 std::vector<std::string> warnings_for(const Data &data, const WidePanel &wide,
                                       const Options &options) {
   std::vector<std::string> warnings;
   const double cells = static_cast<double>(wide.panel.sections) * wide.panel.periods;
-  if (cells >= kSparseCells && static_cast<double>(data.rows()) < kSparseShare * cells)
+  if (cells >= kSparseCells &&
+      sparsely_filled(data.rows(), wide.section_labels.size(), wide.period_labels.size()))
     warnings.push_back(sparsity(data.source, data.rows(),
                                 static_cast<std::size_t>(wide.panel.sections),
                                 static_cast<std::size_t>(wide.panel.periods)) +
@@ -181,31 +182,29 @@ std::vector<std::string> warnings_for(const Data &data, const WidePanel &wide,
   return warnings;
 }
 
-std::vector<TestRow> module_rows(const Result &r) {
-  const ModuleResults &m = r.module;
-  TestRow lm{TestKind::lm, "LM", m.lm,
-             "chi2(" + std::to_string(static_cast<long long>(r.lm_degrees_of_freedom)) + ")",
-             m.lm_pvalue, PValueSource::module, "Breusch and Pagan (1980)", ""};
-  if (qvdep_is_missing(m.lm_pvalue)) {
-    lm.pvalue = r.lm_pvalue_tool;
-    lm.source = std::isnan(r.lm_pvalue_tool) ? PValueSource::none : PValueSource::tool;
-  }
-  return {lm,
-          {TestKind::scaled_lm, "scaled LM", m.scaled_lm, "N(0,1) upper tail", m.scaled_lm_pvalue,
-           PValueSource::module, "Pesaran (2004)", ""},
-          {TestKind::cd, "CD", m.cd, "N(0,1) two-sided", m.cd_pvalue, PValueSource::module,
-           "Pesaran (2004, 2015)", ""},
-          {TestKind::local_cd, "CD(" + std::to_string(r.options.order) + ")", m.cdp,
-           "N(0,1) two-sided", m.cdp_pvalue, PValueSource::module, "Pesaran (2004)", ""}};
-}
-
 // A row of the tool's own, or "not available" with the reason.
 TestRow tool_row(TestKind kind, std::string name, double statistic, std::string distribution,
                  double pvalue, std::string reference, std::string unavailable = "") {
   if (!unavailable.empty()) statistic = pvalue = kNaN;
   return {kind, std::move(name), statistic, std::move(distribution), pvalue,
-          unavailable.empty() ? PValueSource::tool : PValueSource::none, std::move(reference),
+          std::isnan(pvalue) ? PValueSource::none : PValueSource::tool, std::move(reference),
           std::move(unavailable)};
+}
+
+// The module's statistics with p-values the library forms from them: the
+// module's own are 1 - Phi and 1 - P, which keep no relative precision in
+// the tails (they stay as it returned them in r.module).
+std::vector<TestRow> module_rows(const Result &r) {
+  const ModuleResults &m = r.module;
+  return {tool_row(TestKind::lm, "LM", m.lm,
+                   "chi2(" + std::to_string(static_cast<long long>(r.lm_degrees_of_freedom)) + ")",
+                   r.lm_pvalue_tool, "Breusch and Pagan (1980)"),
+          tool_row(TestKind::scaled_lm, "scaled LM", m.scaled_lm, "N(0,1) upper tail",
+                   normal_upper_tail(m.scaled_lm), "Pesaran (2004)"),
+          tool_row(TestKind::cd, "CD", m.cd, "N(0,1) two-sided", normal_two_sided(m.cd),
+                   "Pesaran (2004, 2015)"),
+          tool_row(TestKind::local_cd, "CD(" + std::to_string(r.options.order) + ")", m.cdp,
+                   "N(0,1) two-sided", normal_two_sided(m.cdp), "Pesaran (2004)")};
 }
 
 // The module keeps the residuals period-major (T rows of N); the statistics
@@ -441,9 +440,7 @@ Result analyse(const Data &data, const Options &options) {
              static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),
              wide.complete_observations, pairs.usable, pairs.unusable};
   r.lm_degrees_of_freedom = static_cast<double>(static_cast<long long>(n) * (n - 1) / 2);
-  r.lm_pvalue_tool = qvdep_is_missing(r.module.lm_pvalue)
-                         ? chi2_upper_tail(r.module.lm, r.lm_degrees_of_freedom)
-                         : kNaN;
+  r.lm_pvalue_tool = chi2_upper_tail(r.module.lm, r.lm_degrees_of_freedom);
   r.mean_correlation = sums.mean;
   r.mean_abs_correlation = sums.mean_abs;
   r.weighted_cd = sums.weighted_cd ? *sums.weighted_cd

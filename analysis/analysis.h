@@ -15,8 +15,10 @@
 //    sign changes no sum of squares and no common period, and turns rho_ij
 //    into w_i w_j rho_ij, so CD_W = sqrt(2/(N(N-1))) sum_{i<j} sqrt(T_ij)
 //    w_i w_j rho_ij over the usable pairs, two-sided normal;
-//  - the upper chi-square tail of LM, computed by the library when the
-//    module returns its p-value missing.
+//  - every test row's p-value, formed from its statistic with a complement
+//    that keeps full relative precision far into the tail
+//    (tail_probability.h); the module's own p-values, 1 - Phi and 1 - P,
+//    stay as it returned them in `module`.
 //
 // Which pairs were usable is not in the correlations block (an unusable
 // pair's cell holds a raw sum), so the host keeps a copy of the residual
@@ -138,7 +140,7 @@ struct Result {
 
   ModuleResults module;
   double lm_degrees_of_freedom = 0;  // N(N - 1)/2
-  double lm_pvalue_tool = 0;         // NaN unless the library computed it
+  double lm_pvalue_tool = 0;         // LM's upper chi-square tail, by the library
   double mean_correlation = 0;       // NaN without usable pairs
   double mean_abs_correlation = 0;
   double weighted_cd = 0, weighted_cd_pvalue = 0;  // over options.cdw_draws draws

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/tail_probability.h"
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
 #include "analysis/aligned_vector.h"
@@ -366,7 +367,7 @@ BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, double sca
   if (!weights.available) return refused(weights.reason);
   const double n = weights.sections;
   const double statistic = std::sqrt(2.0 / (n * (n - 1))) * (scaled_squares - weights.centre);
-  return {true, "", statistic, 0.5 * std::erfc(statistic / std::sqrt(2.0))};
+  return {true, "", statistic, normal_upper_tail(statistic)};
 }
 
 BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int restrictions,

@@ -10,6 +10,7 @@
 #include "analysis/aligned_vector.h"
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
+#include "analysis/tail_probability.h"
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
 #include "analysis/lapack_routines.h"

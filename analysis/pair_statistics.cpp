@@ -7,9 +7,6 @@
 #include <limits>
 #include <random>
 
-#include <boost/math/distributions/chi_squared.hpp>
-#include <boost/math/special_functions/erf.hpp>
-
 #include "analysis/vector_clones.h"
 #include "host/huge_pages.h"
 #include "qvdep.h"
@@ -234,17 +231,6 @@ double weighted_cd(const PairTable &pairs, const std::vector<int> &signs) {
       cd += weighted_cd_term(qr(common_periods_of(pairs, i, j)), signs[i], signs[j], rho);
     }
   return cd;
-}
-
-double chi2_upper_tail(double x, double df) {
-  if (!(df >= 1) || std::isnan(x)) return kNaN;
-  if (x <= 0) return 1.0;
-  const boost::math::chi_squared_distribution<double> chi2(df);
-  return boost::math::cdf(boost::math::complement(chi2, x));
-}
-
-double normal_two_sided(double z) {
-  return boost::math::erfc(std::fabs(z) / std::sqrt(2.0));
 }
 
 }  // namespace qvd::analysis

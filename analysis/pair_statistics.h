@@ -118,13 +118,6 @@ std::vector<int> random_signs(int sections, std::uint64_t seed);
 // the weights.
 double weighted_cd(const PairTable &pairs, const std::vector<int> &signs);
 
-// Upper tail P(X > x) of the chi-square distribution with df degrees of
-// freedom (Boost.Math); NaN when df < 1.
-double chi2_upper_tail(double x, double df);
-
-// Two-sided normal p-value 2(1 - Phi(|z|)) = erfc(|z|/sqrt 2) (Boost.Math).
-double normal_two_sided(double z);
-
 }  // namespace qvd::analysis
 
 #endif

@@ -11,6 +11,7 @@
 
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
+#include "analysis/tail_probability.h"
 #include "analysis/vector_clones.h"
 #include "qvdep.h"
 
@@ -147,7 +148,7 @@ struct Sums {
     r.lm_pvalue = chi2_upper_tail(lm, m);
     r.scaled_lm = std::sqrt(1.0 / (2.0 * m)) * scaled;
     r.scaled_lm_pvalue = normal_two_sided(r.scaled_lm);
-    r.scaled_lm_upper_pvalue = 0.5 * std::erfc(r.scaled_lm / std::sqrt(2.0));
+    r.scaled_lm_upper_pvalue = normal_upper_tail(r.scaled_lm);
     r.cd = std::sqrt(1.0 / m) * cd;
     r.cd_pvalue = normal_two_sided(r.cd);
     r.mean_correlation = sum / m;

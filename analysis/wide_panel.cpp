@@ -51,15 +51,32 @@ bool parse_double(const std::string &text, double &value) {
 }
 
 // The periods in the layout's order: as numbers when every label is one,
-// else as text. For each label, the place of its period; labels that are
-// equal (as text, or as numbers when sorted as numbers: "7" and "7.0")
-// share a place, and the period takes the text of the first of them.
+// as text when none is. For each label, the place of its period; labels
+// that are equal (as text, or as numbers when sorted as numbers: "7" and
+// "7.0") share a place, and the period takes the text of the first of them.
+//
+// A column of both is refused rather than sorted as text: one stray label
+// ("1950a" among years) would otherwise put "1960" before "1955.5" and
+// leave a panel that looks unbalanced. The message names the first label
+// that is not a number (`labels` are in order of first appearance) and,
+// through `where(j)`, where label j first stands.
+template <typename Where>
 std::vector<std::size_t> order_periods(const std::vector<std::string> &labels,
-                                       std::vector<std::string> &sorted) {
+                                       std::vector<std::string> &sorted, const std::string &name,
+                                       const Where &where) {
   const std::size_t count = labels.size();
   std::vector<double> numbers(count);
-  bool numeric = true;
-  for (std::size_t j = 0; j < count && numeric; ++j) numeric = parse_double(labels[j], numbers[j]);
+  std::size_t first_text = count, texts = 0;
+  for (std::size_t j = 0; j < count; ++j)
+    if (!parse_double(labels[j], numbers[j])) {
+      if (texts++ == 0) first_text = j;
+    }
+  if (texts > 0 && texts < count)
+    throw InputError(where(first_text) + ": column \"" + excerpt(name) + "\": period \"" +
+                     excerpt(labels[first_text]) + "\" is not a number, but " +
+                     std::to_string(count - texts) + " other period" +
+                     (count - texts == 1 ? " is" : "s are"));
+  const bool numeric = texts == 0;
   std::vector<std::size_t> by_order(count);
   std::iota(by_order.begin(), by_order.end(), std::size_t{0});
   auto before = [&](std::size_t a, std::size_t b) {
@@ -174,6 +191,10 @@ std::string sparsity(const std::string &source, std::size_t rows, std::size_t n,
   return text.append(filled).append(" % filled)");
 }
 
+bool sparsely_filled(std::size_t rows, std::size_t n, std::size_t t) {
+  return static_cast<double>(rows) < 0.01 * static_cast<double>(n) * static_cast<double>(t);
+}
+
 namespace {
 
 // The estimate of what the analysis needs, against the budget, before the
@@ -188,10 +209,15 @@ void check_shape(const Data &data, std::size_t n, std::size_t t, const LayoutLim
   const double need = analysis_bytes(static_cast<double>(n), static_cast<double>(t), k,
                                      cross_product_order(k, limits.intercept, limits.restrictions));
   if (need <= static_cast<double>(limits.memory_budget)) return;
+  // Asking after the columns only where the rows leave the layout nearly
+  // empty: a well-filled panel is simply large.
+  const std::string hint = sparsely_filled(data.rows(), n, t)
+                               ? "; are \"" + excerpt(data.id_name) + "\" and \"" +
+                                     excerpt(data.time_name) + "\" the right id and time columns?"
+                               : "";
   throw InputError(sparsity(data.source, data.rows(), n, t) + " needs about " + human_bytes(need) +
                    ", above the " + human_bytes(static_cast<double>(limits.memory_budget)) +
-                   " memory budget; are \"" + excerpt(data.id_name) + "\" and \"" +
-                   excerpt(data.time_name) + "\" the right id and time columns?");
+                   " memory budget" + hint);
 }
 
 // The dense panel, every cell missing, with its dimensions set.
@@ -300,7 +326,12 @@ WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits) {
   std::vector<std::string> period_texts;
   for (std::uint32_t c : periods.first) period_texts.push_back(data.time_labels[c]);
   std::vector<std::string> period_labels;
-  const std::vector<std::size_t> place = order_periods(period_texts, period_labels);
+  const std::vector<std::size_t> place =
+      order_periods(period_texts, period_labels, data.time_name, [&](std::size_t j) {
+        std::size_t r = 0;
+        while (periods.place_of_code[data.time_of_row[r]] != j) ++r;
+        return location(data, r, 1);
+      });
   // For each time code, its period in the layout.
   std::vector<std::uint32_t> period_of_code(data.time_labels.size(), kUnused);
   for (std::size_t c = 0; c < period_of_code.size(); ++c)
@@ -339,7 +370,9 @@ WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits) {
   const std::size_t k = data.regressor_names.size(), width = k + 1;
   if (n * t == 0) throw InputError((data.source.empty() ? "" : data.source + ": ") + "no observations");
   std::vector<std::string> period_labels;
-  const std::vector<std::size_t> place = order_periods(data.period_labels, period_labels);
+  const std::vector<std::size_t> place =
+      order_periods(data.period_labels, period_labels, data.time_name,
+                    [&](std::size_t j) { return row_in_memory(data.source, j); });
 
   // The first cell whose (id, time) pair an earlier cell holds: in the
   // first cross-section at a repeated period, else at the first period of

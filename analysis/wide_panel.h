@@ -65,7 +65,9 @@ struct LayoutLimits {
 
 // Throws InputError for columns of unequal length, a label code past its
 // labels, an infinite value, a duplicate (id, time) pair (naming the row's
-// line and the line that gave the pair first), and, before anything is laid
+// line and the line that gave the pair first), a period column that holds
+// both numbers and text (naming the first label that is not a number and
+// its line; periods sort as numbers or as text), and, before anything is laid
 // out, for a panel or model past the module's limits or an analysis that
 // would need more memory than the budget.
 WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits = {});
@@ -78,6 +80,10 @@ WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits = {
 // (0.005 % filled)": the panel's shape and how much of it the rows fill.
 std::string sparsity(const std::string &source, std::size_t rows, std::size_t sections,
                      std::size_t periods);
+
+// Whether the rows fill under 1 % of the N-by-T layout, the mark of an id
+// or time column that is not one (every row a new cross-section or period).
+bool sparsely_filled(std::size_t rows, std::size_t sections, std::size_t periods);
 
 // "FILE:LINE:COLUMN" (or "row R" for data held in memory) for a row and a
 // variable (0 id, 1 time, 2 dependent, 3 + v regressor v; -1: no column).

@@ -35,8 +35,14 @@ constexpr int kExitInput = 2, kExitFault = 3, kExitOther = 1;
 constexpr const char kDescription[] =
     "Fits, for every cross-section, a least-squares regression of the dependent variable\n"
     "on the regressors and tests the residuals for cross-sectional dependence:\n"
-    "Breusch-Pagan LM, Pesaran's scaled LM and CD, the local CD(p), and the weighted CD\n"
-    "of Juodis and Reese (2022), with the average (absolute) residual correlation.\n"
+    "  Breusch-Pagan LM and Pesaran's scaled LM, Pesaran's CD and the local CD(p),\n"
+    "  the weighted CD and its power-enhanced CDw+ (Juodis and Reese 2022),\n"
+    "  the bias-adjusted LM (Pesaran, Ullah and Yamagata 2008),\n"
+    "  CD*(p), the CD once p common factors are taken out (Pesaran and Xie 2021),\n"
+    "  and, where a residual is missing (or with --unbalanced), Pesaran's LM, scaled LM,\n"
+    "  CD and CD(p) for unbalanced panels (as R's plm computes them),\n"
+    "with the average (absolute) residual correlation. Every p-value is formed from its\n"
+    "statistic with full relative precision in the tail (printed as < 1e-300 beyond).\n"
     "\n"
     "FILE is CSV in long format with a header row, one row per cross-section and period\n"
     "('-' reads standard input). An empty cell, NA or . is a missing value; a period a\n"
@@ -70,8 +76,8 @@ void define(CLI::App &app, Arguments &a) {
   app.add_option("--id", a.columns.id, "cross-section column (default: the first)")
       ->type_name("COLUMN");
   app.add_option("--time", a.columns.time,
-                 "period column, numbers or text (default: the second); sorted numerically "
-                 "when every period is a number")
+                 "period column (default: the second): numbers, sorted as numbers, or text, "
+                 "sorted as text; a column of both is an error")
       ->type_name("COLUMN");
   app.add_option("--y", a.columns.dependent, "dependent variable (default: the third column)")
       ->type_name("COLUMN");

@@ -197,8 +197,8 @@ std::string density_svg(const analysis::Result &result, const std::string &title
   for (auto kind : {analysis::TestKind::cd, analysis::TestKind::weighted_cd_plus}) {
     const analysis::TestRow *row = row_of(result, kind);
     if (row != nullptr && row->unavailable.empty())
-      line(fmt::format("{} = {:.4g}, p = {}", kind == analysis::TestKind::cd ? "CD" : "CDw+",
-                       row->statistic, format_pvalue(row->pvalue)));
+      line(fmt::format("{} = {:.4g}, {}", kind == analysis::TestKind::cd ? "CD" : "CDw+",
+                       row->statistic, pvalue_phrase(row->pvalue)));
   }
   line(fmt::format("average \u03c1 = {:.4g}", result.mean_correlation));
   line(fmt::format("average |\u03c1| = {:.4g}", result.mean_abs_correlation));

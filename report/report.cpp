@@ -1,6 +1,8 @@
 #include "report/report.h"
 
+#include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -47,12 +49,82 @@ std::string statistic(double x) {
   return std::isnan(x) ? std::string("NA") : fmt::format("{:.6f}", x);
 }
 
+// Columns of text: UTF-8 continuation bytes take none.
+std::size_t columns_of(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(
+      text.begin(), text.end(), [](char ch) { return (static_cast<unsigned char>(ch) & 0xC0) != 0x80; }));
+}
+
+// A line broken at spaces into lines of at most kLineWidth columns (a word
+// longer than that stands alone), each after the first indented.
+constexpr std::size_t kLineWidth = 80;
+
+std::string wrapped(const std::string &line, const std::string &indent) {
+  std::string out;
+  std::string_view rest = line;
+  std::string_view lead;  // the first line leads with its own indent
+  while (columns_of(lead) + columns_of(rest) > kLineWidth) {
+    std::size_t cut = std::string_view::npos;
+    for (std::size_t at = rest.find(' ', 1); at != std::string_view::npos; at = rest.find(' ', at + 1)) {
+      if (columns_of(lead) + columns_of(rest.substr(0, at)) > kLineWidth) break;
+      cut = at;
+    }
+    if (cut == std::string_view::npos) cut = rest.find(' ', 1);
+    if (cut == std::string_view::npos) break;
+    out.append(lead).append(rest.substr(0, cut)).append("\n");
+    rest = rest.substr(cut + 1);
+    lead = indent;
+  }
+  out.append(lead).append(rest).append("\n");
+  return out;
+}
+
+// Column widths of the test tables: each at least its heading's and as
+// wide as its widest entry over both blocks, so that the columns line up
+// whatever the size of a statistic.
+struct Columns {
+  std::size_t title = 20, statistic = 12, distribution = 18, pvalue = 12;
+};
+
+Columns columns_for(const analysis::Result &r) {
+  Columns c;
+  for (const analysis::TestRow &row : r.tests) {
+    c.title = std::max(c.title, test_title(row, r.options.order).size());
+    if (!row.unavailable.empty()) continue;
+    c.statistic = std::max(c.statistic, statistic(row.statistic).size());
+    c.distribution = std::max(c.distribution, row.distribution.size());
+    c.pvalue = std::max(c.pvalue, format_pvalue(row.pvalue).size());
+  }
+  return c;
+}
+
+void add_table(std::string &out, const analysis::Result &r, const Columns &c, bool unbalanced) {
+  out += fmt::format("  {:<{}} {:>{}}  {:<{}} {:>{}}\n", "test", c.title, "statistic", c.statistic,
+                     "distribution", c.distribution, "p-value", c.pvalue);
+  for (const analysis::TestRow &row : r.tests) {
+    if (analysis::in_unbalanced_block(row.kind) != unbalanced) continue;
+    const std::string title = test_title(row, r.options.order);
+    if (!row.unavailable.empty()) {
+      out += fmt::format("  {:<{}} not available: {}\n", title, c.title, row.unavailable);
+      continue;
+    }
+    out += fmt::format("  {:<{}} {:>{}}  {:<{}} {:>{}}\n", title, c.title, statistic(row.statistic),
+                       c.statistic, row.distribution, c.distribution, format_pvalue(row.pvalue),
+                       c.pvalue);
+  }
+}
+
 }  // namespace
 
 std::string format_pvalue(double p) {
   if (std::isnan(p)) return "NA";
-  if (p == 0.0) return "< 2.2e-16";
+  if (p < kSmallestPrintedPvalue) return fmt::format("< {:g}", kSmallestPrintedPvalue);
   return fmt::format("{:.6g}", p);
+}
+
+std::string pvalue_phrase(double p) {
+  const std::string printed = format_pvalue(p);
+  return printed[0] == '<' ? "p " + printed : "p = " + printed;
 }
 
 std::string report_text(const std::string &source, const analysis::Result &r) {
@@ -69,27 +141,14 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
   out += fmt::format("  pairs:         {} usable, {} could not be correlated\n\n", s.usable_pairs,
                      s.unusable_pairs);
 
-  bool tool_pvalue = false;
-  auto table = [&](bool unbalanced) {
-    out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}\n", "test", "statistic", "distribution",
-                       "p-value");
-    for (const analysis::TestRow &row : r.tests) {
-      if (analysis::in_unbalanced_block(row.kind) != unbalanced) continue;
-      const std::string title = test_title(row, r.options.order);
-      if (!row.unavailable.empty()) {
-        out += fmt::format("  {:<20} not available: {}\n", title, row.unavailable);
-        continue;
-      }
-      // Only LM's p-value can come from either side: the star marks the one
-      // the tool computed because the module returned it missing.
-      const bool marked =
-          row.kind == analysis::TestKind::lm && row.source == analysis::PValueSource::tool;
-      tool_pvalue = tool_pvalue || marked;
-      out += fmt::format("  {:<20} {:>12}  {:<18} {:>12}{}\n", title, statistic(row.statistic),
-                         row.distribution, format_pvalue(row.pvalue), marked ? " *" : "");
-    }
-  };
-  table(false);
+  const Columns columns = columns_for(r);
+  // Beside Pesaran's unbalanced block each block says which definitions
+  // it follows: the two differ exactly where residuals are missing.
+  if (r.unbalanced.present)
+    out += fmt::format("  Definitions of the module, for balanced panels: each pair's residuals\n"
+                       "  uncentred over its common periods; all N(N - 1)/2 = {} pairs in the scaling\n",
+                       static_cast<long long>(r.lm_degrees_of_freedom));
+  add_table(out, r, columns, false);
   out += fmt::format("\n  average correlation {}, average absolute correlation {} over {} pairs\n",
                      statistic(r.mean_correlation), statistic(r.mean_abs_correlation),
                      s.usable_pairs);
@@ -106,19 +165,18 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
                      r.factors, r.factors);
   if (r.unbalanced.present) {
     out += fmt::format("\n  Pesaran's definitions for unbalanced panels (as R's plm): each pair's "
-                       "residuals\n  centred over its common periods; {} pairs with a correlation, "
-                       "{} without\n",
+                       "residuals\n  centred over its common periods; M = {} pairs with a "
+                       "correlation, {} without\n",
                        r.unbalanced.pairs, r.unbalanced.omitted_pairs);
-    table(true);
+    add_table(out, r, columns, true);
     out += fmt::format("  average correlation {}, average absolute correlation {}\n",
                        statistic(r.unbalanced.mean_correlation),
                        statistic(r.unbalanced.mean_abs_correlation));
+    out += "  scaled LM: the upper tail, as Pesaran's test (plm prints the two-sided p-value)\n";
   }
-  if (tool_pvalue)
-    out += "  * p-value computed by qvdep (upper chi-square tail): the module returned it missing\n";
   if (r.module.near_perfect_fit)
     out += "  note: near-perfect fit: a cross-section's residual sum of squares is below 1e-5\n";
-  for (const auto &w : r.warnings) out += "  warning: " + w + "\n";
+  for (const auto &w : r.warnings) out += wrapped("  warning: " + w, "    ");
   return out;
 }
 

@@ -3,8 +3,18 @@
 For every cross-section, a least-squares regression of the dependent
 variable on that cross-section's own regressors is fitted; the residuals of
 every pair of cross-sections are correlated over the periods both observe,
-and the Breusch-Pagan LM, Pesaran's scaled LM and CD, the local CD(p) and the
-weighted CD of Juodis and Reese (2022) are reported.
+and these tests are reported:
+
+- the Breusch-Pagan LM (chi-square) and Pesaran's scaled LM (normal, upper
+  tail);
+- Pesaran's CD and the local CD(p) over pairs at most p apart;
+- the weighted CD of Juodis and Reese (2022), over one or more draws of
+  random signs, and its power-enhanced CDw+ (Fan, Liao and Yao 2015);
+- the bias-adjusted LM of Pesaran, Ullah and Yamagata (2008);
+- CD*, the CD once p principal components are taken out (Pesaran and Xie
+  2021);
+- where a residual is missing (or on request), Pesaran's definitions for
+  unbalanced panels as R's plm computes them: LM, scaled LM, CD and CD(p).
 
 The computation is done by the compiled qvdep module, loaded and driven
 through its binary interface exactly as the command-line tool does, so the
@@ -71,7 +81,14 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     Each cross-section gets its own least-squares equation of `y` on the
     regressors `x` (with or without an intercept, optionally under linear
     restrictions); the residuals of every pair of cross-sections are
-    correlated over the periods both observe.
+    correlated over the periods both observe. The tests, one row each of
+    the result's `statistics`: Breusch-Pagan LM, Pesaran's scaled LM, CD
+    and local CD(p), the weighted CD and CDw+ (Juodis and Reese 2022), the
+    bias-adjusted LM (Pesaran, Ullah and Yamagata 2008), CD* (Pesaran and
+    Xie 2021) and, where a residual is missing or `unbalanced=True`,
+    Pesaran's unbalanced-panel LM, scaled LM, CD and CD(p) (as R's plm).
+    Every p-value is computed from its statistic with full relative
+    precision in the tail.
 
     Parameters
     ----------
@@ -88,7 +105,9 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         Array: N labels of the cross-sections (default 0 .. N-1).
     time : str or sequence, optional
         DataFrame: the column naming the period (required); periods are
-        ordered numerically when every period is a number, else as text.
+        ordered as numbers when every period is a number, as text when
+        none is; a column of both is refused, naming the first label that
+        is not a number.
         Array: T labels of the periods (default 0 .. T-1), ordered the
         same way.
     y : str, optional

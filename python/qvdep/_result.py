@@ -32,15 +32,28 @@ _ATTRIBUTES = {
 }
 _ABSENT = {"statistic": math.nan, "p_value": math.nan, "p_value_source": "none"}
 
+# The p-values keep their relative precision down to this; below it the
+# double's subnormal range rounds them away, and they are printed as a
+# bound, as the report prints them.
+_SMALLEST_P = 1e-300
+
+
+def _p_phrase(p: float) -> str:
+    return "p < 1e-300" if p < _SMALLEST_P else f"p = {p:.3g}"
+
 
 class CDTestResult:
     """Figures of a cross-sectional dependence test.
 
+    Every p-value is computed by qvdep from its statistic, with a
+    complement that keeps its relative precision far into the tail (to
+    1e-300; below that it may be 0). The module's own p-values, formed as
+    1 - Phi, are kept as it returned them in `module_results`.
+
     Attributes
     ----------
     lm, lm_pvalue : float
-        Breusch-Pagan LM statistic and its chi-square p-value (computed by
-        qvdep when the module returned it missing; see `lm_pvalue_by_tool`).
+        Breusch-Pagan LM statistic and its upper chi-square tail.
     lm_df : float
         Degrees of freedom of LM, N(N - 1)/2.
     scaled_lm, scaled_lm_pvalue : float
@@ -127,8 +140,9 @@ class CDTestResult:
     @property
     def statistics(self):
         """One row per test: statistic, distribution, p-value, whether qvdep
-        computed it rather than the module, the reference that defines it,
-        and why it is not available (empty when it is)."""
+        computed it (every available one: the module's own are in
+        `module_results`), the reference that defines it, and why it is not
+        available (empty when it is)."""
         pd = _pandas()
         rows = self._raw["tests"]
         return pd.DataFrame(
@@ -206,8 +220,9 @@ class CDTestResult:
         title = title if title is not None else f"Residual correlations: {self.y}"
         if kind == "density":
             from ._plot import density
-            legend = [f"CD = {self.cd:.4g}, p = {self.cd_pvalue:.3g}",
-                      f"CDw+ = {self.weighted_cd_plus:.4g}, p = {self.weighted_cd_plus_pvalue:.3g}",
+            legend = [f"CD = {self.cd:.4g}, {_p_phrase(self.cd_pvalue)}",
+                      f"CDw+ = {self.weighted_cd_plus:.4g}, "
+                      f"{_p_phrase(self.weighted_cd_plus_pvalue)}",
                       f"average \u03c1 = {self.average_correlation:.4g}",
                       f"average |\u03c1| = {self.average_abs_correlation:.4g}"]
             return density(self._run.density(), ax=ax, title=title, legend=legend)

@@ -21,6 +21,7 @@
 #include "analysis/pair_statistics.h"
 #include "analysis/pair_sums.h"
 #include "analysis/power_enhanced_cd.h"
+#include "analysis/tail_probability.h"
 #include "analysis/weighted_cd_draws.h"
 #include "analysis/wide_panel.h"
 

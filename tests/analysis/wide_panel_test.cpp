@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/csv_reader.h"
+#include "analysis/errors.h"
 #include "analysis/wide_panel.h"
 
 namespace qvd::analysis {
@@ -79,6 +80,11 @@ TEST(WidePanel, RefusesWhatItCannotRead) {
       {"id,t,y\na,,1\n", {}, ":2:2: column \"t\": empty"},
       {"id,t,y\na,1\n", {}, "2 fields where the header has 3"},
       {"id,t,y\n", {"id", "t", "z", std::nullopt}, "no column named \"z\""},
+      // Periods of numbers and text: the first text label and its line.
+      {"id,year,y\na,1950,1\na,1951,2\nb,1951,3\nb,1950a,4\nb,1950b,5\n", {},
+       "<csv>:5:2: column \"year\": period \"1950a\" is not a number, but 2 other periods are"},
+      {"t,id,y\nq1,a,1\n3,a,2\n", {"id", "t", "y", std::nullopt},
+       "<csv>:2:1: column \"t\": period \"q1\" is not a number, but 1 other period is"},
   };
   for (const auto &c : cases) {
     try {
@@ -159,7 +165,6 @@ struct PeriodCase {
 
 const PeriodCase kPeriodCases[] = {
     {{"2001", "1999", "2000"}, {"1999", "2000", "2001"}},
-    {{"10", "9", "-1.5", "1e1x"}, {"-1.5", "10", "1e1x", "9"}},  // one text: all text
     {{"10", "9", "100", "0.5"}, {"0.5", "9", "10", "100"}},      // numbers, not text
     {{"qb", "qa", "Qc"}, {"Qc", "qa", "qb"}},
 };
@@ -222,6 +227,21 @@ LongPanel rows_in_cell_order(const ArrayPanel &a, std::size_t n, std::size_t k,
       data.dependent.push_back(v[k]);
     }
   return data;
+}
+
+TEST(WidePanel, AnArrayRefusesPeriodsOfNumbersAndText) {
+  const std::vector<double> values(2 * 4, 1.0);
+  ArrayPanel a;
+  a.values = values.data();
+  a.section_labels = {"a", "b"};
+  a.period_labels = {"10", "9", "-1.5", "1e1x"};
+  try {
+    make_wide_panel(a);
+    ADD_FAILURE() << "accepted";
+  } catch (const InputError &e) {
+    EXPECT_STREQ(e.what(), "row 4: column \"time\": period \"1e1x\" is not a number, but 3 "
+                           "other periods are");
+  }
 }
 
 TEST(WidePanel, AnArrayLaysOutAsItsRowsDoToTheBit) {

@@ -1,6 +1,7 @@
-// The report library reads a result's test rows by their kind: a row's title,
-// its LM star and its JSON entry do not depend on where it stands among the
-// rows, and a kind that is absent leaves no line behind.
+// The report library reads a result's test rows by their kind: a row's title
+// and its JSON entry do not depend on where it stands among the rows, and a
+// kind that is absent leaves no line behind; its columns line up whatever
+// the figures' sizes.
 #include <cmath>
 #include <limits>
 #include <string>
@@ -43,7 +44,7 @@ std::string line_of(const std::string &report, const std::string &title) {
 TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
   const TestRow lm{TestKind::lm, "LM", 1.5, "chi2(3)", 0.25, PValueSource::tool, "", ""};
   const TestRow local{TestKind::local_cd, "CD(4)", -2.0, "N(0,1) two-sided", 0.5,
-                      PValueSource::module, "", ""};
+                      PValueSource::tool, "", ""};
   const TestRow weighted{TestKind::weighted_cd, "weighted CD", 0.75, "N(0,1) two-sided", 0.125,
                          PValueSource::tool, "", ""};
   const std::string text = report_text("data.csv", result_with({weighted, local, lm}));
@@ -51,10 +52,8 @@ TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
             "local CD(4)             -2.000000  N(0,1) two-sided            0.5");
   EXPECT_EQ(line_of(text, "weighted CD"),
             "weighted CD              0.750000  N(0,1) two-sided          0.125");
-  // Only LM's p-value carries the star when the tool computed it.
   EXPECT_EQ(line_of(text, "Breusch-Pagan LM"),
-            "Breusch-Pagan LM         1.500000  chi2(3)                    0.25 *");
-  EXPECT_NE(text.find("* p-value computed by qvdep"), std::string::npos);
+            "Breusch-Pagan LM         1.500000  chi2(3)                    0.25");
   // Absent kinds leave no line.
   EXPECT_EQ(line_of(text, "Pesaran CD"), "");
   EXPECT_EQ(line_of(text, "Pesaran scaled LM"), "");
@@ -63,19 +62,47 @@ TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
   EXPECT_LT(text.find("local CD(4)"), text.find("Breusch-Pagan LM"));
 }
 
-TEST(Report, NoStarWithoutAnLmRowFromTheTool) {
-  const TestRow cd{TestKind::cd, "CD", 1.0, "N(0,1) two-sided", 0.3, PValueSource::tool, "", ""};
-  const TestRow lm{TestKind::lm, "LM", 1.0, "chi2(3)", 0.3, PValueSource::module, "", ""};
-  for (const auto &rows : std::vector<std::vector<TestRow>>{{cd}, {cd, lm}, {}}) {
-    const std::string text = report_text("data.csv", result_with(rows));
-    EXPECT_EQ(text.find(" *\n"), std::string::npos);
-    EXPECT_EQ(text.find("p-value computed by qvdep"), std::string::npos);
+// Whatever the size of a statistic or the length of a p-value, each column
+// of both blocks ends where its heading does; each block names its
+// definitions when the unbalanced one is there, and warnings wrap.
+TEST(Report, ColumnsStayAlignedAndBlocksSayWhatTheyAre) {
+  const TestRow lm{TestKind::lm, "LM", 15878601.982709, "chi2(1999000)", 0.0,
+                   PValueSource::tool, "", ""};
+  const TestRow cd{TestKind::cd, "CD", -3.5, "N(0,1) two-sided", 4.6e-4, PValueSource::tool, "", ""};
+  const TestRow plm_lm{TestKind::unbalanced_lm, "LM (unbalanced)", 123456789012.5, "chi2(12)",
+                       1e-299, PValueSource::tool, "", ""};
+  analysis::Result r = result_with({lm, cd, plm_lm});
+  r.lm_degrees_of_freedom = 1999000;
+  r.unbalanced = {true, 12, 3, 0.1, 0.2};
+  r.warnings = {std::string(30, 'w') + " " + std::string(60, 'v') + " " + std::string(95, 'u')};
+  const std::string text = report_text("data.csv", r);
+  std::vector<std::string> table;
+  for (const char *title : {"test", "Breusch-Pagan LM", "Pesaran CD", "LM"}) {
+    table.push_back(line_of(text, title));
+    ASSERT_FALSE(table.back().empty()) << title << "\n" << text;
   }
+  const std::size_t heading_end = table[0].size();
+  const std::size_t statistic_end = table[0].find("statistic") + 9;
+  for (const std::string &line : table) {
+    EXPECT_EQ(line.size(), heading_end) << line;
+    EXPECT_TRUE(line[statistic_end - 1] != ' ' && line[statistic_end] == ' ') << line;
+  }
+  EXPECT_NE(table[1].find("15878601.982709  chi2(1999000)"), std::string::npos) << table[1];
+  EXPECT_NE(text.find("Definitions of the module, for balanced panels"), std::string::npos);
+  EXPECT_NE(text.find("Pesaran's definitions for unbalanced panels"), std::string::npos);
+  EXPECT_NE(text.find("plm prints the two-sided p-value"), std::string::npos);
+  EXPECT_NE(text.find("  warning: " + std::string(30, 'w') + "\n    " + std::string(60, 'v') +
+                      "\n    " + std::string(95, 'u') + "\n"),
+            std::string::npos)
+      << text;
+  // A balanced result names no definitions.
+  r.unbalanced.present = false;
+  EXPECT_EQ(report_text("data.csv", r).find("Definitions of the module"), std::string::npos);
 }
 
 TEST(Report, JsonHasOneEntryPerRowInItsOrder) {
   const TestRow cd{TestKind::cd, "CD", kNaN, "N(0,1) two-sided", kNaN, PValueSource::none, "", ""};
-  const TestRow lm{TestKind::lm, "LM", 2.0, "chi2(3)", 0.5, PValueSource::module, "", ""};
+  const TestRow lm{TestKind::lm, "LM", 2.0, "chi2(3)", 0.5, PValueSource::tool, "", ""};
   const nlohmann::json j = result_json("data.csv", result_with({cd, lm}))["tests"];
   ASSERT_EQ(j.size(), 2u);
   EXPECT_EQ(j[0], nlohmann::json({{"kind", "cd"},
@@ -86,7 +113,7 @@ TEST(Report, JsonHasOneEntryPerRowInItsOrder) {
                                   {"p_value_source", "none"},
                                   {"reference", ""}}));
   EXPECT_EQ(j[1]["name"], "LM");
-  EXPECT_EQ(j[1]["p_value_source"], "module");
+  EXPECT_EQ(j[1]["p_value_source"], "tool");
 }
 
 TEST(Report, PValuesAsPrinted) {
@@ -95,13 +122,18 @@ TEST(Report, PValuesAsPrinted) {
     const char *printed;
   } cases[] = {
       {kNaN, "NA"},
-      {0.0, "< 2.2e-16"},  // a tail below the double's resolution, not a probability of 0
+      {0.0, "< 1e-300"},  // a tail the double cannot hold, not a probability of 0
+      {9.9e-301, "< 1e-300"},
+      {4.9e-324, "< 1e-300"},
+      {2.71478e-14, "2.71478e-14"},
       {1.0, "1"},
       {9.31818e-06, "9.31818e-06"},
       {0.3348041, "0.334804"},
       {1e-300, "1e-300"},
   };
   for (const auto &c : cases) EXPECT_EQ(format_pvalue(c.p), c.printed) << c.p;
+  EXPECT_EQ(pvalue_phrase(0.0), "p < 1e-300");
+  EXPECT_EQ(pvalue_phrase(0.25), "p = 0.25");
 }
 
 }  // namespace
