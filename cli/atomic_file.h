@@ -1,7 +1,8 @@
 // Output files written whole or not at all, and all of a run's or none: each
 // text goes to a temporary file beside its target, and the temporary files
 // are renamed over their targets only once every one of them (and whatever
-// else the run writes) has succeeded. Files not committed are removed.
+// else the run writes) has succeeded. Files not committed are removed, also
+// when a signal ends the run (interrupt_cleanup.h).
 #ifndef QVDEP_CLI_ATOMIC_FILE_H
 #define QVDEP_CLI_ATOMIC_FILE_H
 
@@ -10,6 +11,8 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "cli/interrupt_cleanup.h"
 
 namespace qvd::cli {
 
@@ -26,13 +29,15 @@ class StagedFiles {
   // The same with the contents written by `write` to the temporary file.
   void stage(const std::string &path, const std::function<void(std::ostream &)> &write);
 
-  // Renames every staged file over its target. Throws std::runtime_error
-  // naming the path of one that cannot be renamed.
+  // Renames every staged file over its target, with the signals held off
+  // until all are. Throws std::runtime_error naming the path of one that
+  // cannot be renamed.
   void commit();
 
  private:
   struct Staged {
     std::filesystem::path temporary, target;
+    TemporaryEntry entry;  // removed by a signal's handler until renamed
   };
   std::vector<Staged> staged_;
 };

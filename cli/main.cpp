@@ -5,7 +5,8 @@
 // optional correlation table and heatmap.
 //
 // Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
-// module, 1 anything else (module not loadable, file not writable).
+// module, 1 anything else (module not loadable, file not writable), 128 +
+// the signal's number when SIGINT, SIGTERM or SIGHUP ends it.
 #include <cctype>
 #include <iostream>
 #include <new>
@@ -21,6 +22,7 @@
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
 #include "cli/atomic_file.h"
+#include "cli/interrupt_cleanup.h"
 #include "report/correlation_csv.h"
 #include "report/density_svg.h"
 #include "report/heatmap_png.h"
@@ -204,6 +206,7 @@ int run(Arguments &a) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  qvd::cli::remove_temporaries_on_signals();
   CLI::App app(kDescription, "qvdep");
   app.footer(kFooter);
   app.get_formatter()->column_width(30);
