@@ -25,10 +25,12 @@
 #include "cli/interrupt_cleanup.h"
 #include "report/correlation_csv.h"
 #include "report/density_svg.h"
-#include "report/heatmap_png.h"
 #include "report/heatmap_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
+#ifdef QVDEP_HAVE_RSVG
+#include "report/svg_png.h"
+#endif
 
 namespace {
 
@@ -116,9 +118,9 @@ void define(CLI::App &app, Arguments &a) {
                  "write the labelled N-by-N residual correlation matrix as CSV")
       ->type_name("FILE.csv");
   app.add_option("--heatmap", a.heatmap_path,
-                 "draw the correlation matrix: FILE.svg a labelled heatmap (past 150 "
-                 "cross-sections the matrix is one embedded image), FILE.png the bare "
-                 "matrix, a pixel a pair, enlarged by a whole factor up to 720 pixels")
+                 "draw the correlation matrix as a labelled heatmap with a colour bar, as SVG "
+                 "or PNG by the file's name (past 150 cross-sections the matrix is one "
+                 "embedded image; past 1,600, of block means, as the picture says)")
       ->type_name("FILE.svg|.png");
   app.add_option("--max-memory", a.max_memory,
                  "memory the analysis may take, e.g. 4G or 512M (default: half of the "
@@ -126,8 +128,8 @@ void define(CLI::App &app, Arguments &a) {
       ->type_name("SIZE");
   app.add_option("--density", a.density_path,
                  "draw the distribution of the correlations (histogram, kernel density and the "
-                 "density without dependence) as SVG")
-      ->type_name("FILE.svg");
+                 "density without dependence), as SVG or PNG by the file's name")
+      ->type_name("FILE.svg|.png");
   app.add_option("--module", a.options.module_path,
                  "module to load (default: libqvdep beside the qvdep program)")
       ->type_name("PATH");
@@ -139,23 +141,35 @@ int fail(const std::string &message, int status) {
   return status;
 }
 
-// The heatmap file's bytes: PNG when its name ends in .png (any case), SVG
-// otherwise.
-std::string heatmap(const qvd::analysis::Result &result, const std::string &path,
-                    const std::string &source) {
+enum class PictureFormat { svg, png };
+
+// The format a picture's file name asks for: FILE.svg or FILE.png, in any
+// case. Anything else is refused, and so is PNG in a build without
+// librsvg, before the input is read.
+PictureFormat picture_format(const std::string &option, const std::string &path) {
   std::string suffix = path.size() >= 4 ? path.substr(path.size() - 4) : "";
   for (char &ch : suffix) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (suffix == ".svg") return PictureFormat::svg;
   if (suffix == ".png") {
-#ifdef QVDEP_HAVE_PNG
-    const std::size_t sections = result.section_labels.size();
-    return qvd::report::heatmap_png(result, qvd::report::heatmap_png_scale(sections));
+#ifdef QVDEP_HAVE_RSVG
+    return PictureFormat::png;
 #else
-    throw qvd::analysis::InputError("--heatmap " + path +
-                                    ": this build writes no PNG (no libpng); use FILE.svg");
+    throw qvd::analysis::InputError(option + " " + path +
+                                    ": this build writes no PNG (no librsvg); use FILE.svg");
 #endif
   }
-  return qvd::report::heatmap_svg(
-      result, "Residual correlations: " + result.dependent + ", " + source);
+  throw qvd::analysis::InputError(option + " " + path +
+                                  ": a picture's file name must end in .svg or .png");
+}
+
+// The picture's file: its SVG text, or that picture rendered as PNG.
+std::string picture_file(PictureFormat format, std::string svg) {
+#ifdef QVDEP_HAVE_RSVG
+  if (format == PictureFormat::png) return qvd::report::svg_to_png(svg);
+#else
+  (void)format;
+#endif
+  return svg;
 }
 
 // What the program is doing, for the message when memory runs out.
@@ -175,6 +189,10 @@ int run(Arguments &a) {
     a.columns.regressors = names;
   }
   if (!a.max_memory.empty()) a.options.max_memory = qvd::analysis::parse_memory_size(a.max_memory);
+  const auto heatmap_format =
+      a.heatmap_path.empty() ? PictureFormat::svg : picture_format("--heatmap", a.heatmap_path);
+  const auto density_format =
+      a.density_path.empty() ? PictureFormat::svg : picture_format("--density", a.density_path);
   g_doing = "reading the input";
   const qvd::analysis::LongPanel data = qvd::analysis::read_csv_file(a.file, a.columns);
   g_doing = "running the test";
@@ -187,12 +205,13 @@ int run(Arguments &a) {
   if (!a.correlations_path.empty())
     files.stage(a.correlations_path,
                 [&](std::ostream &out) { qvd::report::write_correlation_csv(result, out); });
+  const std::string title = "Residual correlations: " + result.dependent + ", " + source;
   if (!a.heatmap_path.empty())
-    files.stage(a.heatmap_path, heatmap(result, a.heatmap_path, source));
+    files.stage(a.heatmap_path,
+                picture_file(heatmap_format, qvd::report::heatmap_svg(result, title)));
   if (!a.density_path.empty())
     files.stage(a.density_path,
-                qvd::report::density_svg(result, "Residual correlations: " + result.dependent +
-                                                     ", " + source));
+                picture_file(density_format, qvd::report::density_svg(result, title)));
   if (a.format == "json")
     std::cout << qvd::report::result_json(source, result).dump(2) << "\n";
   else

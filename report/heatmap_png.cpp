@@ -1,5 +1,6 @@
 #include "report/heatmap_png.h"
 
+#ifdef QVDEP_HAVE_PNG
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -7,18 +8,14 @@
 #include <stdexcept>
 #include <vector>
 
-#ifdef QVDEP_HAVE_PNG
 #include <png.h>
-#endif
 
+#include "report/block_means.h"
 #include "report/colour_scale.h"
 
 namespace qvd::report {
 namespace {
 
-constexpr std::size_t kPictureSide = 720;
-
-#ifdef QVDEP_HAVE_PNG
 constexpr int kLevelsPerUnit = 127;               // levels 0..254 stand for -1..+1
 constexpr std::uint8_t kUnusableIndex = 2 * kLevelsPerUnit + 1;
 
@@ -36,28 +33,19 @@ std::array<Rgb8, 256> palette() {
   colours[kUnusableIndex] = correlation_colour(std::nan(""));
   return colours;
 }
-#endif
 
 }  // namespace
 
-int heatmap_png_scale(std::size_t sections) {
-  const std::size_t whole = kPictureSide / std::max<std::size_t>(1, sections);
-  return static_cast<int>(std::max<std::size_t>(1, whole));
-}
-
-#ifdef QVDEP_HAVE_PNG
-std::string heatmap_png(const analysis::Result &result, int scale) {
-  const std::size_t n = result.section_labels.size(), s = static_cast<std::size_t>(scale);
-  if (scale < 1 || n == 0 || n > 0x7fffffff / s)
-    throw std::invalid_argument("heatmap_png: no cross-sections or a scale out of range");
-  const std::size_t side = n * s;
+std::string heatmap_png(const analysis::Result &result, std::size_t block) {
+  const std::size_t n = result.section_labels.size();
+  if (block < 1 || n == 0)
+    throw std::invalid_argument("heatmap_png: no cross-sections or a block of 0");
+  const std::size_t side = blocks_along(n, block);
   std::vector<std::uint8_t> pixels(side * side);
-  for (std::size_t i = 0; i < n; ++i) {
-    std::uint8_t *row = pixels.data() + i * s * side;
-    for (std::size_t j = 0; j < n; ++j)
-      std::fill_n(row + j * s, s, level_of(result.correlations[i * n + j]));
-    for (std::size_t copy = 1; copy < s; ++copy)
-      std::copy_n(row, side, row + copy * side);
+  for (std::size_t row = 0; row < side; ++row) {
+    const std::vector<double> means = block_row_means(result, block, row);
+    std::transform(means.begin(), means.end(), pixels.begin() + static_cast<std::ptrdiff_t>(row * side),
+                   level_of);
   }
   const std::array<Rgb8, 256> colours = palette();
   static_assert(sizeof(Rgb8) == 3);
@@ -78,6 +66,6 @@ std::string heatmap_png(const analysis::Result &result, int scale) {
   png.resize(bytes);
   return png;
 }
-#endif
 
 }  // namespace qvd::report
+#endif

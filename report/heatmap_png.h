@@ -1,15 +1,14 @@
-// The residual correlation matrix as a PNG image: row i, column j is the
-// pair (i, j), a square of scale-by-scale pixels coloured on the heatmaps'
-// scale (colour_scale.h). No labels and no legend: this is the picture the
-// SVG heatmap embeds past a hundred and fifty cross-sections, and what
-// --heatmap FILE.png writes.
+// The correlation matrix as a PNG image, the raster a large heatmap embeds
+// (heatmap_svg.h): pixel (I, J) is the mean of the correlations of block
+// (I, J) of `block` by `block` pairs (block_means.h; with block 1, pair
+// (i, j) itself), coloured on the heatmaps' scale (colour_scale.h).
 //
-// The image is colour-mapped, one byte a pixel, which keeps two thousand
-// cross-sections at a few megabytes: the correlation is rounded to the
-// nearest multiple of 1/127 (255 levels from -1 to +1, 0 among them) and
-// the 256th entry is the grey of unusable pairs. A level's colour is the
+// The image is colour-mapped, one byte a pixel, which keeps 1,600 by 1,600
+// pixels at a few megabytes: the correlation is rounded to the nearest
+// multiple of 1/127 (255 levels from -1 to +1, 0 among them) and the 256th
+// entry is the grey of blocks with no usable pair. A level's colour is the
 // scale's colour of that level, so a pixel differs from the exact colour of
-// its correlation by at most one unit in each channel.
+// its mean by at most one unit in each channel.
 //
 // Available when the report library is built with libpng (QVDEP_HAVE_PNG;
 // not in the Windows cross build, where Debian has no libpng).
@@ -24,13 +23,9 @@
 namespace qvd::report {
 
 #ifdef QVDEP_HAVE_PNG
-// The PNG file's bytes; scale >= 1.
-std::string heatmap_png(const analysis::Result &result, int scale = 1);
+// The PNG file's bytes, blocks_along(N, block) pixels a side; block >= 1.
+std::string heatmap_png(const analysis::Result &result, std::size_t block = 1);
 #endif
-
-// The scale of a picture of its own: the largest whole factor that keeps
-// N cells within 720 pixels, and 1 past 720 cross-sections.
-int heatmap_png_scale(std::size_t sections);
 
 }  // namespace qvd::report
 

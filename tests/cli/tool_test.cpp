@@ -408,6 +408,8 @@ TEST(Tool, ThinPanelsWarnAndStillRun) {
   }
 }
 
+// Each picture option writes the format its file's name says, SVG or PNG,
+// and refuses any other name with status 2 before reading the input.
 TEST(Tool, PicturesRenderAndHelpAndVersionAnswer) {
   const fs::path picture = scratch() / "grunfeld.svg", density = scratch() / "density.svg";
   std::vector<std::string> args = kGrunfeldArgs;
@@ -415,11 +417,25 @@ TEST(Tool, PicturesRenderAndHelpAndVersionAnswer) {
               {"--heatmap", picture.string(), "--density", density.string(), kGrunfeld});
   ASSERT_EQ(qvdep(args).status, 0);
   for (const fs::path &svg : {picture, density}) {
-    const fs::path png = scratch() / (svg.stem().string() + ".png");
+    EXPECT_EQ(slurp(svg).substr(0, 5), "<?xml");
+    const fs::path png = scratch() / (svg.stem().string() + ".png"),
+                   tool_png = scratch() / (svg.stem().string() + "-tool.png");
     const ProcessRun render = run_process(QVDEP_RSVG_CONVERT, {svg.string(), "-o", png.string()});
     EXPECT_EQ(render.status, 0) << render.err;
-    EXPECT_EQ(slurp(png).substr(1, 3), "PNG");
+    std::vector<std::string> as_png = kGrunfeldArgs;
+    as_png.insert(as_png.end(), {svg == picture ? "--heatmap" : "--density", tool_png.string(),
+                                 kGrunfeld});
+    ASSERT_EQ(qvdep(as_png).status, 0);
+    EXPECT_TRUE(decode_png(slurp(tool_png)).rgb == decode_png(slurp(png)).rgb) << svg;
   }
+  for (const char *option : {"--heatmap", "--density"})
+    for (const char *name : {"out.jpg", "out.svg.gz", "png"}) {
+      const fs::path bad = scratch() / name;
+      const ProcessRun run = qvdep({option, bad.string(), "/nonexistent.csv"});
+      EXPECT_EQ(run.status, 2) << option << " " << name;
+      EXPECT_NE(run.err.find("must end in .svg or .png"), std::string::npos) << run.err;
+      EXPECT_FALSE(fs::exists(bad));
+    }
 
   const ProcessRun help = qvdep({"--help"});
   EXPECT_EQ(help.status, 0);
@@ -479,21 +495,31 @@ std::vector<std::vector<std::string>> table_fields(const fs::path &csv) {
   return rows;
 }
 
+// The fill colours of a heatmap's squares, in the order drawn (row after
+// row of the matrix).
+std::vector<std::vector<int>> square_colours(const std::string &svg) {
+  std::vector<std::vector<int>> colours;
+  const std::size_t end = svg.find("</g>", svg.find("<g shape-rendering"));
+  for (std::size_t at = svg.find("fill=\"#", svg.find("<g shape-rendering")); at < end;
+       at = svg.find("fill=\"#", at + 1)) {
+    const unsigned long rgb = std::stoul(svg.substr(at + 7, 6), nullptr, 16);
+    colours.push_back({static_cast<int>(rgb >> 16), static_cast<int>((rgb >> 8) & 255),
+                       static_cast<int>(rgb & 255)});
+  }
+  return colours;
+}
+
 // Heatmaps of panels from ten to four hundred cross-sections: the SVG's
-// size is bounded and rsvg-convert renders it; FILE.png is the bare matrix,
-// enlarged to near 720 pixels when small, each pair's square in the colour
-// of its correlation in the tool's own table.
+// size is bounded, each pair (a square, or a pixel of the embedded image)
+// has the colour of its correlation in the tool's own table, and FILE.png
+// (any case) is the picture the SVG shows, as rsvg-convert renders it.
 TEST(Tool, HeatmapsStayBoundedAndColourEveryPair) {
-  const struct {
-    int sections;
-    std::size_t png_side;
-  } cases[] = {{10, 720}, {300, 600}, {400, 400}};
   std::mt19937_64 rng(23);
   std::normal_distribution<double> normal;
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.sections);
+  for (int sections : {10, 300, 400}) {
+    SCOPED_TRACE(sections);
     std::string text = "id,t,y,x0\n";
-    for (int i = 0; i < c.sections; ++i)
+    for (int i = 0; i < sections; ++i)
       for (int t = 0; t < 8; ++t)
         text += std::to_string(i) + "," + std::to_string(t) + "," + std::to_string(normal(rng)) +
                 "," + std::to_string(normal(rng)) + "\n";
@@ -506,22 +532,25 @@ TEST(Tool, HeatmapsStayBoundedAndColourEveryPair) {
                                     picture.string(), csv.string()});
       ASSERT_EQ(run.status, 0) << run.err;
     }
-    const std::size_t n = static_cast<std::size_t>(c.sections);
+    const std::size_t n = static_cast<std::size_t>(sections);
     EXPECT_LE(fs::file_size(svg), 80'000 + n * n * 14 / 10);
     const ProcessRun render = run_process(QVDEP_RSVG_CONVERT, {svg.string(), "-o", rendered.string()});
     EXPECT_EQ(render.status, 0) << render.err;
-    EXPECT_TRUE(decode_png(slurp(rendered)).ok);
+    const DecodedPng theirs = decode_png(slurp(rendered)), mine = decode_png(slurp(png));
+    ASSERT_TRUE(theirs.ok && mine.ok);
+    ASSERT_EQ(mine.width, theirs.width);
+    ASSERT_EQ(mine.height, theirs.height);
+    EXPECT_TRUE(mine.rgb == theirs.rgb);
 
-    const DecodedPng picture = decode_png(slurp(png));
-    ASSERT_TRUE(picture.ok);
-    ASSERT_EQ(picture.width, c.png_side);
-    ASSERT_EQ(picture.height, c.png_side);
-    const std::size_t scale = c.png_side / n;
+    const std::string drawn = slurp(svg);
+    const DecodedPng image = decode_png(embedded_png(drawn));
+    const std::vector<std::vector<int>> squares = square_colours(drawn);
+    ASSERT_TRUE(n > 150 ? image.ok && image.width == n : squares.size() == n * n);
     const auto fields = table_fields(table);
     for (std::size_t i = 0; i < n; i += 7)
       for (std::size_t j = 0; j < n; j += 3) {
         const std::vector<int> want = expected_colour(fields[i + 1][j + 1]);
-        const std::vector<int> got = picture.pixel(j * scale + scale / 2, i * scale + scale / 2);
+        const std::vector<int> got = n > 150 ? image.pixel(j, i) : squares[i * n + j];
         for (int k = 0; k < 3; ++k) ASSERT_LE(std::abs(got[k] - want[k]), 1) << i << "," << j;
       }
   }

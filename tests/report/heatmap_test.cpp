@@ -1,8 +1,9 @@
 // The heatmaps on result records made by hand: the colour scale against
 // colours worked out by hand, a small matrix drawn pair by pair, a large one
-// as one embedded image whose every pixel has its pair's colour (read back
-// with libpng), or as block means, and the file's size bounded. Runs on
-// Windows too, without the PNG cases there.
+// as one embedded image whose every pixel has its pair's or its block's
+// colour (read back with libpng), or as block means, the reduction stated,
+// long labels shortened whole, and the file's size bounded. Runs on Windows
+// too, without the PNG cases there.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "report/colour_scale.h"
 #include "report/heatmap_png.h"
 #include "report/heatmap_svg.h"
+#include "random_result.h"
 #ifdef QVDEP_HAVE_PNG
 #include "decoded_png.h"
 #endif
@@ -24,21 +26,7 @@ namespace qvd::report {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// n cross-sections with symmetric correlations uniform on (-1, 1), 1 on
-// the diagonal and about one pair in twenty NaN.
-analysis::Result random_result(std::size_t n, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> rho(-1.0, 1.0), u(0.0, 1.0);
-  analysis::Result r;
-  r.dependent = "y";
-  for (std::size_t i = 0; i < n; ++i) r.section_labels.push_back("s" + std::to_string(i));
-  r.correlations.assign(n * n, 1.0);
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < i; ++j)
-      r.correlations[i * n + j] = r.correlations[j * n + i] = u(rng) < 0.05 ? kNaN : rho(rng);
-  return r;
-}
+using testing::random_result;
 
 std::size_t count(const std::string &text, const std::string &what) {
   std::size_t k = 0;
@@ -90,55 +78,54 @@ TEST(HeatmapSvg, BlockMeansBoundTheSquares) {
     for (std::size_t i = 0; i < c.block; ++i)
       for (std::size_t j = 0; j < c.block; ++j)
         if (!std::isnan(r.correlations[i * c.n + j])) sum += r.correlations[i * c.n + j], ++used;
+    EXPECT_NE(svg.find("each square is the mean of the " + std::to_string(c.block) + " \u00d7 " +
+                       std::to_string(c.block) + " pairs of its block"),
+              std::string::npos);
     const std::size_t first = svg.find("<rect x=", svg.find("<g shape-rendering"));
     const std::string fill = svg.substr(svg.find("fill=\"", first) + 6, 7);
     EXPECT_EQ(fill, hex_colour(correlation_colour(sum / used))) << c.n;
   }
 }
 
-TEST(HeatmapPng, ScaleKeepsSmallMatricesNear720Pixels) {
-  const struct {
-    std::size_t n;
-    int scale;
-  } cases[] = {{0, 720}, {1, 720}, {10, 72}, {150, 4}, {300, 2}, {361, 1}, {2000, 1}};
-  for (const auto &c : cases) EXPECT_EQ(heatmap_png_scale(c.n), c.scale) << c.n;
+// A label past 20 characters keeps 19 and an ellipsis, cut between UTF-8
+// characters, and its whole name as the tooltip; shorter ones stay whole.
+TEST(HeatmapSvg, LongLabelsAreShortenedWholeWithTheirNameAsTooltip) {
+  analysis::Result r = random_result(3, 1);
+  r.section_labels = {"Wolfsburger Maschinenbau & Werkzeugfabrik", "\u00c4rztekammer Nordrhein-Westf.",
+                      "exactly twenty chars"};
+  const std::string svg = heatmap_svg(r, "t");
+  EXPECT_EQ(count(svg, "<title>Wolfsburger Maschinenbau &amp; Werkzeugfabrik</title>"
+                       "Wolfsburger Maschin\u2026</text>"), 2u);
+  EXPECT_EQ(count(svg, "<title>\u00c4rztekammer Nordrhein-Westf.</title>"
+                       "\u00c4rztekammer Nordrhe\u2026</text>"), 2u);
+  EXPECT_EQ(count(svg, ">exactly twenty chars</text>"), 2u);
+  EXPECT_EQ(count(svg, "<title>"), 4u);
+  EXPECT_EQ(count(svg, ">correlation \u03c1</text>"), 1u);  // the colour bar's title
 }
 
 #ifdef QVDEP_HAVE_PNG
-std::string from_base64(const std::string &text) {
-  std::string out;
-  std::uint32_t word = 0;
-  int bits = 0;
-  for (char ch : text) {
-    int v = ch >= 'A' && ch <= 'Z'   ? ch - 'A'
-            : ch >= 'a' && ch <= 'z' ? ch - 'a' + 26
-            : ch >= '0' && ch <= '9' ? ch - '0' + 52
-            : ch == '+'              ? 62
-            : ch == '/'              ? 63
-                                     : -1;
-    if (v < 0) break;
-    word = (word << 6) | static_cast<std::uint32_t>(v);
-    bits += 6;
-    if (bits >= 8) out += static_cast<char>((word >> (bits -= 8)) & 0xff);
-  }
-  return out;
-}
-
-// Every pixel (scaled: every pixel of a pair's square) has the colour of its
-// pair's correlation, to one unit a channel (the image's 255 levels); the
-// grey of an unusable pair exactly.
-void expect_pairs_coloured(const testing::DecodedPng &png, const analysis::Result &r, int scale) {
-  const std::size_t n = r.section_labels.size(), s = static_cast<std::size_t>(scale);
+// Every pixel has the colour of its block's mean (with block 1, of its
+// pair), to one unit a channel (the image's 255 levels); the grey of a
+// block with no usable pair exactly. The means are formed here pair by
+// pair, in long double.
+void expect_blocks_coloured(const testing::DecodedPng &png, const analysis::Result &r,
+                            std::size_t block) {
+  const std::size_t n = r.section_labels.size(), m = (n + block - 1) / block;
   ASSERT_TRUE(png.ok);
-  ASSERT_EQ(png.width, n * s);
-  ASSERT_EQ(png.height, n * s);
+  ASSERT_EQ(png.width, m);
+  ASSERT_EQ(png.height, m);
   std::size_t wrong = 0;
-  for (std::size_t y = 0; y < n * s; ++y)
-    for (std::size_t x = 0; x < n * s; ++x) {
-      const double rho = r.correlations[(y / s) * n + x / s];
-      const Rgb8 want = correlation_colour(rho);
+  for (std::size_t y = 0; y < m; ++y)
+    for (std::size_t x = 0; x < m; ++x) {
+      long double sum = 0;
+      int used = 0;
+      for (std::size_t i = y * block; i < std::min(n, (y + 1) * block); ++i)
+        for (std::size_t j = x * block; j < std::min(n, (x + 1) * block); ++j)
+          if (!std::isnan(r.correlations[i * n + j])) sum += r.correlations[i * n + j], ++used;
+      const double mean = used > 0 ? static_cast<double>(sum / used) : kNaN;
+      const Rgb8 want = correlation_colour(mean);
       const std::vector<int> got = png.pixel(x, y);
-      const int slack = std::isnan(rho) ? 0 : 1;
+      const int slack = used == 0 ? 0 : 1;
       wrong += std::abs(got[0] - want.r) > slack || std::abs(got[1] - want.g) > slack ||
                std::abs(got[2] - want.b) > slack;
     }
@@ -154,21 +141,28 @@ TEST(HeatmapSvg, PastTheVectorLimitTheMatrixIsOneUnsmoothedImage) {
     EXPECT_EQ(count(svg, "<rect "), 3u);
     EXPECT_NE(svg.find("image-rendering=\"optimizeSpeed\""), std::string::npos);
     EXPECT_NE(svg.find("image-rendering:pixelated"), std::string::npos);
+    EXPECT_EQ(svg.find("is the mean of"), std::string::npos);  // a pixel a pair
     // About a byte a pair at most (deflate's overhead on incompressible
     // pixels), as base64, besides labels and colour bar.
     EXPECT_LE(svg.size(), 80'000 + n * n * 14 / 10);
-    const std::string mark = "href=\"data:image/png;base64,";
-    const std::size_t at = svg.find(mark) + mark.size();
-    expect_pairs_coloured(testing::decode_png(from_base64(svg.substr(at, svg.find('"', at) - at))),
-                          r, 1);
+    expect_blocks_coloured(testing::decode_png(testing::embedded_png(svg)), r, 1);
   }
 }
 
-TEST(HeatmapPng, ScaledSquaresKeepTheirPairsColour) {
-  for (int scale : {1, 3, 72}) {
-    const analysis::Result r = random_result(10, 13);
-    expect_pairs_coloured(testing::decode_png(heatmap_png(r, scale)), r, scale);
+// Past kMaxImageSide cross-sections a pixel is a block's mean, the blocks
+// of the last row and column cut at the edge, and the picture says so.
+TEST(HeatmapPng, BlocksHaveTheColourOfTheirMean) {
+  for (const auto &[n, block] : {std::pair<std::size_t, std::size_t>{37, 4}, {10, 1}, {10, 10}}) {
+    SCOPED_TRACE(n);
+    const analysis::Result r = random_result(n, 13);
+    expect_blocks_coloured(testing::decode_png(heatmap_png(r, block)), r, block);
   }
+  const analysis::Result r = random_result(kMaxImageSide + 1, 17);
+  const std::string svg = heatmap_svg(r, "t");
+  EXPECT_NE(svg.find("each pixel is the mean of the 2 \u00d7 2 pairs of its block: 1,601 "
+                     "cross-sections in 801 \u00d7 801 blocks"),
+            std::string::npos);
+  expect_blocks_coloured(testing::decode_png(testing::embedded_png(svg)), r, 2);
 }
 #endif
 
