@@ -166,7 +166,8 @@ void check_dimensions(const std::string &source, std::size_t n, std::size_t t, s
                    " cross-sections times " + std::to_string(t) + " periods reach 2^31 cells");
 }
 
-// "20,000": thousands separated, as a reader takes in a count at a glance.
+}  // namespace
+
 std::string grouped(std::size_t count) {
   const std::string digits = std::to_string(count);
   std::string text;
@@ -176,8 +177,6 @@ std::string grouped(std::size_t count) {
   }
   return text;
 }
-
-}  // namespace
 
 std::string sparsity(const std::string &source, std::size_t rows, std::size_t n, std::size_t t) {
   const double cells = static_cast<double>(n) * static_cast<double>(t);

@@ -76,6 +76,9 @@ WidePanel make_wide_panel(const LongPanel &data, const LayoutLimits &limits = {}
 // array's cells in order (row i*T + t + 1 is cross-section i, period t).
 WidePanel make_wide_panel(const ArrayPanel &data, const LayoutLimits &limits = {});
 
+// "20,000": thousands separated, as a reader takes in a count at a glance.
+std::string grouped(std::size_t count);
+
 // "big.csv: 20,000 cross-sections × 20,000 periods from 20,000 rows
 // (0.005 % filled)": the panel's shape and how much of it the rows fill.
 std::string sparsity(const std::string &source, std::size_t rows, std::size_t sections,

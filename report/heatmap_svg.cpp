@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "analysis/wide_panel.h"
 #include "report/block_means.h"
 #include "report/colour_scale.h"
 #include "report/heatmap_png.h"
@@ -119,17 +120,6 @@ std::string raster_image(const analysis::Result &result, std::size_t block, doub
 }
 #endif
 
-// "1,667": thousands separated.
-std::string grouped(std::size_t count) {
-  const std::string digits = std::to_string(count);
-  std::string text;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) text.push_back(',');
-    text.push_back(digits[i]);
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string heatmap_svg(const analysis::Result &result, const std::string &title,
@@ -161,8 +151,9 @@ std::string heatmap_svg(const analysis::Result &result, const std::string &title
       block == 1 ? ""
                  : fmt::format("each {} is the mean of the {} \u00d7 {} pairs of its block: {} "
                                "cross-sections in {} \u00d7 {} blocks",
-                               image ? "pixel" : "square", block, block, grouped(n),
-                               grouped(blocks_along(n, block)), grouped(blocks_along(n, block)));
+                               image ? "pixel" : "square", block, block, analysis::grouped(n),
+                               analysis::grouped(blocks_along(n, block)),
+                               analysis::grouped(blocks_along(n, block)));
   // Right of the matrix the colour bar, its ticks and its title; the
   // picture as wide as these and the title need.
   const std::string bar_title = "correlation \u03c1";
