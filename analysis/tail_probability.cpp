@@ -18,7 +18,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr long double kTemmeFloor = 1e-6L;
 
 long double erfc_of_scaled(double z) {
-  const long double x = static_cast<long double>(z) / boost::math::constants::root_two<long double>();
+  const long double root_two = boost::math::constants::root_two<long double>();
+  const long double x = static_cast<long double>(z) / root_two;
   return boost::math::erfc(x);
 }
 

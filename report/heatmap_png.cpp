@@ -44,8 +44,8 @@ std::string heatmap_png(const analysis::Result &result, std::size_t block) {
   std::vector<std::uint8_t> pixels(side * side);
   for (std::size_t row = 0; row < side; ++row) {
     const std::vector<double> means = block_row_means(result, block, row);
-    std::transform(means.begin(), means.end(), pixels.begin() + static_cast<std::ptrdiff_t>(row * side),
-                   level_of);
+    std::transform(means.begin(), means.end(),
+                   pixels.begin() + static_cast<std::ptrdiff_t>(row * side), level_of);
   }
   const std::array<Rgb8, 256> colours = palette();
   static_assert(sizeof(Rgb8) == 3);

@@ -179,8 +179,9 @@ std::string heatmap_svg(const analysis::Result &result, const std::string &title
     const std::string &name = result.section_labels[i];
     const std::string shown = short_label(name);
     // A shortened label keeps its whole name as its tooltip.
-    const std::string text = (shown.size() == name.size() ? "" : "<title>" + xml_escape(name) + "</title>") +
-                             xml_escape(shown);
+    const std::string tooltip =
+        shown.size() == name.size() ? "" : "<title>" + xml_escape(name) + "</title>";
+    const std::string text = tooltip + xml_escape(shown);
     const double centre = cell * (static_cast<double>(i) + 0.5);
     svg += fmt::format("<text x=\"{:.2f}\" y=\"{:.2f}\" font-size=\"{:.1f}\" text-anchor=\"end\" "
                        "dominant-baseline=\"middle\">{}</text>\n",

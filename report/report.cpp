@@ -51,8 +51,9 @@ std::string statistic(double x) {
 
 // Columns of text: UTF-8 continuation bytes take none.
 std::size_t columns_of(std::string_view text) {
-  return static_cast<std::size_t>(std::count_if(
-      text.begin(), text.end(), [](char ch) { return (static_cast<unsigned char>(ch) & 0xC0) != 0x80; }));
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char ch) {
+    return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+  }));
 }
 
 // A line broken at spaces into lines of at most kLineWidth columns (a word
@@ -65,7 +66,8 @@ std::string wrapped(const std::string &line, const std::string &indent) {
   std::string_view lead;  // the first line leads with its own indent
   while (columns_of(lead) + columns_of(rest) > kLineWidth) {
     std::size_t cut = std::string_view::npos;
-    for (std::size_t at = rest.find(' ', 1); at != std::string_view::npos; at = rest.find(' ', at + 1)) {
+    for (std::size_t at = rest.find(' ', 1); at != std::string_view::npos;
+         at = rest.find(' ', at + 1)) {
       if (columns_of(lead) + columns_of(rest.substr(0, at)) > kLineWidth) break;
       cut = at;
     }
@@ -145,9 +147,10 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
   // Beside Pesaran's unbalanced block each block says which definitions
   // it follows: the two differ exactly where residuals are missing.
   if (r.unbalanced.present)
-    out += fmt::format("  Definitions of the module, for balanced panels: each pair's residuals\n"
-                       "  uncentred over its common periods; all N(N - 1)/2 = {} pairs in the scaling\n",
-                       static_cast<long long>(r.lm_degrees_of_freedom));
+    out += fmt::format(
+        "  Definitions of the module, for balanced panels: each pair's residuals\n"
+        "  uncentred over its common periods; all N(N - 1)/2 = {} pairs in the scaling\n",
+        static_cast<long long>(r.lm_degrees_of_freedom));
   add_table(out, r, columns, false);
   out += fmt::format("\n  average correlation {}, average absolute correlation {} over {} pairs\n",
                      statistic(r.mean_correlation), statistic(r.mean_abs_correlation),

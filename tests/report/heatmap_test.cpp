@@ -91,8 +91,8 @@ TEST(HeatmapSvg, BlockMeansBoundTheSquares) {
 // characters, and its whole name as the tooltip; shorter ones stay whole.
 TEST(HeatmapSvg, LongLabelsAreShortenedWholeWithTheirNameAsTooltip) {
   analysis::Result r = random_result(3, 1);
-  r.section_labels = {"Wolfsburger Maschinenbau & Werkzeugfabrik", "\u00c4rztekammer Nordrhein-Westf.",
-                      "exactly twenty chars"};
+  r.section_labels = {"Wolfsburger Maschinenbau & Werkzeugfabrik",
+                      "\u00c4rztekammer Nordrhein-Westf.", "exactly twenty chars"};
   const std::string svg = heatmap_svg(r, "t");
   EXPECT_EQ(count(svg, "<title>Wolfsburger Maschinenbau &amp; Werkzeugfabrik</title>"
                        "Wolfsburger Maschin\u2026</text>"), 2u);

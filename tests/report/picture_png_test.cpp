@@ -26,8 +26,10 @@ using testing::random_result;
 
 // rsvg-convert's PNG of an SVG text, decoded.
 DecodedPng rendered_by_rsvg_convert(const std::string &svg) {
-  const auto in = testing::write_scratch("picture.svg", svg), out = testing::scratch() / "picture.png";
-  const testing::ProcessRun run = testing::run_process(QVDEP_RSVG_CONVERT, {in.string(), "-o", out.string()});
+  const auto in = testing::write_scratch("picture.svg", svg);
+  const auto out = testing::scratch() / "picture.png";
+  const testing::ProcessRun run =
+      testing::run_process(QVDEP_RSVG_CONVERT, {in.string(), "-o", out.string()});
   EXPECT_EQ(run.status, 0) << run.err;
   return decode_png(testing::slurp(out));
 }
@@ -42,7 +44,8 @@ TEST(PicturePng, IsThePictureTheSvgShows) {
     ASSERT_EQ(mine.width, theirs.width);
     ASSERT_EQ(mine.height, theirs.height);
     std::size_t differ = 0;
-    for (std::size_t k = 0; k < mine.rgb.size(); ++k) differ += std::abs(mine.rgb[k] - theirs.rgb[k]) > 2;
+    for (std::size_t k = 0; k < mine.rgb.size(); ++k)
+      differ += std::abs(mine.rgb[k] - theirs.rgb[k]) > 2;
     EXPECT_EQ(differ, 0u);
   }
   EXPECT_THROW(svg_to_png("<svg"), std::runtime_error);
@@ -52,8 +55,9 @@ TEST(PicturePng, IsThePictureTheSvgShows) {
 // the picture's outermost pixels, so nothing ran past its edges.
 TEST(PicturePng, LongLabelsAndTitleStayInsideThePicture) {
   analysis::Result r = random_result(6, 5);
-  r.section_labels = {"MMMMMMMMMMMMMMMMMMMMMMMMMMMM", "WWWWWWWWWWWWWWWWWWW", "\u00c4\u00d6\u00dc\u00c4\u00d6\u00dc",
-                      "x", "Wolfsburger Maschinenbau AG", "@@@@@@@@@@@@"};
+  r.section_labels = {"MMMMMMMMMMMMMMMMMMMMMMMMMMMM", "WWWWWWWWWWWWWWWWWWW",
+                      "\u00c4\u00d6\u00dc\u00c4\u00d6\u00dc", "x", "Wolfsburger Maschinenbau AG",
+                      "@@@@@@@@@@@@"};
   const DecodedPng png = decode_png(svg_to_png(
       heatmap_svg(r, "Residual correlations: a rather long dependent variable, a/long/path.csv")));
   ASSERT_TRUE(png.ok);

@@ -68,7 +68,8 @@ TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
 TEST(Report, ColumnsStayAlignedAndBlocksSayWhatTheyAre) {
   const TestRow lm{TestKind::lm, "LM", 15878601.982709, "chi2(1999000)", 0.0,
                    PValueSource::tool, "", ""};
-  const TestRow cd{TestKind::cd, "CD", -3.5, "N(0,1) two-sided", 4.6e-4, PValueSource::tool, "", ""};
+  const TestRow cd{TestKind::cd, "CD", -3.5, "N(0,1) two-sided", 4.6e-4, PValueSource::tool, "",
+                   ""};
   const TestRow plm_lm{TestKind::unbalanced_lm, "LM (unbalanced)", 123456789012.5, "chi2(12)",
                        1e-299, PValueSource::tool, "", ""};
   analysis::Result r = result_with({lm, cd, plm_lm});

@@ -59,7 +59,8 @@ inline StartedProcess start_process(const std::string &program,
   posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   StartedProcess started;
-  const int failed = posix_spawnp(&started.pid, program.c_str(), &files, nullptr, argv.data(), environ);
+  const int failed =
+      posix_spawnp(&started.pid, program.c_str(), &files, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&files);
   if (failed != 0) {
     started.pid = 0;
