@@ -184,7 +184,7 @@ def test_an_array_in_any_memory_order_gives_the_same_figures(grunfeld):
 
 
 # Period labels of an array's second axis in the array's order; the layout
-# orders them numerically when every one is a number, else as text, and a
+# orders them as numbers when every one is a number, as text when none is, and a
 # DataFrame of the same panel with rows in any order gives the same figures
 # to the bit.
 ARRAY_PERIODS = [
