@@ -35,11 +35,11 @@ void write_correlation_csv(const analysis::Result &result, std::ostream &out) {
   char cell[kWidestValue + 1];
   for (std::size_t i = 0; i < n; ++i) {
     text += csv_field(result.section_labels[i]);
-    const double *row = result.correlations.data() + i * n;
     for (std::size_t j = 0; j < n; ++j) {
+      const double rho = analysis::correlation_of(result, i, j);
       cell[0] = ',';
       char *end = cell + 1;
-      if (!std::isnan(row[j])) end = std::to_chars(cell + 1, cell + sizeof cell, row[j]).ptr;
+      if (!std::isnan(rho)) end = std::to_chars(cell + 1, cell + sizeof cell, rho).ptr;
       text.append(cell, static_cast<std::size_t>(end - cell));
       if (text.size() >= kBlock) flush();
     }

@@ -55,7 +55,7 @@ std::string heatmap_png(const analysis::Result &result, int scale) {
   for (std::size_t i = 0; i < n; ++i) {
     std::uint8_t *row = pixels.data() + i * s * side;
     for (std::size_t j = 0; j < n; ++j)
-      std::fill_n(row + j * s, s, level_of(result.correlations[i * n + j]));
+      std::fill_n(row + j * s, s, level_of(analysis::correlation_of(result, i, j)));
     for (std::size_t copy = 1; copy < s; ++copy)
       std::copy_n(row, side, row + copy * side);
   }

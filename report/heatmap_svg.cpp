@@ -53,12 +53,12 @@ std::string cell_squares(const std::vector<double> &values, std::size_t n, std::
 // squares a side, so the file stays bounded.
 std::size_t block_for(std::size_t n) { return (n + kMaxVectorSections - 1) / kMaxVectorSections; }
 
-std::vector<double> block_means(const std::vector<double> &rho, std::size_t n, std::size_t block) {
+std::vector<double> block_means(const analysis::Result &result, std::size_t n, std::size_t block) {
   const std::size_t m = (n + block - 1) / block;
   std::vector<double> sum(m * m, 0.0), count(m * m, 0.0);
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = 0; j < n; ++j) {
-      const double r = rho[i * n + j];
+      const double r = analysis::correlation_of(result, i, j);
       if (std::isnan(r)) continue;
       sum[(i / block) * m + j / block] += r;
       count[(i / block) * m + j / block] += 1;
@@ -123,14 +123,13 @@ std::string heatmap_svg(const analysis::Result &result, const std::string &title
       "<text x=\"{:.1f}\" y=\"22\" font-size=\"14\">{}</text>\n",
       width, height, width, height, left, xml_escape(title));
   if (n <= kMaxVectorSections)
-    svg += cell_squares(result.correlations, n, 1, left, top, cell);
+    svg += cell_squares(block_means(result, n, 1), n, 1, left, top, cell);
 #ifdef QVDEP_HAVE_PNG
   else if (large == LargeMatrix::raster)
     svg += raster_image(result, left, top, side);
 #endif
   else
-    svg += cell_squares(block_means(result.correlations, n, block_for(n)), n, block_for(n), left,
-                        top, cell);
+    svg += cell_squares(block_means(result, n, block_for(n)), n, block_for(n), left, top, cell);
   for (std::size_t i = 0; i < n; i += step) {
     const std::string label = xml_escape(short_label(result.section_labels[i]));
     const double centre = cell * (static_cast<double>(i) + 0.5);

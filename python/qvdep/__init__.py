@@ -48,14 +48,10 @@ def module_version(module: Optional[Union[str, os.PathLike]] = None) -> str:
 
 
 def release_memory() -> None:
-    """Give back to the system the memory that earlier tests freed.
-
-    What a test frees is kept in the interpreter for the next one (up to
-    twice the largest test's estimated need, and at most an eighth of the
-    physical memory), so that a loop of tests does not meet fresh pages,
-    each a page fault, on every call. Call this after the last test of a
-    long session to shrink the process; the next test keeps its own again.
-    """
+    """Give back to the system the memory that earlier tests freed and the
+    C library's allocator kept for later (glibc keeps what recent large
+    blocks freed, within its own limits). Does nothing on other C
+    libraries; the interpreter's allocator settings are never changed."""
     _core.release_memory()
 
 
@@ -159,7 +155,6 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     started from several threads run in the module at the same time, each
     on its own test instance; each thread gets its own figures, and a
     floating-point fault is raised only in the thread whose test caused it.
-    The memory a test frees is kept for the next test (see release_memory).
 
     Examples
     --------

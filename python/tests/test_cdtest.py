@@ -3,8 +3,6 @@ independent numpy reference and its own error contract."""
 import json
 import math
 import os
-import platform
-import resource
 import subprocess
 import sys
 import threading
@@ -437,25 +435,6 @@ def test_floating_point_fault_then_a_correct_run(grunfeld):
     # again, not a trap that would end the interpreter.
     with np.errstate(over="ignore"):
         assert np.float64(1e308) * np.float64(10.0) == np.inf
-
-
-@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", "") or platform.libc_ver()[0] != "glibc",
-                    reason="the sanitizer's allocator or another C library keeps memory its own way")
-def test_freed_memory_is_kept_for_the_next_test_until_released():
-    # Each call keeps only its CD, as a simulation loop does: what a call
-    # frees must serve the next without fresh pages (glibc's own policy
-    # returned it, some 1,500 faults a call here), until released.
-    df = random_panel(800, 30, 1, seed=5)
-
-    def faults_of_a_call():
-        before = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
-        assert math.isfinite(qvdep.cdtest(df, id="id", time="t", y="y", x="x0").cd)
-        return resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before
-
-    faults_of_a_call(), faults_of_a_call()
-    warm = min(faults_of_a_call() for _ in range(3))
-    qvdep.release_memory()
-    assert warm < 100 < faults_of_a_call()
 
 
 def test_new_options_reach_the_statistics(grunfeld):

@@ -33,10 +33,10 @@ analysis::Result random_result(std::size_t n, unsigned seed) {
   analysis::Result r;
   r.dependent = "y";
   for (std::size_t i = 0; i < n; ++i) r.section_labels.push_back("s" + std::to_string(i));
-  r.correlations.assign(n * n, 1.0);
+  r.correlations = host::OwnedArray<double>(analysis::packed_cells(n));
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < i; ++j)
-      r.correlations[i * n + j] = r.correlations[j * n + i] = u(rng) < 0.05 ? kNaN : rho(rng);
+    for (std::size_t j = 0; j <= i; ++j)
+      r.correlations[analysis::packed_index(i, j)] = i == j ? 1.0 : u(rng) < 0.05 ? kNaN : rho(rng);
   return r;
 }
 
@@ -89,7 +89,7 @@ TEST(HeatmapSvg, BlockMeansBoundTheSquares) {
     int used = 0;
     for (std::size_t i = 0; i < c.block; ++i)
       for (std::size_t j = 0; j < c.block; ++j)
-        if (!std::isnan(r.correlations[i * c.n + j])) sum += r.correlations[i * c.n + j], ++used;
+        if (!std::isnan(analysis::correlation_of(r, i, j))) sum += analysis::correlation_of(r, i, j), ++used;
     const std::size_t first = svg.find("<rect x=", svg.find("<g shape-rendering"));
     const std::string fill = svg.substr(svg.find("fill=\"", first) + 6, 7);
     EXPECT_EQ(fill, hex_colour(correlation_colour(sum / used))) << c.n;
@@ -135,7 +135,7 @@ void expect_pairs_coloured(const testing::DecodedPng &png, const analysis::Resul
   std::size_t wrong = 0;
   for (std::size_t y = 0; y < n * s; ++y)
     for (std::size_t x = 0; x < n * s; ++x) {
-      const double rho = r.correlations[(y / s) * n + x / s];
+      const double rho = analysis::correlation_of(r, y / s, x / s);
       const Rgb8 want = correlation_colour(rho);
       const std::vector<int> got = png.pixel(x, y);
       const int slack = std::isnan(rho) ? 0 : 1;
