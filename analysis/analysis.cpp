@@ -114,15 +114,21 @@ host::TestOptions module_options(const Options &options, const std::vector<std::
   return out;
 }
 
-// The module's limits, and a model no period count can fit that is also
-// large. With at least as many free coefficients as periods no cross-section
-// can leave residual variation: a small such model still runs and gets a
-// warning (the statistics are void, and the report says why), but the
-// module's work for each cross-section grows with the cube of the
-// coefficients, so a file of a few rows and ten thousand columns would run
-// for minutes and take gigabytes to say nothing. Beyond this many free
-// coefficients such a model is refused.
-constexpr long kLargestUnfittableModel = 1000;
+// A regressor that is the dependent variable, or one named twice, makes
+// every equation fit some column exactly, or twice over.
+template <typename Data>
+void check_variables(const Data &data) {
+  const std::string where = data.source.empty() ? "" : data.source + ": ";
+  const std::vector<std::string> &x = data.regressor_names;
+  for (std::size_t v = 0; v < x.size(); ++v) {
+    if (x[v] == data.dependent_name)
+      throw InputError(where + "the dependent variable \"" + excerpt(x[v]) +
+                       "\" is also among the regressors");
+    if (std::find(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(v), x[v]) !=
+        x.begin() + static_cast<std::ptrdiff_t>(v))
+      throw InputError(where + "the regressor \"" + excerpt(x[v]) + "\" is named twice");
+  }
+}
 
 // K + c - h: the coefficients each equation leaves free to fit its periods.
 long free_coefficients(const WidePanel &wide, const Options &options) {
@@ -130,14 +136,73 @@ long free_coefficients(const WidePanel &wide, const Options &options) {
          static_cast<long>(options.restrictions.size());
 }
 
+// A cross-section with no more complete periods than free coefficients is
+// fitted exactly and leaves no residual variation. When every one is, there
+// is nothing to test: the module would return zeros that read as a result.
 void check_fittable(const WidePanel &wide, const Options &options, const std::string &source) {
   const std::string where = source.empty() ? "" : source + ": ";
+  if (wide.panel.sections < 2)
+    throw InputError(where + "the panel has " + std::to_string(wide.panel.sections) +
+                     " cross-section, and a test needs a pair of them");
   const long free = free_coefficients(wide, options);
-  if (free >= wide.panel.periods && free > kLargestUnfittableModel)
+  if (free >= wide.panel.periods)
     throw InputError(where + "the model has " + std::to_string(free) +
                      " free coefficients but the panel only " +
                      std::to_string(wide.panel.periods) +
                      " periods, so no cross-section can leave residual variation");
+  const int most = wide.complete_per_section.empty()
+                       ? 0
+                       : *std::max_element(wide.complete_per_section.begin(),
+                                           wide.complete_per_section.end());
+  if (most <= free)
+    throw InputError(where + "no cross-section has more complete periods (at most " +
+                     std::to_string(most) + ") than the " + std::to_string(free) +
+                     " free coefficients of its equation, so none leaves residual variation");
+}
+
+// Cross-sections whose residual sum of squares over their complete periods
+// is at most the module's floor (`rows`: N rows of T).
+long exactly_fitted(const WorkVector<double> &rows, std::size_t n, std::size_t t) {
+  long count = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    double sum = 0;
+    for (std::size_t s = 0; s < t; ++s)
+      if (!qvdep_is_missing(rows[i * t + s])) sum += rows[i * t + s] * rows[i * t + s];
+    count += !(sum > QVDEP_MIN_SUM_OF_SQUARES);
+  }
+  return count;
+}
+
+// After the run: a test needs at least one pair of cross-sections that
+// could be correlated (`rows`: the residuals, N rows of T).
+void check_pairs(const PairTable &pairs, const WorkVector<double> &rows,
+                 const std::string &dependent, const std::string &source) {
+  if (pairs.usable > 0) return;
+  const std::string where = source.empty() ? "" : source + ": ";
+  const int n = pairs.sections;
+  const long fitted = exactly_fitted(rows, static_cast<std::size_t>(n),
+                                     static_cast<std::size_t>(pairs.periods));
+  if (fitted >= n - 1)
+    throw InputError(where + "no pair of cross-sections can be correlated: " +
+                     (fitted == n ? "every" : "all but one") +
+                     " cross-section's equation fits \"" + excerpt(dependent) +
+                     "\" exactly (is it constant within each cross-section, or a "
+                     "combination of the regressors?)");
+  throw InputError(where + "no pair of cross-sections can be correlated: no two share a period "
+                   "where both have residuals");
+}
+
+// The tests' laws are asymptotic in T: a cross-section with fewer than
+// this many complete periods beyond its free coefficients is far from them.
+constexpr long kFewDegreesOfFreedom = 5;
+
+// "a, b, c, d, e, ...": the first five labels of those `chosen`.
+std::string first_labels(const WidePanel &wide, const std::function<bool(std::size_t)> &chosen) {
+  std::string list;
+  int count = 0;
+  for (std::size_t i = 0; i < wide.section_labels.size(); ++i)
+    if (chosen(i) && ++count <= 5) list += (list.empty() ? "" : ", ") + excerpt(wide.section_labels[i]);
+  return count > 5 ? list + ", ..." : list;
 }
 
 // A dense panel this large that its rows fill less than this share of is
@@ -157,21 +222,28 @@ std::vector<std::string> warnings_for(const Data &data, const WidePanel &wide,
                        ": are \"" + excerpt(data.id_name) + "\" and \"" + excerpt(data.time_name) +
                        "\" the right id and time columns?");
   const int n = wide.panel.sections;
-  if (n < 2)
-    warnings.push_back("fewer than two cross-sections: no pair can be correlated, and "
-                       "every statistic is 0");
   const long free = free_coefficients(wide, options);
-  std::string thin;
-  int count = 0;
-  for (int i = 0; i < n; ++i)
-    if (wide.complete_per_section[static_cast<std::size_t>(i)] <= free) {
-      if (++count <= 5) thin += (thin.empty() ? "" : ", ") + wide.section_labels[static_cast<std::size_t>(i)];
-    }
-  if (count > 0)
-    warnings.push_back(std::to_string(count) + " cross-section" + (count > 1 ? "s have" : " has") +
+  auto beyond = [&](std::size_t i) { return wide.complete_per_section[i] - free; };
+  const auto count = [&](auto chosen) {
+    long c = 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) c += chosen(i);
+    return c;
+  };
+  auto void_section = [&](std::size_t i) { return beyond(i) <= 0; };
+  auto short_section = [&](std::size_t i) {
+    return beyond(i) > 0 && beyond(i) < kFewDegreesOfFreedom;
+  };
+  if (const long c = count(void_section); c > 0)
+    warnings.push_back(std::to_string(c) + " cross-section" + (c > 1 ? "s have" : " has") +
                        " no more complete periods than free coefficients (" +
-                       std::to_string(free) + "), so no residual variation: " + thin +
-                       (count > 5 ? ", ..." : ""));
+                       std::to_string(free) + "), so no residual variation: " +
+                       first_labels(wide, void_section));
+  if (const long c = count(short_section); c > 0)
+    warnings.push_back(std::to_string(c) + " cross-section" + (c > 1 ? "s have" : " has") +
+                       " fewer than " + std::to_string(kFewDegreesOfFreedom) +
+                       " complete periods beyond the " + std::to_string(free) +
+                       " free coefficients, too few for the tests' asymptotic laws: " +
+                       first_labels(wide, short_section));
   if (n >= 2 && options.order > n - 1)
     warnings.push_back("order " + std::to_string(options.order) + " exceeds N - 1 = " +
                        std::to_string(n - 1) + "; CD(p) uses every pair");
@@ -288,6 +360,7 @@ void add_extended_rows(Result &r, const BiasAdjustedLm &adjusted, const CdStar &
 template <typename Data>
 Result analyse(const Data &data, const Options &options, const std::function<void()> &laid_out) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
+  check_variables(data);
   if (options.cdw_draws < 1)
     throw InputError("the weighted CD needs 1 or more draws, not " + std::to_string(options.cdw_draws));
   if (options.factors < 0)
@@ -339,14 +412,15 @@ Result analyse(const Data &data, const Options &options, const std::function<voi
   beside.wait();
   wide.panel.values = std::vector<double>();
   if (with_unbalanced) beside.run([&] { block = unbalanced_block(rows.data(), n, t, options.order); });
+  PairTable pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed));
+  run.residuals = {};
+  check_pairs(pairs, rows, r.dependent, data.source);
   // CD* works on its own copy of the residuals, or on these once nothing
   // else needs them.
   if (cd_star_misfit.empty())
     beside.run([&, mine = with_unbalanced ? rows : std::move(rows)]() mutable {
       star = cd_star(std::move(mine), n, t, r.factors);
     });
-  PairTable pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed));
-  run.residuals = {};
   // One draw (the default) keeps its signs for the report, and the pass
   // over the pairs forms its CD_W; R draws keep only R and the seed.
   if (options.cdw_draws == 1) r.signs = random_signs(n, options.seed);

@@ -12,7 +12,7 @@
 //
 // The package in qvdep/ checks types and column names and builds the
 // DataFrames; this file only moves data and maps the library's errors:
-//   InputError          -> ValueError
+//   InputError          -> qvdep.InputError (a ValueError)
 //   FloatingPointFault  -> FloatingPointError
 //   ModuleError         -> qvdep.ModuleError (a RuntimeError)
 //   std::bad_alloc      -> MemoryError (pybind11's own translation, which
@@ -338,11 +338,12 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "Binding of the qvdep analysis library; use the qvdep package instead.";
   static py::exception<qvd::analysis::ModuleError> module_error(m, "ModuleError",
                                                                PyExc_RuntimeError);
+  static py::exception<qvd::analysis::InputError> input_error(m, "InputError", PyExc_ValueError);
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const qvd::analysis::InputError &e) {
-      PyErr_SetString(PyExc_ValueError, e.what());
+      input_error(e.what());
     } catch (const qvd::analysis::FloatingPointFault &e) {
       PyErr_SetString(PyExc_FloatingPointError, e.what());
     } catch (const qvd::analysis::ModuleError &e) {

@@ -362,6 +362,11 @@ BAD_INPUTS = [
     ("data", np.zeros((3, 4, 2)), dict(x=["a", "b"]), ValueError, "x names 2 regressors"),
     ("data", np.zeros((3, 4, 2)), dict(id=["a", "b"]), ValueError, "id holds 2 labels"),
     ("data", np.full((3, 4, 2), "a"), {}, TypeError, "the array must hold numbers"),
+    # Nothing to test: the library's refusals, as qvdep.InputError (a ValueError).
+    (None, None, dict(GOOD, x=["value", "inv"]), qvdep.InputError,
+     'the dependent variable "inv" is also among the regressors'),
+    ("constant y", None, GOOD, qvdep.InputError, 'every cross-section\'s equation fits "inv" exactly'),
+    ("one firm", None, GOOD, qvdep.InputError, "the panel has 1 cross-section"),
 ]
 
 
@@ -377,6 +382,10 @@ def test_bad_input(grunfeld, change, data, kwargs, error, message):
     elif change == "no id":
         df["firm"] = df["firm"].astype(object)
         df.loc[4, "firm"] = None
+    elif change == "constant y":
+        df["inv"] = df.firm * 10.0
+    elif change == "one firm":
+        df = df[df.firm == 1]
     with pytest.raises(error, match=message):
         qvdep.cdtest(data if change == "data" else df, **kwargs)
 
