@@ -13,8 +13,6 @@
 #include <new>
 #include <vector>
 
-#include "host/huge_pages.h"
-
 namespace qvd::analysis {
 
 inline constexpr std::size_t kWorkAlignment = 64;
@@ -26,9 +24,7 @@ struct WorkAllocator {
   template <typename U>
   constexpr WorkAllocator(const WorkAllocator<U> &) noexcept {}
   T *allocate(std::size_t n) {
-    T *block = static_cast<T *>(::operator new(n * sizeof(T), std::align_val_t{kWorkAlignment}));
-    host::advise_huge_pages(block, n * sizeof(T));
-    return block;
+    return static_cast<T *>(::operator new(n * sizeof(T), std::align_val_t{kWorkAlignment}));
   }
   void deallocate(T *p, std::size_t) noexcept {
     ::operator delete(p, std::align_val_t{kWorkAlignment});

@@ -1,17 +1,14 @@
 #include "analysis/analysis.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <limits>
-#include <memory>
 #include <optional>
-#include <system_error>
 #include <utility>
 
+#include "analysis/aligned_vector.h"
 #include "analysis/bias_adjusted_lm.h"
 #include "analysis/cd_star.h"
 #include "analysis/errors.h"
@@ -21,11 +18,11 @@
 #include "analysis/restriction.h"
 #include "analysis/shared_host.h"
 #include "analysis/tail_probability.h"
+#include "analysis/task_group.h"
 #include "analysis/unbalanced_cd.h"
 #include "analysis/weighted_cd_draws.h"
 #include "analysis/wide_panel.h"
 #include "host/dependence_test.h"
-#include "host/huge_pages.h"
 #include "host/module_library.h"
 
 namespace qvd::analysis {
@@ -63,8 +60,8 @@ host::ReferenceHost &load(const std::string &path) {
 // block and the residual block it freed.
 struct ModuleRun {
   ModuleResults results;
-  std::vector<double> packed;
-  std::vector<double> residuals;
+  host::OwnedArray<double> packed;
+  host::OwnedArray<double> residuals;  // period-major, as pair_table reads it
 };
 
 void check_faults(const host::TestResults &test) {
@@ -99,7 +96,7 @@ ModuleRun run_module(const host::Panel &panel, const host::TestOptions &options,
                  test.cd,  test.cd_pvalue,  test.cdp,       test.cdp_pvalue,
                  test.near_perfect_fit};
   run.packed = std::move(test.correlations);
-  run.residuals = std::move(test.residuals);  // period-major, as pair_table reads it
+  run.residuals = std::move(test.residuals);
   return run;
 }
 
@@ -118,15 +115,21 @@ host::TestOptions module_options(const Options &options, const std::vector<std::
   return out;
 }
 
-// The module's limits, and a model no period count can fit that is also
-// large. With at least as many free coefficients as periods no cross-section
-// can leave residual variation: a small such model still runs and gets a
-// warning (the statistics are void, and the report says why), but the
-// module's work for each cross-section grows with the cube of the
-// coefficients, so a file of a few rows and ten thousand columns would run
-// for minutes and take gigabytes to say nothing. Beyond this many free
-// coefficients such a model is refused.
-constexpr long kLargestUnfittableModel = 1000;
+// A regressor that is the dependent variable, or one named twice, makes
+// every equation fit some column exactly, or twice over.
+template <typename Data>
+void check_variables(const Data &data) {
+  const std::string where = data.source.empty() ? "" : data.source + ": ";
+  const std::vector<std::string> &x = data.regressor_names;
+  for (std::size_t v = 0; v < x.size(); ++v) {
+    if (x[v] == data.dependent_name)
+      throw InputError(where + "the dependent variable \"" + excerpt(x[v]) +
+                       "\" is also among the regressors");
+    if (std::find(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(v), x[v]) !=
+        x.begin() + static_cast<std::ptrdiff_t>(v))
+      throw InputError(where + "the regressor \"" + excerpt(x[v]) + "\" is named twice");
+  }
+}
 
 // K + c - h: the coefficients each equation leaves free to fit its periods.
 long free_coefficients(const WidePanel &wide, const Options &options) {
@@ -134,14 +137,73 @@ long free_coefficients(const WidePanel &wide, const Options &options) {
          static_cast<long>(options.restrictions.size());
 }
 
+// A cross-section with no more complete periods than free coefficients is
+// fitted exactly and leaves no residual variation. When every one is, there
+// is nothing to test: the module would return zeros that read as a result.
 void check_fittable(const WidePanel &wide, const Options &options, const std::string &source) {
   const std::string where = source.empty() ? "" : source + ": ";
+  if (wide.panel.sections < 2)
+    throw InputError(where + "the panel has " + std::to_string(wide.panel.sections) +
+                     " cross-section, and a test needs a pair of them");
   const long free = free_coefficients(wide, options);
-  if (free >= wide.panel.periods && free > kLargestUnfittableModel)
+  if (free >= wide.panel.periods)
     throw InputError(where + "the model has " + std::to_string(free) +
                      " free coefficients but the panel only " +
                      std::to_string(wide.panel.periods) +
                      " periods, so no cross-section can leave residual variation");
+  const int most = wide.complete_per_section.empty()
+                       ? 0
+                       : *std::max_element(wide.complete_per_section.begin(),
+                                           wide.complete_per_section.end());
+  if (most <= free)
+    throw InputError(where + "no cross-section has more complete periods (at most " +
+                     std::to_string(most) + ") than the " + std::to_string(free) +
+                     " free coefficients of its equation, so none leaves residual variation");
+}
+
+// Cross-sections whose residual sum of squares over their complete periods
+// is at most the module's floor (`rows`: N rows of T).
+long exactly_fitted(const WorkVector<double> &rows, std::size_t n, std::size_t t) {
+  long count = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    double sum = 0;
+    for (std::size_t s = 0; s < t; ++s)
+      if (!qvdep_is_missing(rows[i * t + s])) sum += rows[i * t + s] * rows[i * t + s];
+    count += !(sum > QVDEP_MIN_SUM_OF_SQUARES);
+  }
+  return count;
+}
+
+// After the run: a test needs at least one pair of cross-sections that
+// could be correlated (`rows`: the residuals, N rows of T).
+void check_pairs(const PairTable &pairs, const WorkVector<double> &rows,
+                 const std::string &dependent, const std::string &source) {
+  if (pairs.usable > 0) return;
+  const std::string where = source.empty() ? "" : source + ": ";
+  const int n = pairs.sections;
+  const long fitted = exactly_fitted(rows, static_cast<std::size_t>(n),
+                                     static_cast<std::size_t>(pairs.periods));
+  if (fitted >= n - 1)
+    throw InputError(where + "no pair of cross-sections can be correlated: " +
+                     (fitted == n ? "every" : "all but one") +
+                     " cross-section's equation fits \"" + excerpt(dependent) +
+                     "\" exactly (is it constant within each cross-section, or a "
+                     "combination of the regressors?)");
+  throw InputError(where + "no pair of cross-sections can be correlated: no two share a period "
+                   "where both have residuals");
+}
+
+// The tests' laws are asymptotic in T: a cross-section with fewer than
+// this many complete periods beyond its free coefficients is far from them.
+constexpr long kFewDegreesOfFreedom = 5;
+
+// "a, b, c, d, e, ...": the first five labels of those `chosen`.
+std::string first_labels(const WidePanel &wide, const std::function<bool(std::size_t)> &chosen) {
+  std::string list;
+  int count = 0;
+  for (std::size_t i = 0; i < wide.section_labels.size(); ++i)
+    if (chosen(i) && ++count <= 5) list += (list.empty() ? "" : ", ") + excerpt(wide.section_labels[i]);
+  return count > 5 ? list + ", ..." : list;
 }
 
 // A dense panel this large that its rows fill sparsely is most likely laid
@@ -161,21 +223,28 @@ std::vector<std::string> warnings_for(const Data &data, const WidePanel &wide,
                        ": are \"" + excerpt(data.id_name) + "\" and \"" + excerpt(data.time_name) +
                        "\" the right id and time columns?");
   const int n = wide.panel.sections;
-  if (n < 2)
-    warnings.push_back("fewer than two cross-sections: no pair can be correlated, and "
-                       "every statistic is 0");
   const long free = free_coefficients(wide, options);
-  std::string thin;
-  int count = 0;
-  for (int i = 0; i < n; ++i)
-    if (wide.complete_per_section[static_cast<std::size_t>(i)] <= free) {
-      if (++count <= 5) thin += (thin.empty() ? "" : ", ") + wide.section_labels[static_cast<std::size_t>(i)];
-    }
-  if (count > 0)
-    warnings.push_back(std::to_string(count) + " cross-section" + (count > 1 ? "s have" : " has") +
+  auto beyond = [&](std::size_t i) { return wide.complete_per_section[i] - free; };
+  const auto count = [&](auto chosen) {
+    long c = 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) c += chosen(i);
+    return c;
+  };
+  auto void_section = [&](std::size_t i) { return beyond(i) <= 0; };
+  auto short_section = [&](std::size_t i) {
+    return beyond(i) > 0 && beyond(i) < kFewDegreesOfFreedom;
+  };
+  if (const long c = count(void_section); c > 0)
+    warnings.push_back(std::to_string(c) + " cross-section" + (c > 1 ? "s have" : " has") +
                        " no more complete periods than free coefficients (" +
-                       std::to_string(free) + "), so no residual variation: " + thin +
-                       (count > 5 ? ", ..." : ""));
+                       std::to_string(free) + "), so no residual variation: " +
+                       first_labels(wide, void_section));
+  if (const long c = count(short_section); c > 0)
+    warnings.push_back(std::to_string(c) + " cross-section" + (c > 1 ? "s have" : " has") +
+                       " fewer than " + std::to_string(kFewDegreesOfFreedom) +
+                       " complete periods beyond the " + std::to_string(free) +
+                       " free coefficients, too few for the tests' asymptotic laws: " +
+                       first_labels(wide, short_section));
   if (n >= 2 && options.order > n - 1)
     warnings.push_back("order " + std::to_string(options.order) + " exceeds N - 1 = " +
                        std::to_string(n - 1) + "; CD(p) uses every pair");
@@ -209,11 +278,8 @@ std::vector<TestRow> module_rows(const Result &r) {
 
 // The module keeps the residuals period-major (T rows of N); the statistics
 // that work one cross-section at a time want N rows of T.
-std::vector<double> section_major(const std::vector<double> &period_major, std::size_t n,
-                                  std::size_t t) {
-  std::vector<double> rows;
-  host::reserve_on_huge_pages(rows, n * t);
-  rows.resize(n * t);
+WorkVector<double> section_major(const double *period_major, std::size_t n, std::size_t t) {
+  WorkVector<double> rows(n * t);
   for (std::size_t s = 0; s < t; ++s)
     for (std::size_t i = 0; i < n; ++i) rows[i * t + s] = period_major[s * n + i];
   return rows;
@@ -245,78 +311,10 @@ std::string small_scale_warning(double w) {
          "p-value here";
 }
 
-// `f(args...)` on a thread of its own; where no thread can be started, on
-// this one, when its result is asked for.
-template <typename F, typename... Args>
-auto on_another_thread(F f, Args... args) {
-  try {
-    return std::async(std::launch::async, f, args...);
-  } catch (const std::system_error &) {
-    return std::async(std::launch::deferred, f, args...);
-  }
-}
-
-// What is formed on other threads, and waited for only where it is needed.
-// What those threads read is declared before the futures, so it outlives
-// them even when this thread leaves early (a future from std::async waits
-// for its thread when it is destroyed).
-//
-// The second thread forms LM_adj's bands while the module runs. After the
-// module, this thread forms the pair table, helps with any bands that are
-// left, and makes the sums over the pairs, LM_adj's among them when every
-// band is formed by then. CD*, which needs only the residuals, and LM_adj's
-// sum when it was not in that pass, each go to whichever thread is free
-// first. Either way the figures are the same bits.
-struct Pending {
-  std::unique_ptr<BiasAdjustedLmWork> lm_adj;  // LM_adj's weights, in the making
-  std::vector<double> rows;                    // the residuals section by section
-  PairTable pairs;                             // what the module's correlations give
-  int factors = 0;                             // CD*'s p
-  std::string cd_star_misfit;                  // why p does not fit, if it does not
-  std::atomic<bool> cd_star_taken{false};      // by one thread or the other
-  CdStar cd_star;                              // when the second thread took it
-  std::atomic<bool> adjusted_taken{false};     // LM_adj's sum, by one thread or the other
-  std::optional<BiasAdjustedLm> adjusted;      // LM_adj, once formed
-  std::future<void> second;                    // LM_adj's bands, then perhaps CD* and LM_adj's sum
-  std::future<UnbalancedBlock> unbalanced;     // valid when the block is reported
-  // Declared after the futures: when this thread leaves before the rows or
-  // the table are made, the promise is broken before a future waits for
-  // the second thread, which then stops waiting.
-  std::promise<void> rows_made, pairs_made;
-};
-
-bool take_cd_star(Pending &p) { return p.cd_star_misfit.empty() && !p.cd_star_taken.exchange(true); }
-
-// LM_adj's weights, for its sum over the pairs, if every band is formed and
-// the other thread has not taken them.
-std::optional<BiasAdjustedLmWeights> take_adjusted_weights(Pending &p) {
-  if (p.lm_adj->formed() && !p.adjusted_taken.exchange(true)) return p.lm_adj->take();
-  return std::nullopt;
-}
-
-// LM_adj's sum over the pairs alone, once the table is made, if its
-// weights were not taken yet.
-void take_adjusted_sum(Pending &p) {
-  if (auto weights = take_adjusted_weights(p)) p.adjusted = bias_adjusted_lm(*weights, p.pairs);
-}
-
-void second_thread(Pending *p, std::shared_future<void> rows_made,
-                   std::shared_future<void> pairs_made, int n, int t) {
-  p->lm_adj->run();
-  try {
-    rows_made.get();
-    if (take_cd_star(*p)) p->cd_star = cd_star(p->rows, n, t, p->factors);
-    pairs_made.get();
-  } catch (const std::future_error &) {
-    return;  // the analysis ended before the residuals or the table came
-  }
-  take_adjusted_sum(*p);
-}
-
 // The statistics beyond the module's, as rows after its own.
-void add_extended_rows(Result &r, const WidePanel &wide, Pending &pending) {
+void add_extended_rows(Result &r, const BiasAdjustedLm &adjusted, const CdStar &star,
+                       std::string misfit, const std::optional<UnbalancedBlock> &block) {
   const Options &o = r.options;
-  const int n = wide.panel.sections, t = wide.panel.periods;
   const std::string draws = o.cdw_draws == 1 ? "" : ", " + std::to_string(o.cdw_draws) + " draws";
   r.tests.push_back(tool_row(TestKind::weighted_cd, "weighted CD" + draws, r.weighted_cd,
                              "N(0,1) two-sided", r.weighted_cd_pvalue, "Juodis and Reese (2022)"));
@@ -324,24 +322,9 @@ void add_extended_rows(Result &r, const WidePanel &wide, Pending &pending) {
                              "N(0,1) two-sided", r.weighted_cd_plus_pvalue,
                              "Juodis and Reese (2022); Fan, Liao and Yao (2015)"));
 
-  r.factors = pending.factors;
-  std::string misfit = pending.cd_star_misfit;
-  CdStar star;
-  const bool mine = take_cd_star(pending);
-  if (mine) star = cd_star(pending.rows, n, t, r.factors);
-  const bool with_unbalanced = pending.unbalanced.valid();
-  UnbalancedBlock block;
-  if (with_unbalanced) block = pending.unbalanced.get();
-  const UnbalancedDependence &all = block.all, &local = block.local;
-
-  take_adjusted_sum(pending);
-  pending.second.get();
-  if (misfit.empty() && !mine) star = std::move(pending.cd_star);
   if (misfit.empty() && !star.available) misfit = star.reason;
   r.cd_star_w = misfit.empty() ? star.w : kNaN;
   if (misfit.empty() && star.w < kSmallCdStarScale) r.warnings.push_back(small_scale_warning(star.w));
-  take_adjusted_sum(pending);  // neither thread could while a band was in the other's hands
-  const BiasAdjustedLm adjusted = *std::move(pending.adjusted);
   r.tests.push_back(tool_row(TestKind::bias_adjusted_lm, "LM_adj", adjusted.statistic,
                              "N(0,1) upper tail", adjusted.pvalue,
                              "Pesaran, Ullah and Yamagata (2008)",
@@ -350,7 +333,8 @@ void add_extended_rows(Result &r, const WidePanel &wide, Pending &pending) {
                              star.statistic, "N(0,1) two-sided", star.pvalue,
                              "Pesaran and Xie (2021)", misfit));
 
-  if (!with_unbalanced) return;
+  if (!block) return;
+  const UnbalancedDependence &all = block->all, &local = block->local;
   r.unbalanced = {true, all.pairs, all.omitted_pairs, all.mean_correlation,
                   all.mean_abs_correlation};
   const std::string none = all.pairs == 0 ? "no pair has a centred correlation" : "";
@@ -369,21 +353,24 @@ void add_extended_rows(Result &r, const WidePanel &wide, Pending &pending) {
 }
 
 // The analysis of a panel in long format or already laid out: `Data` is a
-// LongPanel or an ArrayPanel, which name their variables alike.
+// LongPanel or an ArrayPanel, which name their variables alike. Once the
+// panel is laid out, `laid_out` is called: a caller that owns the rows may
+// let them go.
 template <typename Data>
-Result analyse(const Data &data, const Options &options) {
+Result analyse(const Data &data, const Options &options, const std::function<void()> &laid_out) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
+  check_variables(data);
   if (options.cdw_draws < 1)
     throw InputError("the weighted CD needs 1 or more draws, not " + std::to_string(options.cdw_draws));
   if (options.factors < 0)
     throw InputError("CD* takes 1 or more factors, not " + std::to_string(options.factors));
   const std::uint64_t budget = options.max_memory != 0 ? options.max_memory : default_memory_budget();
-  const WidePanel wide = make_wide_panel(
-      data, {options.intercept, static_cast<int>(options.restrictions.size()), budget});
+  const int h = static_cast<int>(options.restrictions.size());
+  WidePanel wide = make_wide_panel(data, {options.intercept, h, budget});
   check_fittable(wide, options, data.source);
+  const int n = wide.panel.sections, t = wide.panel.periods;
   if (options.factors != 0) {
-    const std::string misfit =
-        factors_misfit(options.factors, wide.panel.sections, wide.panel.periods);
+    const std::string misfit = factors_misfit(options.factors, n, t);
     if (!misfit.empty()) throw InputError("CD*: " + misfit);
   }
 
@@ -396,49 +383,53 @@ Result analyse(const Data &data, const Options &options) {
   r.dependent = data.dependent_name;
   r.regressors = data.regressor_names;
   r.warnings = warnings_for(data, wide, options);
-  const int n = wide.panel.sections;
+  r.shape = {n, t, wide.panel.regressors, h, static_cast<long>(data.rows()),
+             wide.complete_observations, 0, 0};
   r.effective_order = std::min(options.order, n > 1 ? n - 1 : 0);
+  r.factors = options.factors != 0 ? options.factors : kDefaultFactors;
+  const std::string cd_star_misfit = factors_misfit(r.factors, n, t);
+  const bool with_unbalanced =
+      wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block;
+  if (laid_out) laid_out();
 
-  // LM_adj's weights depend on the regressors alone: they are formed on a
-  // second thread while the module runs (the module's BLAS is its own), and
-  // this thread joins in once the rest is done.
-  Pending pending;
-  pending.lm_adj = std::make_unique<BiasAdjustedLmWork>(
-      wide.panel, options.intercept, static_cast<int>(options.restrictions.size()));
-  pending.factors = options.factors != 0 ? options.factors : kDefaultFactors;
-  pending.cd_star_misfit = factors_misfit(pending.factors, n, wide.panel.periods);
-  pending.second = on_another_thread(second_thread, &pending, pending.rows_made.get_future().share(),
-                                     pending.pairs_made.get_future().share(), n, wide.panel.periods);
-  const ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
+  // LM_adj's weights depend on the regressors alone: its first bands are
+  // formed on the pool while the module runs on this thread (the module's
+  // BLAS is its own), and this thread helps with what is left of them once
+  // the module is done; the panel is then read no more. CD* and Pesaran's
+  // unbalanced block need only the residuals, and go to the pool while this
+  // thread makes the pair table and the sums over the pairs. What the tasks
+  // read and write is declared before the group, so it outlives them.
+  BiasAdjustedLmBands lm_adj(wide.panel, options.intercept, h);
+  WorkVector<double> rows;  // the residuals section by section
+  CdStar star;
+  std::optional<UnbalancedBlock> block;
+  TaskGroup beside;
+  lm_adj.start(beside);
+  ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
-  // Pesaran's unbalanced block needs the residuals alone. It is reported for
-  // every unbalanced panel, where LM_adj is not available and the block is
-  // the largest work after the module's, and on request: it takes the
-  // second thread while this one forms the pair table.
-  const int t = wide.panel.periods;
-  pending.rows =
-      section_major(run.residuals, static_cast<std::size_t>(n), static_cast<std::size_t>(t));
-  pending.rows_made.set_value();
-  if (wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block)
-    pending.unbalanced =
-        on_another_thread(unbalanced_block, std::cref(pending.rows), n, t, options.order);
-  pending.pairs = pair_table(run.residuals, n, t, run.packed);
-  pending.pairs_made.set_value();
-  PairTable &pairs = pending.pairs;
-  pending.lm_adj->help();
+  rows = section_major(run.residuals.data(), static_cast<std::size_t>(n), static_cast<std::size_t>(t));
+  beside.wait();
+  wide.panel.values = std::vector<double>();
+  if (with_unbalanced) beside.run([&] { block = unbalanced_block(rows.data(), n, t, options.order); });
+  PairTable pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed));
+  run.residuals = {};
+  check_pairs(pairs, rows, r.dependent, data.source);
+  // CD* works on its own copy of the residuals, or on these once nothing
+  // else needs them.
+  if (cd_star_misfit.empty())
+    beside.run([&, mine = with_unbalanced ? rows : std::move(rows)]() mutable {
+      star = cd_star(std::move(mine), n, t, r.factors);
+    });
   // One draw (the default) keeps its signs for the report, and the pass
   // over the pairs forms its CD_W; R draws keep only R and the seed.
   if (options.cdw_draws == 1) r.signs = random_signs(n, options.seed);
-  const PairSums sums = [&] {
-    const std::optional<BiasAdjustedLmWeights> weights = take_adjusted_weights(pending);
-    return pair_sums(pairs, options.cdw_draws == 1 ? &r.signs : nullptr,
-                     weights ? &*weights : nullptr);
-  }();  // LM_adj's weights (N^2/2 doubles) are let go here
-  if (sums.lm_adj) pending.adjusted = sums.lm_adj;
+  const PairSums sums = pair_sums(pairs, options.cdw_draws == 1 ? &r.signs : nullptr,
+                                  lm_adj.early_scales(), lm_adj.early_rows());
+  const BiasAdjustedLm adjusted = lm_adj.finish(pairs, sums.scaled_squares);
+  beside.wait();
 
-  r.shape = {n, wide.panel.periods, wide.panel.regressors,
-             static_cast<int>(options.restrictions.size()), static_cast<long>(data.rows()),
-             wide.complete_observations, pairs.usable, pairs.unusable};
+  r.shape.usable_pairs = pairs.usable;
+  r.shape.unusable_pairs = pairs.unusable;
   r.lm_degrees_of_freedom = static_cast<double>(static_cast<long long>(n) * (n - 1) / 2);
   r.lm_pvalue_tool = chi2_upper_tail(r.module.lm, r.lm_degrees_of_freedom);
   r.mean_correlation = sums.mean;
@@ -449,17 +440,31 @@ Result analyse(const Data &data, const Options &options) {
   r.weighted_cd_plus = r.weighted_cd + sums.power_enhancement;  // CD_W+
   r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
   r.tests = module_rows(r);
-  add_extended_rows(r, wide, pending);
-  r.correlations = std::move(pairs.correlations);  // the table is done with
+  add_extended_rows(r, adjusted, star, cd_star_misfit, block);
+  r.correlations = std::move(pairs.correlations);
   r.common_periods = std::move(pairs.common_periods);
   return r;
 }
 
 }  // namespace
 
-Result run_analysis(const LongPanel &data, const Options &options) { return analyse(data, options); }
+Result run_analysis(const LongPanel &data, const Options &options) {
+  return analyse(data, options, {});
+}
 
-Result run_analysis(const ArrayPanel &data, const Options &options) { return analyse(data, options); }
+Result run_analysis(LongPanel &&data, const Options &options) {
+  return analyse(data, options, [&data] {
+    data.id_of_row = decltype(data.id_of_row)();  // (= {} would keep the storage)
+    data.time_of_row = decltype(data.time_of_row)();
+    data.dependent = decltype(data.dependent)();
+    data.regressors = decltype(data.regressors)();
+    data.lines = decltype(data.lines)();
+  });
+}
+
+Result run_analysis(const ArrayPanel &data, const Options &options) {
+  return analyse(data, options, {});
+}
 
 std::string module_version(const std::string &module_path) {
   VersionRecord record{};

@@ -21,9 +21,10 @@
 //    stay as it returned them in `module`.
 //
 // Which pairs were usable is not in the correlations block (an unusable
-// pair's cell holds a raw sum), so the host keeps a copy of the residual
-// block when the module gives it back, and the sums are formed again from it
-// in the module's order.
+// pair's cell holds a raw sum), so the host keeps the residual block when
+// the module gives it back, and the sums are formed again from it in the
+// module's order. The correlation block itself becomes the result's: the
+// host hands it over as it lies, packed, and it is made over in place.
 //
 // Nothing is printed. Failures are thrown as the types of errors.h.
 #ifndef QVDEP_ANALYSIS_ANALYSIS_H
@@ -152,21 +153,27 @@ struct Result {
 
   std::vector<TestRow> tests;        // one row per kind computed, in the report's order
 
-  // N-by-N, row after row: rho_ij for usable pairs, 1 on the diagonal, NaN
-  // for pairs that could not be correlated.
-  std::vector<double> correlations;
-  // N-by-N: T_ij, the periods both residual series observe (the diagonal
-  // holds each cross-section's complete observations). Empty when every
-  // residual is present: every T_ij is then shape.periods (read it through
-  // common_periods_of below).
+  // The module's correlation block, packed (packed_triangle.h): rho_ij for
+  // usable pairs, 1 on the diagonal, NaN for pairs that could not be
+  // correlated. Read it through correlation_of below.
+  host::OwnedArray<double> correlations;
+  // Packed alike: T_ij, the periods both residual series observe (the
+  // diagonal holds each cross-section's complete observations). Empty when
+  // every residual is present: every T_ij is then shape.periods (read it
+  // through common_periods_of below).
   std::vector<int> common_periods;
 
   std::vector<std::string> warnings;  // one line each
 };
 
+// rho_ij of the result's pair (i, j), as `correlations` says.
+inline double correlation_of(const Result &r, std::size_t i, std::size_t j) {
+  return r.correlations[packed_index(i, j)];
+}
+
 // T_ij of the result's pair (i, j), with or without a table.
 inline int common_periods_of(const Result &r, std::size_t i, std::size_t j) {
-  return common_periods_of(r.common_periods, r.shape.periods, r.section_labels.size(), i, j);
+  return common_periods_of(r.common_periods, r.shape.periods, i, j);
 }
 
 // Lays the panel out for the module, runs it and derives the figures above.
@@ -175,6 +182,10 @@ inline int common_periods_of(const Result &r, std::size_t i, std::size_t j) {
 // each on its own test instance, and a fault is reported to the thread whose
 // run raised it.
 Result run_analysis(const LongPanel &data, const Options &options);
+
+// The same, letting the rows go once the panel is laid out (a large
+// panel's columns then do not stay beside the module's buffers).
+Result run_analysis(LongPanel &&data, const Options &options);
 
 // The same for a panel already laid out in a caller's array (a binding's
 // (N, T, K + 1) array): no rows to gather, and figures identical to the bit

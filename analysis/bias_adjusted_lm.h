@@ -39,26 +39,27 @@
 // formed while the module runs, and the sum over pairs once the rho_ij are
 // known,
 //   LM_adj = sqrt(2/(N(N-1))) [sum_{i<j} rho_ij^2 (T-k)/v_ij - sum_{i<j} mu_ij/v_ij].
+//
+// The weights are formed a band of rows of pairs at a time, on the shared
+// pool of threads (task_group.h). Those of the first bands, up to
+// kEarlyWeightBytes, are formed while the module runs and kept; the rest,
+// at a large N, once the correlations exist, a few bands at a time, their
+// terms added to the sum as they come, so that the weights never hold more
+// than a bounded share of the N^2/2 pairs (400 MB at N = 10,000). Every
+// term is added in the pairs' row order either way: the same bits.
 #ifndef QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
 #define QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "analysis/pair_statistics.h"
+#include "analysis/task_group.h"
 #include "host/dependence_test.h"
 
 namespace qvd::analysis {
-
-// The part of LM_adj that depends on the regressors only.
-struct BiasAdjustedLmWeights {
-  bool available = false;
-  std::string reason;          // why not, when not available
-  int sections = 0;
-  std::vector<double> scale;   // (T-k)/v_ij for i < j, row after row
-  double centre = 0;           // sum_{i<j} mu_ij/v_ij
-};
 
 struct BiasAdjustedLm {
   bool available = false;
@@ -67,66 +68,74 @@ struct BiasAdjustedLm {
   double pvalue = 0;       // upper tail of N(0,1); NaN when not available
 };
 
-// `panel`: the laid-out panel (for each cross-section, for each period, the
-// K regressors then y); `intercept`: a column of ones precedes them in
-// X_i; `restrictions`: their number; `pairs`: the module's rho_ij (here
-// T_ij = T for every pair). Not available: an unbalanced panel (a missing
-// value anywhere) or a pair without a correlation, restrictions,
-// T - k <= 4, a rank-deficient X_i, or a build without LAPACK.
-BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int restrictions,
-                                const PairTable &pairs);
-
-// The same in its two parts: the weights from the panel's regressors (not
-// available for any of the reasons above but the pairs'), then the sum
-// over the module's rho_ij.
-BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool intercept,
-                                               int restrictions);
-BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const PairTable &pairs);
-
 // A pair's term of the sum over pairs: rho_ij^2 (T-k)/v_ij from its scale.
 // Every such sum forms its terms here, so that any two give the same bits.
 inline double scaled_square(double scale, double rho) { return scale * rho * rho; }
 
-// The last step alone, from sum_{i<j} scaled_square(scale_ij, rho_ij) added
-// in row order over pairs that all have a correlation (pair_sums forms it
-// beside other sums).
-BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, double scaled_squares);
-
-// The weights formed by more than one thread. One thread calls run(),
-// which forms the bases and then takes bands of pairs until none is left;
-// any other thread may call help() at any time, which takes bands as well
-// when the bases are ready and the products may run on two threads at once,
-// and otherwise returns at once. formed() tells any thread whether the
-// weights are whole: run() has returned and no band is left in any
-// thread's hands. take() gives them once they are, to one thread only;
-// they are the same bits as run() alone gives. `panel` must outlive the
-// work.
-class BiasAdjustedLmWork {
+// LM_adj's weights, a band of rows at a time. `panel`: the laid-out panel
+// (for each cross-section, for each period, the K regressors then y);
+// `intercept`: a column of ones precedes them in X_i; `restrictions`: their
+// number. Not available: an unbalanced panel (a missing value anywhere),
+// restrictions, T - k <= 4, a rank-deficient X_i, or a build without
+// LAPACK; and, once the correlations are known, a pair without one.
+//
+//   BiasAdjustedLmBands lm_adj(panel, intercept, restrictions);
+//   TaskGroup group;
+//   lm_adj.start(group);    // the bases, then the early bands, as tasks
+//   ... the module runs ...
+//   group.wait();
+//   // the pass over the pairs adds scaled_square(early_scales()[p], rho)
+//   // over the pairs of the first early_rows() rows, in row order, to `sum`
+//   BiasAdjustedLm r = lm_adj.finish(pairs, sum);
+//
+// `panel` must outlive the tasks.
+class BiasAdjustedLmBands {
  public:
-  BiasAdjustedLmWork(const host::Panel &panel, bool intercept, int restrictions);
-  ~BiasAdjustedLmWork();
-  BiasAdjustedLmWork(const BiasAdjustedLmWork &) = delete;
-  BiasAdjustedLmWork &operator=(const BiasAdjustedLmWork &) = delete;
+  // Weights kept from before the correlations are known: every pair's up to
+  // N of about 2,050.
+  static constexpr std::size_t kEarlyWeightBytes = std::size_t{16} << 20;
 
-  void run();
-  void help();
-  bool formed() const;
-  BiasAdjustedLmWeights take();
+  BiasAdjustedLmBands(const host::Panel &panel, bool intercept, int restrictions,
+                      std::size_t early_weight_bytes = kEarlyWeightBytes);
+  ~BiasAdjustedLmBands();
+  BiasAdjustedLmBands(const BiasAdjustedLmBands &) = delete;
+  BiasAdjustedLmBands &operator=(const BiasAdjustedLmBands &) = delete;
 
-  // For tests: the system's BLAS even where the kernel is available.
-  void use_blas() { blas_only_ = true; }
+  // For tests: the system's BLAS even where the dot-product kernel runs.
+  void use_blas();
+
+  // Queues the bases and then the early bands on `group`.
+  void start(TaskGroup &group);
+  // Once the group has finished: (T-k)/v_ij for the pairs of rows
+  // 0 .. early_rows() - 1 in row order (0 rows when not available).
+  std::size_t early_rows() const;
+  const double *early_scales() const;
+  // `early_sum`: sum of scaled_square over those pairs in row order. Forms
+  // the other bands on the pool, a few at a time, and adds their terms.
+  BiasAdjustedLm finish(const PairTable &pairs, double early_sum);
+
+  struct Model;
 
  private:
-  struct Bands;
-  void form_weights();
-  void form_bands();
-  const host::Panel &panel_;
-  bool intercept_;
-  int restrictions_;
-  bool blas_only_ = false;
-  BiasAdjustedLmWeights weights_;
-  std::unique_ptr<Bands> bands_;
+  std::unique_ptr<Model> model_;
 };
+
+// Every pair's weight at once, on this thread: for tests and references.
+struct BiasAdjustedLmWeights {
+  bool available = false;
+  std::string reason;          // why not, when not available
+  int sections = 0;
+  std::vector<double> scale;   // (T-k)/v_ij for i < j, row after row
+  double centre = 0;           // sum_{i<j} mu_ij/v_ij, band by band
+};
+BiasAdjustedLmWeights bias_adjusted_lm_weights(const host::Panel &panel, bool intercept,
+                                               int restrictions, bool blas_only = false);
+
+// LM_adj from whole weights and the pairs' rho_ij (T_ij = T for every
+// pair); and in one call.
+BiasAdjustedLm bias_adjusted_lm(const BiasAdjustedLmWeights &weights, const PairTable &pairs);
+BiasAdjustedLm bias_adjusted_lm(const host::Panel &panel, bool intercept, int restrictions,
+                                const PairTable &pairs);
 
 }  // namespace qvd::analysis
 

@@ -34,7 +34,7 @@ CdStar refused(std::string reason) {
 
 }  // namespace
 
-CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, int components) {
+CdStar cd_star(WorkVector<double> residuals, int sections, int periods, int components) {
   if (components <= 0 || components >= std::min(sections, periods))
     throw InputError("CD* needs between 1 and min(N, T) - 1 = " +
                      std::to_string(std::min(sections, periods) - 1) +
@@ -44,7 +44,7 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
     if (qvdep_is_missing(residuals[c])) return refused("the panel is unbalanced");
 
   // 1. Standardised series, column-major T-by-N (each cross-section a column).
-  WorkVector<double> z(residuals.begin(), residuals.begin() + static_cast<std::ptrdiff_t>(n * t));
+  WorkVector<double> &z = residuals;
   for (std::size_t i = 0; i < n; ++i) {
     double *col = &z[i * t];
     double mean = 0;
@@ -66,13 +66,12 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   // 2. The p leading eigenvectors of Z Z' (dsyevr orders eigenvalues
   // upwards). When T > N they come from the smaller Z'Z: Z'Z v = l v gives
   // Z Z' (Z v) = l (Z v), so f = Z v / ||Z v||.
-  const std::lock_guard<std::mutex> lapack(lapack_lock());  // to the last dgemm
   const bool through_sections = t > n;
   const int m = through_sections ? ni : ti;
   const std::size_t ms = static_cast<std::size_t>(m);
   WorkVector<double> gram(ms * ms, 0.0);
   const double one = 1.0, zero = 0.0;
-  dsyrk_("L", through_sections ? "T" : "N", &m, through_sections ? &ti : &ni, &one, z.data(), &ti,
+  call_lapack<dsyrk_>("L", through_sections ? "T" : "N", &m, through_sections ? &ti : &ni, &one, z.data(), &ti,
          &zero, gram.data(), &m, 1, 1);
   const int first = m - pi + 1, last = m;
   const double unused = 0, abstol = 0;
@@ -80,20 +79,20 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   double query = 0;
   WorkVector<double> eigenvalues(ms), vectors(ms * p);
   WorkVector<int> support(2 * p);
-  dsyevr_("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
+  call_lapack<dsyevr_>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
           eigenvalues.data(), vectors.data(), &m, support.data(), &query, &lwork, &iquery, &liwork,
           &info, 1, 1, 1);
   lwork = static_cast<int>(query);
   liwork = iquery;
   WorkVector<double> work(static_cast<std::size_t>(lwork));
   WorkVector<int> iwork(static_cast<std::size_t>(liwork));
-  dsyevr_("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
+  call_lapack<dsyevr_>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
           eigenvalues.data(), vectors.data(), &m, support.data(), work.data(), &lwork,
           iwork.data(), &liwork, &info, 1, 1, 1);
   if (info != 0 || found != pi) return refused("the eigenvectors of Z Z' did not converge");
   WorkVector<double> f(through_sections ? t * p : 0);
   if (through_sections) {
-    dgemm_("N", "N", &ti, &pi, &ni, &one, z.data(), &ti, vectors.data(), &ni, &zero, f.data(),
+    call_lapack<dgemm_>("N", "N", &ti, &pi, &ni, &one, z.data(), &ti, vectors.data(), &ni, &zero, f.data(),
            &ti, 1, 1);
     for (std::size_t l = 0; l < p; ++l) {
       double square = 0;
@@ -114,16 +113,18 @@ CdStar cd_star(const std::vector<double> &residuals, int sections, int periods, 
   std::copy(f.begin(), f.end(), x.begin() + static_cast<std::ptrdiff_t>(t));
   a = x;
   lwork = -1;
-  dgels_("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, &query, &lwork, &info, 1);
+  call_lapack<dgels_>("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, &query, &lwork, &info, 1);
   lwork = std::max(1, static_cast<int>(query));
   work.resize(static_cast<std::size_t>(lwork));
-  dgels_("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, work.data(), &lwork, &info, 1);
+  call_lapack<dgels_>("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, work.data(), &lwork, &info, 1);
   if (info != 0) return refused("the factors are linearly dependent");
-  WorkVector<double> coef(ks * n), eps(z);  // coef: (p + 1)-by-N
+  WorkVector<double> coef(ks * n);  // (p + 1)-by-N
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t c = 0; c < ks; ++c) coef[i * ks + c] = b[i * t + c];
+  b = WorkVector<double>();  // (= {} would keep the storage)
+  WorkVector<double> &eps = z;  // z is not needed again: its residuals are formed in place
   const double minus_one = -1.0;
-  dgemm_("N", "N", &ti, &ni, &kx, &minus_one, x.data(), &ti, coef.data(), &kx, &one, eps.data(),
+  call_lapack<dgemm_>("N", "N", &ti, &ni, &kx, &minus_one, x.data(), &ti, coef.data(), &kx, &one, eps.data(),
          &ti, 1, 1);
 
   // 4-5. sigma_i, scaled loadings, phi and w.

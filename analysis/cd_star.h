@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/aligned_vector.h"
+
 namespace qvd::analysis {
 
 constexpr int kDefaultCdStarComponents = 4;
@@ -47,11 +49,12 @@ struct CdStar {
   double w = 0;         // the correction's scale, in (0, 1]
 };
 
-// `residuals`: N rows of T values (missing: qvdep_is_missing). Not
+// `residuals`: N rows of T values (missing: qvdep_is_missing), which CD*
+// standardises and defactors in place. Not
 // available: a missing value (unbalanced panel), a cross-section without
 // variation, one the factors fit exactly (sigma_i <= 1e-8, always so when
 // p = T - 1), a build without LAPACK. Throws InputError unless 0 < components < min(N, T).
-CdStar cd_star(const std::vector<double> &residuals, int sections, int periods,
+CdStar cd_star(WorkVector<double> residuals, int sections, int periods,
                int components = kDefaultCdStarComponents);
 
 }  // namespace qvd::analysis

@@ -8,7 +8,6 @@
 #include <deque>
 #include <fstream>
 #include <functional>
-#include <future>
 #include <iostream>
 #include <iterator>
 #include <limits>
@@ -17,13 +16,13 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
-#include <thread>
 #include <unordered_map>
 
 #include <emmintrin.h>  // SSE2, which every x86-64 processor has
 
 #include "analysis/errors.h"
 #include "analysis/mapped_file.h"
+#include "analysis/task_group.h"
 
 namespace qvd::analysis {
 namespace {
@@ -430,40 +429,35 @@ void append(LongPanel &data, Interner &ids, Interner &times, const Part &part, l
 
 // Reads the rows of `text` in the parts `at` marks, the first on this
 // thread straight into the panel (its first line is `first_line`), the
-// others on threads of their own, then appended in order. False when a
-// part cannot be read: reading the rows again in one part then reports the
-// first error in the file.
+// others on the shared pool, then appended in order. False when a part
+// cannot be read: reading the rows again in one part then reports the first
+// error in the file.
 bool read_parts(std::string_view text, const std::vector<std::size_t> &at, long first_line,
                 const std::string &source, const Columns &columns, Interner &ids,
                 Interner &times, LongPanel &data) {
   std::deque<Part> parts;
-  std::vector<std::future<void>> reading;
+  for (std::size_t p = 1; p + 1 < at.size(); ++p) parts.emplace_back(text, data.regressors.size());
+  // The first part's columns are sized for every row of the file, so that
+  // they need not move when the others are appended.
+  RecordSplitter first(text.substr(at[0], at[1] - at[0]), source, first_line);
   bool read = true;
-  for (std::size_t p = 1; p + 1 < at.size(); ++p) {
-    Part &part = parts.emplace_back(text, data.regressors.size());
-    try {
-      reading.push_back(std::async(std::launch::async, [&, p] {
+  {
+    TaskGroup group;
+    for (std::size_t p = 1; p + 1 < at.size(); ++p)
+      group.run([&, p] {
+        Part &part = parts[p - 1];
         const std::string_view rows = text.substr(at[p], at[p + 1] - at[p]);
         RecordSplitter split(rows, source);
         read_rows(split, rows, source, columns, part.ids, part.times, part.rows);
         part.lines = split.line() - 1;
-      }));
-    } catch (const std::system_error &) {  // no thread to be had: one part after all
-      read = false;
-      break;
-    }
-  }
-  // The first part's columns are sized for every row of the file, so that
-  // they need not move when the others are appended.
-  RecordSplitter first(text.substr(at[0], at[1] - at[0]), source, first_line);
-  try {
-    if (read) read_rows(first, text.substr(at[0]), source, columns, ids, times, data);
-  } catch (const InputError &) {
-    read = false;
-  }
-  for (auto &r : reading) {
+      });
     try {
-      r.get();
+      read_rows(first, text.substr(at[0]), source, columns, ids, times, data);
+    } catch (const InputError &) {
+      read = false;
+    }
+    try {
+      group.wait();
     } catch (const InputError &) {
       read = false;
     }
@@ -484,7 +478,7 @@ bool read_parts(std::string_view text, const std::vector<std::size_t> &at, long 
   return true;
 }
 
-// Parts of at least a megabyte are read at once on the processor's threads.
+// Parts of at least a megabyte are read at once on this thread and the pool's.
 constexpr std::size_t kSmallestPart = std::size_t{1} << 20;
 constexpr std::size_t kMostParts = 8;
 
@@ -496,7 +490,7 @@ LongPanel read_csv(std::istream &in, const std::string &source, const ColumnSele
 }
 
 LongPanel parse_csv(std::string_view body, const std::string &source, const ColumnSelection &c) {
-  const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t threads = pool_threads() + 1;
   return parse_csv(body, source, c,
                    std::min({threads, kMostParts, std::max<std::size_t>(1, body.size() / kSmallestPart)}));
 }

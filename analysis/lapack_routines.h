@@ -44,11 +44,21 @@ namespace qvd::analysis {
 // lock, and two dgemm calls running together then return wrong products
 // (here, 100 to 2,000 of 40,000 96-by-96 products formed on two threads at
 // once were wrong). Analyses run on several threads (Python releases the
-// interpreter lock around them), so every call into those libraries here
-// holds this one lock.
+// interpreter lock around them), so every call into those libraries goes
+// through call_lapack, which holds one lock for that call only: two
+// analyses take turns call by call, never waiting for the other's whole
+// algorithm.
 inline std::mutex &lapack_lock() {
   static std::mutex lock;
   return lock;
+}
+
+// routine(args...) holding the lock for that call only:
+//   call_lapack<dgemm_>("T", "N", &m, ...);
+template <auto routine, typename... Args>
+void call_lapack(Args... args) {
+  const std::lock_guard<std::mutex> one(lapack_lock());
+  routine(args...);
 }
 
 }  // namespace qvd::analysis

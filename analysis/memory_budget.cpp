@@ -29,31 +29,40 @@ std::uint64_t default_memory_budget() {
   return physical / 2;
 }
 
+double panel_bytes(double n, double t, double k) { return n * t * (k + 1) * 8.0; }
+
+// Row, sweep work and pivot flags, two packed m-by-m matrices, residuals,
+// coefficients and the packed correlations, which become the result's as
+// they lie.
+double module_bytes(double n, double t, double k, double m) {
+  const double cell = 8.0;
+  return (k + 2 + m) * cell + m + m * (m + 1) * cell + n * t * cell + (k + 1) * cell +
+         n * (n + 1) / 2 * cell;
+}
+
 double analysis_bytes(double n, double t, double k, double m) {
   const double cell = 8.0;
-  const double panel = n * t * (k + 1) * cell;
-  // The module: row, sweep work and pivot flags, two packed m-by-m
-  // matrices, residuals, coefficients and the packed correlations.
-  const double module = (k + 2 + m) * cell + m + m * (m + 1) * cell + n * t * cell +
-                        (k + 1) * cell + n * (n + 1) / 2 * cell;
-  // This library: the residual and correlation copies, the pair table's
-  // N-by-N correlations and common periods and the result's copies of them.
-  const double library = n * t * cell + n * (n + 1) / 2 * cell + 2 * n * n * (cell + 4);
-  // The bias-adjusted LM, formed while the module runs: the stacked bases
-  // of the regressors, a weight for every pair, and for each of the two
-  // threads that form the weights a band's bases (as they are and packed
-  // for the kernel) and a part of their cross-products with the partners
-  // (a band has about 2^20 / (K N) rows, at least K and at most N K; a
-  // part at most 256 columns, or K).
+  const double panel = panel_bytes(n, t, k);
+  const double module = module_bytes(n, t, k, m);
+  // This library: the residuals section by section, and CD*'s copy of them.
+  const double residuals = 2 * n * t * cell;
+  // The bias-adjusted LM: the stacked bases of the regressors, the weights
+  // kept from before the correlations and those formed a few bands at a
+  // time after them (at most 16 MiB each, or one band for each thread),
+  // and for each of two threads a band's bases (as they are and packed for
+  // the kernel) and a part of their cross-products with the partners (a
+  // band has about 2^20 / (K N) rows, at least K and at most N K; a part
+  // at most 256 columns, or K).
   const double bases = n * t * k * cell;
   const double band_rows = std::min(std::max(double{1 << 20} / (k * n), k), n * k);
+  const double weights = 2 * std::max(double{1 << 24}, 3 * band_rows / std::max(k, 1.0) * n * cell);
   const double band = 2 * band_rows * (2 * t + std::max(256.0, k)) * cell;
-  const double weights = n * (n - 1) / 2 * cell;
-  // With gaps in the residuals (or on request), the pair table's and
-  // Pesaran's unbalanced block's masked copies of them, and the block's
-  // correlations and common periods of the second half of the pairs.
-  const double unbalanced = 2 * (2 * n * t * cell) + n * n / 4 * 2 * cell;
-  return panel + module + library + bases + band + weights + unbalanced;
+  // With gaps in the residuals (or on request): the packed table of common
+  // periods, the pair table's and Pesaran's unbalanced block's masked
+  // copies of the residuals, and the block's correlations and common
+  // periods of the chunks of pairs in hand.
+  const double unbalanced = n * (n + 1) / 2 * 4 + 2 * (2 * n * t * cell) + 8 * (1 << 18) * 2 * cell;
+  return panel + module + residuals + bases + weights + band + unbalanced;
 }
 
 std::string human_bytes(double bytes) {

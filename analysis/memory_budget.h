@@ -19,9 +19,15 @@ std::uint64_t default_memory_budget();
 // Bytes an analysis of N cross-sections, T periods and K regressors (m the
 // order of each equation's cross-product matrix, K + c + h + 1) needs
 // beyond the data already read: the dense panel, the module's eight work
-// buffers, this library's own N-by-N matrices and residual copy, and the
-// work arrays of the bias-adjusted LM and of Pesaran's unbalanced block.
+// buffers (its correlations become the result's), this library's copies of
+// the residuals, and the work arrays of the bias-adjusted LM and of
+// Pesaran's unbalanced block.
 double analysis_bytes(double sections, double periods, double regressors, double order);
+
+// Of those, the dense panel and the module's own eight buffers: the floor
+// that any analysis of the panel needs.
+double panel_bytes(double sections, double periods, double regressors);
+double module_bytes(double sections, double periods, double regressors, double order);
 
 // That order for K regressors, an intercept or not, and h restrictions:
 // a row and column for each regressor, the intercept, each restriction

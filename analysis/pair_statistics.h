@@ -6,9 +6,9 @@
 // of periods where both residuals are present and the residual sums of
 // squares S_ii, S_jj over those periods (usable: T_ij > 0 and both above
 // QVDEP_MIN_SUM_OF_SQUARES, the interface's rule in qvdep.h). They are
-// formed again here from a copy of the residual block, adding e(t)*e(t) in
-// period order exactly as the module does, so the decision is the module's
-// to the bit (pair_table says how it is kept fast).
+// formed again here from the residual block, adding e(t)*e(t) in period
+// order exactly as the module does, so the decision is the module's to the
+// bit (pair_table says how it is kept fast).
 #ifndef QVDEP_ANALYSIS_PAIR_STATISTICS_H
 #define QVDEP_ANALYSIS_PAIR_STATISTICS_H
 
@@ -17,38 +17,72 @@
 #include <cstddef>
 #include <vector>
 
+#include "analysis/packed_triangle.h"
+#include "host/owned_array.h"
+
 namespace qvd::analysis {
 
 struct PairTable {
   int sections = 0;
   int periods = 0;                   // T
-  std::vector<double> correlations;  // N-by-N; 1 on the diagonal, NaN when unusable
-  // N-by-N: T_ij, the diagonal each cross-section's present residuals.
-  // Empty when every residual is present, so that every pair shares all T
-  // periods: a table would hold N^2 copies of T (16 MB at N = 2,000) for
-  // every result kept. Read it through common_periods_of.
+  // The module's correlation block, packed (packed_triangle.h), made over
+  // in place: rho_ij for the usable pairs, NaN for the others, 1 on the
+  // diagonal.
+  host::OwnedArray<double> correlations;
+  // Packed alike: T_ij, the diagonal each cross-section's present
+  // residuals. Empty when every residual is present, so that every pair
+  // shares all T periods: a table would hold N^2/2 copies of T (8 MB at
+  // N = 2,000) for every result kept. Read it through common_periods_of.
   std::vector<int> common_periods;
   long usable = 0, unusable = 0;
 };
 
-// T_ij of the pair (i, j) of N cross-sections from an N-by-N table, or
-// `periods` when the table is empty (every pair shares all T periods).
-inline int common_periods_of(const std::vector<int> &table, int periods, std::size_t sections,
-                             std::size_t i, std::size_t j) {
-  return table.empty() ? periods : table[i * sections + j];
+// T_ij of the pair (i, j) from a packed table, or `periods` when the table
+// is empty (every pair shares all T periods).
+inline int common_periods_of(const std::vector<int> &table, int periods, std::size_t i,
+                             std::size_t j) {
+  return table.empty() ? periods : table[packed_index(i, j)];
 }
 
 inline int common_periods_of(const PairTable &p, std::size_t i, std::size_t j) {
-  return common_periods_of(p.common_periods, p.periods, static_cast<std::size_t>(p.sections), i, j);
+  return common_periods_of(p.common_periods, p.periods, i, j);
 }
+
+// The pairs of a table row after row, for the sums over pairs i < j in the
+// module's order: row(i).rho[j] and row(i).common(j) for j > i, rows asked
+// for in increasing order.
+struct PairRow {
+  const double *rho;
+  const int *common_periods;  // null: every pair shares all `periods`
+  int periods;
+  int common(std::size_t j) const { return common_periods ? common_periods[j] : periods; }
+};
+
+class PairRows {
+ public:
+  explicit PairRows(const PairTable &p)
+      : with_table_(!p.common_periods.empty()), periods_(p.periods),
+        rho_(p.correlations.data(), static_cast<std::size_t>(p.sections)),
+        common_(p.common_periods.data(), with_table_ ? static_cast<std::size_t>(p.sections) : 0) {}
+  PairRow row(std::size_t i) {
+    return {rho_.row(i), with_table_ ? common_.row(i) : nullptr, periods_};
+  }
+
+ private:
+  bool with_table_;
+  int periods_;
+  UpperRows<double> rho_;
+  UpperRows<int> common_;
+};
 
 // `residuals`: the module's residual block, period-major (T rows of N;
 // missing: qvdep_is_missing); `packed`: the module's correlation block,
-// N(N+1)/2 values. O(N T + N^2) when no residual is missing (and no table
-// of common periods); otherwise the sums over shared periods take
-// O(N^2 T), vectorised across partners.
-PairTable pair_table(const std::vector<double> &residuals, int sections, int periods,
-                     const std::vector<double> &packed);
+// N(N+1)/2 values, taken over and made into the table's. O(N T) and the
+// cells of the unusable pairs when no residual is missing (and no table of
+// common periods); otherwise the sums over shared periods take O(N^2 T),
+// vectorised across partners.
+PairTable pair_table(const double *residuals, int sections, int periods,
+                     host::OwnedArray<double> packed);
 
 // Residuals period by period (T rows of N) with a missing cell as 0, and a
 // mask of 1 where a residual is present and 0 where it is missing. Sums
@@ -59,8 +93,7 @@ PairTable pair_table(const std::vector<double> &residuals, int sections, int per
 struct MaskedResiduals {
   std::vector<double> values, present;
 };
-MaskedResiduals masked_residuals(const std::vector<double> &period_major, std::size_t n,
-                                 std::size_t t);
+MaskedResiduals masked_residuals(const double *period_major, std::size_t n, std::size_t t);
 
 // The module's rule: a pair is correlated when the two residual sums of
 // squares over the periods both observe exceed QVDEP_MIN_SUM_OF_SQUARES and

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "analysis/bias_adjusted_lm.h"
 #include "analysis/power_enhanced_cd.h"
 
 namespace qvd::analysis {
@@ -15,21 +16,24 @@ struct Sums {
 };
 
 // The pass, built once for each choice of the optional sums so that the
-// loop tests neither choice pair by pair. `scale` runs over the pairs in
-// the same row order.
+// loop tests neither choice pair by pair. `scale` runs over the pairs of
+// the first `scaled_rows` rows in the same row order.
 template <bool kSigns, bool kScales>
-Sums add_pairs(const PairTable &pairs, const std::vector<int> *signs, const double *scale) {
+Sums add_pairs(const PairTable &pairs, const std::vector<int> *signs, const double *scale,
+               std::size_t scaled_rows) {
   const std::size_t n = static_cast<std::size_t>(pairs.sections);
   const auto qr = weighted_cd_weights(pairs);
   const auto screen = screens(pairs);
+  PairRows rows(pairs);
   Sums s;
   for (std::size_t i = 0; i < n; ++i) {
-    const double *row = pairs.correlations.data() + i * n;
+    const PairRow row = rows.row(i);
+    const bool scaled = kScales && i < scaled_rows;
     for (std::size_t j = i + 1; j < n; ++j) {
-      const double rho = row[j];
-      const int common = common_periods_of(pairs, i, j);
+      const double rho = row.rho[j];
+      const int common = row.common(j);
       s.screened += screened(rho, screen(common));
-      if constexpr (kScales) s.scaled_squares += scaled_square(*scale++, rho);
+      if (scaled) s.scaled_squares += scaled_square(*scale++, rho);
       if (std::isnan(rho)) {  // not usable
         ++s.skipped;
         continue;
@@ -45,21 +49,17 @@ Sums add_pairs(const PairTable &pairs, const std::vector<int> *signs, const doub
 
 }  // namespace
 
-PairSums pair_sums(const PairTable &pairs, const std::vector<int> *signs,
-                   const BiasAdjustedLmWeights *lm_adj) {
-  // LM_adj's sum joins the pass when every pair can add its term; otherwise
-  // its own function says why it is refused.
-  const bool scaled = lm_adj != nullptr && lm_adj->available &&
-                      lm_adj->sections == pairs.sections && pairs.unusable == 0;
-  const double *scale = scaled ? lm_adj->scale.data() : nullptr;
+PairSums pair_sums(const PairTable &pairs, const std::vector<int> *signs, const double *scales,
+                   std::size_t scaled_rows) {
+  const bool scaled = scales != nullptr && scaled_rows > 0;
   Sums s;
   if (pairs.sections >= 2) {
     if (signs != nullptr)
-      s = scaled ? add_pairs<true, true>(pairs, signs, scale)
-                 : add_pairs<true, false>(pairs, signs, scale);
+      s = scaled ? add_pairs<true, true>(pairs, signs, scales, scaled_rows)
+                 : add_pairs<true, false>(pairs, signs, scales, scaled_rows);
     else
-      s = scaled ? add_pairs<false, true>(pairs, signs, scale)
-                 : add_pairs<false, false>(pairs, signs, scale);
+      s = scaled ? add_pairs<false, true>(pairs, signs, scales, scaled_rows)
+                 : add_pairs<false, false>(pairs, signs, scales, scaled_rows);
   }
   PairSums r;
   // The means are over the usable pairs; one whose correlation the module
@@ -71,12 +71,7 @@ PairSums pair_sums(const PairTable &pairs, const std::vector<int> *signs,
   r.mean_abs = defined ? s.sum_abs / usable : std::numeric_limits<double>::quiet_NaN();
   r.power_enhancement = s.screened;
   if (signs != nullptr) r.weighted_cd = s.weighted_cd;
-  // A NaN in the sum is a correlation the module could not form for a pair
-  // it found usable: the function over the table names it.
-  if (lm_adj != nullptr)
-    r.lm_adj = scaled && !std::isnan(s.scaled_squares)
-                   ? bias_adjusted_lm(*lm_adj, s.scaled_squares)
-                   : bias_adjusted_lm(*lm_adj, pairs);
+  r.scaled_squares = s.scaled_squares;
   return r;
 }
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <future>
 #include <limits>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "analysis/errors.h"
 #include "analysis/pair_statistics.h"
 #include "analysis/tail_probability.h"
+#include "analysis/task_group.h"
 #include "analysis/vector_clones.h"
 #include "qvdep.h"
 
@@ -23,11 +23,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kNoVariation = 1e-24;
 
 // The masked residuals (pair_statistics.h) of N rows of T, period by period.
-MaskedResiduals period_major(const std::vector<double> &rows, std::size_t n, std::size_t t) {
+MaskedResiduals period_major(const double *rows, std::size_t n, std::size_t t) {
   std::vector<double> periods(n * t);
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t s = 0; s < t; ++s) periods[s * n + i] = rows[i * t + s];
-  return masked_residuals(periods, n, t);
+  return masked_residuals(periods.data(), n, t);
 }
 
 // One period's terms of pass 1 for `width` partners: residual a of the
@@ -70,7 +70,7 @@ void add_centred_sums(double a, const double *__restrict b, const double *__rest
 class CentredCorrelations {
  public:
   // `masked`: period_major(residuals, n, t), which may be shared.
-  CentredCorrelations(const std::vector<double> &residuals, const MaskedResiduals &masked,
+  CentredCorrelations(const double *residuals, const MaskedResiduals &masked,
                       std::size_t n, std::size_t t)
       : rows_(residuals), p_(masked), n_(n), t_(t) {}
 
@@ -116,7 +116,7 @@ class CentredCorrelations {
   }
 
   using Block = std::array<double, kBlock>;
-  const std::vector<double> &rows_;
+  const double *rows_;
   const MaskedResiduals &p_;
   std::size_t n_, t_;
   Block count_, sum_a_, sum_b_, mean_a_, mean_b_, saa_, sbb_, sab_, raw_aa_, raw_bb_;
@@ -158,59 +158,66 @@ struct Sums {
 
 }  // namespace
 
-UnbalancedBlock unbalanced_block(const std::vector<double> &residuals, int sections, int periods,
+// Rows are formed in chunks of about this many pairs (their correlations
+// and common periods: 4 MB), a few chunks at a time on the pool, and added
+// in order as each few are done.
+constexpr std::size_t kChunkPairs = std::size_t{1} << 18;
+
+UnbalancedBlock unbalanced_block(const double *residuals, int sections, int periods,
                                  int max_distance) {
   const std::size_t n = static_cast<std::size_t>(sections > 0 ? sections : 0);
   const std::size_t t = static_cast<std::size_t>(periods > 0 ? periods : 0);
   if (max_distance < 1)
     throw InputError("the distance of the local CD must be 1 or more, not " + std::to_string(max_distance));
-  // The rows from `split` on hold about half the pairs. Another thread forms
-  // their correlations while this one forms and adds up those of the rows
-  // before; then theirs are added, in the same order as one pass would.
-  const std::size_t m = static_cast<std::size_t>(static_cast<double>(n) / std::sqrt(2.0));
-  const std::size_t split = n - m;
   const MaskedResiduals masked = period_major(residuals, n, t);
-  std::vector<double> later_rho(m * (m - 1) / 2), later_common(later_rho.size());
-  auto later_row = [&](std::size_t i) {  // offset of row i's partners in later_*
-    const std::size_t k = i - split;
-    return k * (2 * m - k - 1) / 2;
-  };
-  std::future<void> later = std::async(std::launch::async, [&] {
-    CentredCorrelations pairs(residuals, masked, n, t);
-    std::vector<double> rho(n), common(n);
-    for (std::size_t i = split; i < n; ++i) {
-      pairs.of(i, rho, common);
-      std::copy(rho.begin() + i + 1, rho.end(), later_rho.begin() + later_row(i));
-      std::copy(common.begin() + i + 1, common.end(), later_common.begin() + later_row(i));
-    }
-  });
-  UnbalancedBlock r;
-  Sums all, local;
-  // Row i's pairs, partner j at j - i - 1.
-  auto add = [&](std::size_t i, const double *rho, const double *common) {
-    for (std::size_t j = i + 1; j < n; ++j) {
-      all.add(r.all, rho[j - i - 1], common[j - i - 1]);
-      if (j - i <= static_cast<std::size_t>(max_distance))
-        local.add(r.local, rho[j - i - 1], common[j - i - 1]);
-    }
-  };
-  {
-    CentredCorrelations pairs(residuals, masked, n, t);
-    std::vector<double> rho(n), common(n);
-    for (std::size_t i = 0; i < split; ++i) {
-      pairs.of(i, rho, common);
-      add(i, rho.data() + i + 1, common.data() + i + 1);
+  // Chunk c holds rows starts[c] .. starts[c + 1] - 1.
+  std::vector<std::size_t> starts{0};
+  for (std::size_t i = 0, pairs = 0; i < n; ++i) {
+    pairs += n - i - 1;
+    if (pairs >= kChunkPairs || i + 1 == n) {
+      starts.push_back(i + 1);
+      pairs = 0;
     }
   }
-  later.get();
-  for (std::size_t i = split; i < n; ++i)
-    add(i, later_rho.data() + later_row(i), later_common.data() + later_row(i));
+  const std::size_t chunks = starts.size() - 1;
+  // A chunk's pairs in row order: each row's partners j > i in turn.
+  struct Chunk {
+    std::vector<double> rho, common;
+  };
+  const std::size_t batch = 2 * (pool_threads() + 1);
+  std::vector<Chunk> formed(batch);
+  UnbalancedBlock r;
+  Sums all, local;
+  for (std::size_t c0 = 0; c0 < chunks; c0 += batch) {
+    const std::size_t c1 = std::min(chunks, c0 + batch);
+    parallel_for(c1 - c0, [&](std::size_t c) {
+      Chunk &chunk = formed[c];
+      chunk.rho.clear();
+      chunk.common.clear();
+      CentredCorrelations pairs(residuals, masked, n, t);
+      std::vector<double> rho(n), common(n);
+      for (std::size_t i = starts[c0 + c]; i < starts[c0 + c + 1]; ++i) {
+        pairs.of(i, rho, common);
+        chunk.rho.insert(chunk.rho.end(), rho.begin() + static_cast<std::ptrdiff_t>(i + 1), rho.end());
+        chunk.common.insert(chunk.common.end(), common.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                            common.end());
+      }
+    });
+    for (std::size_t c = 0; c < c1 - c0; ++c) {
+      const double *rho = formed[c].rho.data(), *common = formed[c].common.data();
+      for (std::size_t i = starts[c0 + c]; i < starts[c0 + c + 1]; ++i)
+        for (std::size_t j = i + 1; j < n; ++j, ++rho, ++common) {
+          all.add(r.all, *rho, *common);
+          if (j - i <= static_cast<std::size_t>(max_distance)) local.add(r.local, *rho, *common);
+        }
+    }
+  }
   all.finish(r.all);
   local.finish(r.local);
   return r;
 }
 
-UnbalancedDependence unbalanced_dependence(const std::vector<double> &residuals, int sections,
+UnbalancedDependence unbalanced_dependence(const double *residuals, int sections,
                                            int periods, int max_distance) {
   return unbalanced_block(residuals, sections, periods, max_distance).local;
 }

@@ -49,12 +49,12 @@ struct UnbalancedDependence {
 
 constexpr int kAllPairs = INT_MAX;
 
-// `residuals`: N rows of T values, missing cells are the module's missing
+// `residuals`: N rows of T values (N T in all), missing cells are the module's missing
 // pattern (qvdep_is_missing). `max_distance`: pairs with j - i at most this
 // enter the statistics (1 or more; kAllPairs: every pair). Without a
 // counted pair every statistic and p-value is NaN. Throws InputError for a
 // distance below 1.
-UnbalancedDependence unbalanced_dependence(const std::vector<double> &residuals, int sections,
+UnbalancedDependence unbalanced_dependence(const double *residuals, int sections,
                                            int periods, int max_distance = kAllPairs);
 
 // The statistics over every pair and over the pairs at most `max_distance`
@@ -62,7 +62,7 @@ UnbalancedDependence unbalanced_dependence(const std::vector<double> &residuals,
 struct UnbalancedBlock {
   UnbalancedDependence all, local;
 };
-UnbalancedBlock unbalanced_block(const std::vector<double> &residuals, int sections, int periods,
+UnbalancedBlock unbalanced_block(const double *residuals, int sections, int periods,
                                  int max_distance);
 
 }  // namespace qvd::analysis

@@ -12,7 +12,6 @@
 
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
-#include "host/huge_pages.h"
 #include "qvdep.h"
 
 namespace qvd::analysis {
@@ -225,7 +224,6 @@ WidePanel empty_layout(std::size_t n, std::size_t t, std::size_t k) {
   wide.panel.sections = static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
   wide.panel.periods = static_cast<int>(std::min<std::size_t>(t, INT32_MAX));
   wide.panel.regressors = static_cast<int>(k);
-  host::reserve_on_huge_pages(wide.panel.values, n * t * (k + 1));
   wide.panel.values.assign(n * t * (k + 1), missing_value());
   wide.complete_per_section.assign(n, 0);
   return wide;

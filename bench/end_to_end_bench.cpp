@@ -23,12 +23,20 @@
 //   text report against the module's run on that panel. Pesaran's
 //   unbalanced block is reported there, and LM_adj and CD* are not.
 //
+//
+// With --scale, a large panel (scripts/bench runs N = 10,000, T = 250,
+// K = 2): the CLI's text report alone against the module's run, and its
+// peak resident memory against the floor any analysis of the panel needs,
+// the module's own buffers (whose packed correlations alone are 400 MB
+// there) plus the dense panel.
+//
 // Every time is the best of three by the wall clock (another program can
 // only be timed so), and printed with its ratio to the module's run and the
 // target beside it. Programs are run before this one holds any large data,
 // so their peak resident memory is their own (child_process.h).
 //
 //   qvdep_e2e_bench [N T K]     (default 2000 250 4)
+//   qvdep_e2e_bench --scale N T K
 //   qvdep_e2e_bench --module-run N T K MISSING_PERCENT
 //       prints the best of three module runs on that panel in seconds, and
 //       its CD statistic
@@ -216,25 +224,75 @@ std::optional<double> fastest(std::initializer_list<const ModuleTiming *> runs) 
   return best;
 }
 
+// A directory of its own under the system's temporary one; empty if none
+// could be made.
+std::optional<std::filesystem::path> scratch_directory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "qvdep-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return std::nullopt;
+  }
+  return pattern;
+}
+
+// The large panel: the CLI's text report against the module's run, and
+// its peak memory against the module's buffers and the dense panel.
+int scale_group(int n, int t, int k) {
+  const std::optional<std::filesystem::path> dir = scratch_directory();
+  if (!dir) return 1;
+  const std::string csv = (*dir / "panel.csv").string();
+  bool met = false;
+  try {
+    const long bytes = write_long_csv(csv, factor_panel(n, t, k, 0));
+    std::string x_list;
+    for (const std::string &x : regressor_names(k)) x_list += (x_list.empty() ? "" : ",") + x;
+    std::printf("panel: %d cross-sections, %d periods, %d regressors, %.1f MB of CSV\n", n, t,
+                k, bytes / 1e6);
+    std::fflush(stdout);
+    const ModuleTiming before = time_module(*dir, n, t, k, 0);
+    const ProgramTiming text =
+        time_program({QVDEP_CLI_PATH, "--id", "id", "--time", "t", "--y", "y", "--x", x_list, csv});
+    const ModuleTiming after = time_module(*dir, n, t, k, 0);
+    const std::optional<double> run = fastest({&before, &after});
+    const std::optional<double> ratio =
+        run && text.seconds ? std::optional(*text.seconds / *run) : std::nullopt;
+    const double floor = qvd::analysis::module_bytes(n, t, k, k + 2) +
+                         qvd::analysis::panel_bytes(n, t, k);
+    std::printf("\n%-40s %12s %7s  %-14s %s\n", "path", "figure", "ratio", "target", "");
+    row("module run (reference host), fastest", seconds_text(run),
+        run ? std::optional(1.0) : std::nullopt, "(denominator)", std::nullopt);
+    row("CLI, text report", seconds_text(text.seconds), ratio, "<= 2.5", ratio && *ratio <= 2.5);
+    row("module's buffers and the dense panel", qvd::analysis::human_bytes(floor), std::nullopt,
+        "(denominator)", std::nullopt);
+    row("CLI, peak resident memory", qvd::analysis::human_bytes(text.peak_bytes),
+        text.peak_bytes / floor, "<= 1.25", text.seconds && text.peak_bytes <= 1.25 * floor);
+    met = ratio.has_value();
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "qvdep_e2e_bench: %s\n", e.what());
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(*dir, ignored);
+  return met ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   if (argc == 6 && std::string(argv[1]) == "--module-run")
     return module_runs(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                        std::atoi(argv[5]));
+  const bool scale = argc == 5 && std::string(argv[1]) == "--scale";
+  if (scale) ++argv, --argc;
   int n = 2000, t = 250, k = 4;
   if (argc == 4) n = std::atoi(argv[1]), t = std::atoi(argv[2]), k = std::atoi(argv[3]);
   if ((argc != 1 && argc != 4) || n < 2 || k < 0 || t < k + 2) {
-    std::fprintf(stderr, "usage: %s [N T K]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--scale] [N T K]\n", argv[0]);
     return 2;
   }
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "qvdep-e2e-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::filesystem::path dir = pattern;
+  if (scale) return scale_group(n, t, k);
+  const std::optional<std::filesystem::path> scratch = scratch_directory();
+  if (!scratch) return 1;
+  const std::filesystem::path dir = *scratch;
   const std::string csv = (dir / "panel.csv").string();
   const std::string gappy_csv = (dir / "unbalanced.csv").string();
   constexpr int kMissingPercent = 5;

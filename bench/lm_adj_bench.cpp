@@ -28,10 +28,7 @@ void BM_LmAdjWeights(benchmark::State &state, bool blas) {
   }
   const qvd::host::Panel panel = random_panel(state.range(0), state.range(1), state.range(2));
   for (auto _ : state) {
-    qvd::analysis::BiasAdjustedLmWork work(panel, true, 0);
-    if (blas) work.use_blas();
-    work.run();
-    benchmark::DoNotOptimize(work.take().centre);
+    benchmark::DoNotOptimize(qvd::analysis::bias_adjusted_lm_weights(panel, true, 0, blas).centre);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -194,9 +195,10 @@ int run(Arguments &a) {
   const auto density_format =
       a.density_path.empty() ? PictureFormat::svg : picture_format("--density", a.density_path);
   g_doing = "reading the input";
-  const qvd::analysis::LongPanel data = qvd::analysis::read_csv_file(a.file, a.columns);
+  qvd::analysis::LongPanel data = qvd::analysis::read_csv_file(a.file, a.columns);
   g_doing = "running the test";
-  const qvd::analysis::Result result = qvd::analysis::run_analysis(data, a.options);
+  // The rows go once the panel is laid out: the module's buffers need the room.
+  const qvd::analysis::Result result = qvd::analysis::run_analysis(std::move(data), a.options);
   g_doing = "writing the output";
   const std::string source = a.file == "-" ? "<stdin>" : a.file;
   // Every output file is staged and the report printed before any file

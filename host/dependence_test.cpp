@@ -1,7 +1,5 @@
 #include "host/dependence_test.h"
 
-#include "host/huge_pages.h"
-
 namespace qvd::host {
 
 DependenceRequest make_request(const Panel &panel, const TestOptions &options) {
@@ -44,12 +42,6 @@ void copy_results(const DependenceRequest &request, TestResults &results) {
   results.cdp = request.cdp;
   results.cdp_pvalue = request.cdp_pvalue;
   results.near_perfect_fit = request.near_perfect_fit != 0;
-  const std::size_t n = static_cast<std::size_t>(request.n_sections);
-  if (request.correlations != nullptr) {
-    reserve_on_huge_pages(results.correlations, n * (n + 1) / 2);
-    results.correlations.assign(request.correlations,
-                                request.correlations + n * (n + 1) / 2);
-  }
 }
 
 }  // namespace
@@ -70,7 +62,8 @@ TestResults run_dependence_test(ReferenceHost &host, const Panel &panel,
   results.faults = results.outcome.faults;
   if (results.ok()) {
     copy_results(request, results);
-    host.free_block(instance, request.correlations);
+    const std::size_t n = static_cast<std::size_t>(request.n_sections);
+    results.correlations = host.take_block(instance, request.correlations, n * (n + 1) / 2);
   }
   host.destroy_instance(instance);
   host.release_descriptor(descriptor);

@@ -50,19 +50,21 @@ struct TestResults {
   double cd = 0, cd_pvalue = 0;
   double cdp = 0, cdp_pvalue = 0;
   bool near_perfect_fit = false;
-  std::vector<double> correlations;   // packed N-by-N
+  // Packed N-by-N: the block the module left, as it lies.
+  OwnedArray<double> correlations;
   // With ExtraOutputs::residuals: N*T residuals period-major, as the module
   // keeps them (qvdep.h, QVDEP_BUFFER_RESIDUALS): cross-section i at period
   // t at element t*N + i, missing where i has no complete observation at t.
-  // Empty when the run ended before giving its residual block back.
-  std::vector<double> residuals;
+  // The block the module gave back, as it lies; empty when the run ended
+  // before giving it back.
+  OwnedArray<double> residuals;
 
   bool ok() const { return outcome.status == QVDEP_RUN_OK; }
   std::string error() const;          // "" when ok()
 };
 
-// Builds a descriptor and an instance, runs the request, copies the results
-// and gives everything back to the host. Safe on several threads at once:
+// Builds a descriptor and an instance, runs the request, copies the results,
+// takes the correlation block and gives everything else back to the host. Safe on several threads at once:
 // each call has its own instance, and its faults are the calling thread's.
 TestResults run_dependence_test(ReferenceHost &host, const Panel &panel,
                                 const TestOptions &options, const ExtraOutputs &extras = {});

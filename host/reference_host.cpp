@@ -1,11 +1,9 @@
 #include "host/reference_host.h"
 
 #include <new>
-#include <cstring>
 #include <limits>
 #include <utility>
 
-#include "host/huge_pages.h"
 
 namespace qvd::host {
 
@@ -31,7 +29,7 @@ struct ReferenceHost::Pool {
   std::size_t granted = 0;
   // A run that wants its residuals: the grant to copy, and where to.
   std::size_t residual_grant = std::numeric_limits<std::size_t>::max();
-  std::vector<double> *residuals = nullptr;
+  OwnedArray<double> *residuals = nullptr;
 };
 
 struct ReferenceHost::Journal {
@@ -41,9 +39,8 @@ struct ReferenceHost::Journal {
 
 namespace {
 
-// The module's blocks come from the program's operator new, so that a
-// program that places its large blocks specially (the command-line tool
-// puts them on huge pages) places the module's too.
+// The module's blocks come from the program's operator new, as OwnedArray's
+// do, so that a block can be handed to a caller as it lies.
 void release_block(const void *block) { ::operator delete(const_cast<void *>(block)); }
 
 // Where the module's faults go: the run in progress on this thread, if any.
@@ -136,7 +133,6 @@ void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) 
   if (size > std::numeric_limits<std::size_t>::max()) return nullptr;
   void *block = ::operator new(size == 0 ? 1 : static_cast<std::size_t>(size), std::nothrow);
   if (block == nullptr) return nullptr;
-  advise_huge_pages(block, static_cast<std::size_t>(size));
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     pool.blocks.emplace(block, Pool::Block{size, pool.granted++});
@@ -145,12 +141,12 @@ void *ReferenceHost::alloc(Pool &pool, std::uint64_t size, std::uint32_t flags) 
   return block;
 }
 
-// A block of another pool, or one not live, is ignored. The residual copy
-// is made outside the lock: the block is the run's own, and so is its
-// destination.
+// A block of another pool, or one not live, is ignored. The residual block
+// of a run that wants it is handed over instead of released: the block is
+// the run's own, and so is its destination.
 void ReferenceHost::free(Pool &pool, void *block) {
   if (ServiceHooks *hooks = hooks_.load()) hooks->free(&pool.table, block);
-  std::vector<double> *residuals = nullptr;
+  OwnedArray<double> *residuals = nullptr;
   std::uint64_t size = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -160,11 +156,11 @@ void ReferenceHost::free(Pool &pool, void *block) {
     if (live->second.grant == pool.residual_grant) residuals = pool.residuals;
     pool.blocks.erase(live);
   }
-  if (residuals != nullptr) {
-    residuals->resize(static_cast<std::size_t>(size / sizeof(double)));
-    if (!residuals->empty()) std::memcpy(residuals->data(), block, residuals->size() * sizeof(double));
-  }
-  release_block(block);
+  if (residuals != nullptr)
+    *residuals = OwnedArray<double>::adopt(static_cast<double *>(block),
+                                           static_cast<std::size_t>(size / sizeof(double)));
+  else
+    release_block(block);
 }
 
 void ReferenceHost::destroy(Pool &pool) {
@@ -252,10 +248,10 @@ void ReferenceHost::release_descriptor(ExtensionDescriptor *descriptor) {
 // the start of the run (qvdep.h fixes the order of the run's buffers); the
 // instance is this run's alone, so no other run's blocks are counted.
 RunOutcome ReferenceHost::run(TestInstance *instance, DependenceRequest *request,
-                              std::vector<double> *residuals) {
+                              OwnedArray<double> *residuals) {
   auto *pool = reinterpret_cast<Pool *>(instance->pool);
   if (residuals != nullptr) {
-    residuals->clear();
+    *residuals = {};
     const std::lock_guard<std::mutex> lock(mutex_);
     pool->residual_grant = pool->granted + QVDEP_BUFFER_RESIDUALS;
     pool->residuals = residuals;
@@ -277,6 +273,16 @@ RunOutcome ReferenceHost::run(TestInstance *instance, DependenceRequest *request
 
 void ReferenceHost::free_block(TestInstance *instance, void *block) {
   instance->pool->free(instance->pool, block);
+}
+
+OwnedArray<double> ReferenceHost::take_block(TestInstance *instance, void *block,
+                                             std::size_t count) {
+  auto *pool = reinterpret_cast<Pool *>(instance->pool);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto live = pool->blocks.find(block);
+  if (live == pool->blocks.end() || live->second.size < count * sizeof(double)) return {};
+  pool->blocks.erase(live);
+  return OwnedArray<double>::adopt(static_cast<double *>(block), count);
 }
 
 }  // namespace qvd::host

@@ -27,6 +27,7 @@
 
 #include "host/guarded_call.h"
 #include "host/module_library.h"
+#include "host/owned_array.h"
 #include "host/service_hooks.h"
 #include "qvdep.h"
 
@@ -70,15 +71,20 @@ class ReferenceHost {
   TestInstance *create_instance(ExtensionDescriptor *descriptor);
   void destroy_instance(TestInstance *instance);
   void release_descriptor(ExtensionDescriptor *descriptor);
-  // Runs the request on the instance. With `residuals`, the host also
-  // copies the run's QVDEP_BUFFER_RESIDUALS-th block out of the instance's
-  // pool as the module frees it: N*T doubles, period-major (element t*N + i,
-  // missing where cross-section i has no complete observation at period t).
-  // It is left empty when the run did not get as far as freeing it.
+  // Runs the request on the instance. With `residuals`, the host keeps the
+  // run's QVDEP_BUFFER_RESIDUALS-th block of the instance's pool when the
+  // module frees it, and hands it over there: N*T doubles, period-major
+  // (element t*N + i, missing where cross-section i has no complete
+  // observation at period t). It is left empty when the run did not get as
+  // far as freeing it.
   RunOutcome run(TestInstance *instance, DependenceRequest *request,
-                 std::vector<double> *residuals = nullptr);
+                 OwnedArray<double> *residuals = nullptr);
   // Frees a block the module left with the host (the correlations).
   void free_block(TestInstance *instance, void *block);
+  // Takes such a block out of the instance's pool, as `count` doubles: the
+  // caller owns it, and destroying the instance leaves it. Empty when the
+  // pool does not hold it.
+  OwnedArray<double> take_block(TestInstance *instance, void *block, std::size_t count);
 
   // What the host holds now.
   int live_pools() const;

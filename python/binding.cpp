@@ -12,7 +12,7 @@
 //
 // The package in qvdep/ checks types and column names and builds the
 // DataFrames; this file only moves data and maps the library's errors:
-//   InputError          -> ValueError
+//   InputError          -> qvdep.InputError (a ValueError)
 //   FloatingPointFault  -> FloatingPointError
 //   ModuleError         -> qvdep.ModuleError (a RuntimeError)
 //   std::bad_alloc      -> MemoryError (pybind11's own translation, which
@@ -26,14 +26,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
-#include "host/huge_pages.h"
 #include "python/integer_codes.h"
-#include "python/kept_memory.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
@@ -75,19 +78,40 @@ std::vector<double> copy_column(const Column &column, std::size_t rows, const st
   if (column.ndim() != 1 || static_cast<std::size_t>(column.shape(0)) != rows)
     throw py::value_error("column \"" + name + "\" has " + std::to_string(column.size()) +
                           " values for " + std::to_string(rows) + " rows");
-  std::vector<double> values;
-  qvd::host::reserve_on_huge_pages(values, rows);
-  values.assign(column.data(), column.data() + rows);
-  return values;
+  return std::vector<double>(column.data(), column.data() + rows);
 }
 
-// A read-only N-by-N view of `cells`, row after row, that keeps `owner`
-// (the Run holding them) alive: the 2,000 x 2,000 tables are not copied.
+// A read-only view of `count` cells of a packed table (the lower triangle,
+// row after row) that keeps `owner` (the Run holding them) alive: the
+// tables are not copied until a square one is asked for (unpack_square).
 template <typename T>
-py::array_t<T> square_view(const std::vector<T> &cells, int n, py::handle owner) {
-  py::array_t<T> view({n, n}, cells.data(), owner);
+py::array_t<T> packed_view(const T *cells, std::size_t count, py::handle owner) {
+  py::array_t<T> view(static_cast<py::ssize_t>(count), cells, owner);
   py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
   return view;
+}
+
+// The N-by-N table of a packed one, both triangles filled.
+template <typename T>
+py::array_t<T> square_of(const py::array_t<T> &packed, std::size_t n) {
+  if (packed.ndim() != 1 || static_cast<std::size_t>(packed.shape(0)) != n * (n + 1) / 2)
+    throw py::value_error("a packed table of " + std::to_string(n) + " rows needs " +
+                          std::to_string(n * (n + 1) / 2) + " cells");
+  py::array_t<T> square({n, n});
+  const T *in = packed.data();
+  T *out = square.mutable_data();
+  {
+    py::gil_scoped_release unlocked;
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j <= i; ++j) out[i * n + j] = out[j * n + i] = *in++;
+  }
+  return square;
+}
+
+py::array unpack_square(const py::array &packed, std::size_t n) {
+  if (py::isinstance<py::array_t<double>>(packed)) return square_of(py::array_t<double>(packed), n);
+  if (py::isinstance<py::array_t<int>>(packed)) return square_of(py::array_t<int>(packed), n);
+  throw py::type_error("a packed table holds float64 or int32 cells");
 }
 
 const char *source_name(qvd::analysis::PValueSource s) {
@@ -172,33 +196,35 @@ py::dict figures(py::object self) {
   d["weighted_cd_pvalue"] = r.weighted_cd_pvalue;
   d["signs"] = r.signs;
   d["tests"] = tests;
-  d["correlations"] = square_view(r.correlations, s.sections, self);
+  d["correlations"] = packed_view(r.correlations.data(), r.correlations.size(), self);
   // None when every pair shares all T periods (the library keeps no table
   // then); the package writes the table out only when it is asked for.
-  d["common_periods"] = r.common_periods.empty()
-                            ? py::object(py::none())
-                            : py::object(square_view(r.common_periods, s.sections, self));
+  d["common_periods"] =
+      r.common_periods.empty()
+          ? py::object(py::none())
+          : py::object(packed_view(r.common_periods.data(), r.common_periods.size(), self));
   d["warnings"] = r.warnings;
   return d;
 }
 
 // Runs the analysis of `data` (a LongPanel or an ArrayPanel) with the
-// interpreter's lock released, the memory it frees kept for the next by its
-// estimate (`sections` and `periods`: the panel's distinct labels).
+// interpreter's lock released.
 template <typename Data>
-Run run(const Data &data, const Options &options, const std::string &source,
-        std::size_t sections, std::size_t periods) {
-  const double k = static_cast<double>(data.regressor_names.size());
-  qvd::python::keep_freed_memory(qvd::analysis::analysis_bytes(
-      static_cast<double>(sections), static_cast<double>(periods), k,
-      qvd::analysis::cross_product_order(k, options.intercept,
-                                         static_cast<double>(options.restrictions.size()))));
+Run run(Data &&data, const Options &options, const std::string &source) {
   Run out{{}, source};
   {
     py::gil_scoped_release unlocked;
-    out.result = qvd::analysis::run_analysis(data, options);
+    out.result = qvd::analysis::run_analysis(std::forward<Data>(data), options);
   }
   return out;
+}
+
+// What glibc's allocator keeps of the memory freed so far, given back to
+// the system (it keeps what recent analyses freed, up to its own limits).
+void release_memory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 // Row codes into labels (as pandas.factorize gives them), each checked
@@ -208,9 +234,7 @@ std::vector<std::uint32_t> copy_codes(const Codes &codes, std::size_t labels,
   if (codes.ndim() != 1) throw py::value_error("codes of column \"" + name + "\" are not 1-D");
   const std::int64_t *c = codes.data();
   const std::size_t rows = static_cast<std::size_t>(codes.shape(0));
-  std::vector<std::uint32_t> out;
-  qvd::host::reserve_on_huge_pages(out, rows);
-  out.resize(rows);
+  std::vector<std::uint32_t> out(rows);
   for (std::size_t r = 0; r < rows; ++r) {
     if (c[r] < 0 || static_cast<std::uint64_t>(c[r]) >= labels)
       throw py::value_error("row " + std::to_string(r + 1) + ": column \"" + name +
@@ -251,7 +275,6 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
   data.id_name = id_name;
   data.time_name = time_name;
   data.dependent_name = y_name;
-  const std::size_t sections = id_labels.size(), periods = time_labels.size();
   data.id_of_row = copy_codes(id_codes, id_labels.size(), id_name);
   data.time_of_row = copy_codes(time_codes, time_labels.size(), time_name);
   data.id_labels = std::move(id_labels);
@@ -260,10 +283,10 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
   for (std::size_t v = 0; v < x.size(); ++v)
     data.regressors.push_back(copy_column(x[v], rows, x_names[v]));
   data.regressor_names = std::move(x_names);
-  return run(data,
+  return run(std::move(data),
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
                           extras),
-             source, sections, periods);
+             source);
 }
 
 // A wide array of shape (N, T, K + 1): for each cross-section and period the
@@ -306,7 +329,7 @@ Run run_wide(const py::array_t<double, py::array::forcecast> &values,
   return run(data,
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
                           extras),
-             source, n, t);
+             source);
 }
 
 }  // namespace
@@ -315,11 +338,12 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "Binding of the qvdep analysis library; use the qvdep package instead.";
   static py::exception<qvd::analysis::ModuleError> module_error(m, "ModuleError",
                                                                PyExc_RuntimeError);
+  static py::exception<qvd::analysis::InputError> input_error(m, "InputError", PyExc_ValueError);
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const qvd::analysis::InputError &e) {
-      PyErr_SetString(PyExc_ValueError, e.what());
+      input_error(e.what());
     } catch (const qvd::analysis::FloatingPointFault &e) {
       PyErr_SetString(PyExc_FloatingPointError, e.what());
     } catch (const qvd::analysis::ModuleError &e) {
@@ -361,10 +385,12 @@ PYBIND11_MODULE(_core, m) {
         py::arg("id_name"), py::arg("time_name"), py::arg("y_name"), py::arg("x_names"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
         py::arg("module"), py::arg("extras"), py::arg("source"));
+  m.def("unpack_square", &unpack_square, py::arg("packed"), py::arg("n"),
+        "The N-by-N table of a packed one (its lower triangle, row after row).");
   m.def("parse_memory_size", &qvd::analysis::parse_memory_size, py::arg("text"),
         "Bytes of a size such as \"4G\" or \"512M\" (units of 1000).");
-  m.def("release_memory", &qvd::python::release_freed_memory,
-        "Gives the memory that earlier analyses freed back to the system.");
+  m.def("release_memory", &release_memory,
+        "Gives the memory that earlier analyses freed, and the allocator kept, back to the system.");
   m.def("module_version", [](const std::string &module_path) {
     py::gil_scoped_release unlocked;
     return qvd::analysis::module_version(module_path);

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "report/result_correlation.h"
-
 namespace qvd::report {
 
 std::vector<double> block_row_means(const analysis::Result &result, std::size_t block,
@@ -14,7 +12,7 @@ std::vector<double> block_row_means(const analysis::Result &result, std::size_t 
   std::vector<double> sum(m, 0.0), count(m, 0.0);
   for (std::size_t i = row * block; i < std::min(n, (row + 1) * block); ++i)
     for (std::size_t j = 0; j < n; ++j) {
-      const double r = correlation(result, i, j);
+      const double r = analysis::correlation_of(result, i, j);
       if (std::isnan(r)) continue;
       sum[j / block] += r;
       count[j / block] += 1;

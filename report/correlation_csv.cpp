@@ -4,7 +4,6 @@
 #include <cmath>
 #include <ostream>
 
-#include "report/result_correlation.h"
 
 namespace qvd::report {
 
@@ -38,7 +37,7 @@ void write_correlation_csv(const analysis::Result &result, std::ostream &out) {
   for (std::size_t i = 0; i < n; ++i) {
     text += csv_field(result.section_labels[i]);
     for (std::size_t j = 0; j < n; ++j) {
-      const double rho = correlation(result, i, j);
+      const double rho = analysis::correlation_of(result, i, j);
       cell[0] = ',';
       char *end = cell + 1;
       if (!std::isnan(rho)) end = std::to_chars(cell + 1, cell + sizeof cell, rho).ptr;

@@ -7,7 +7,6 @@
 #include <fmt/format.h>
 
 #include "report/report.h"
-#include "report/result_correlation.h"
 #include "report/svg_text.h"
 
 namespace qvd::report {
@@ -48,7 +47,7 @@ CorrelationDensity correlation_density(const analysis::Result &result) {
   std::map<int, long> periods;  // T_ij -> pairs
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {
-      const double r = correlation(result, i, j);
+      const double r = analysis::correlation_of(result, i, j);
       if (std::isnan(r)) continue;
       rho.push_back(r);
       ++periods[analysis::common_periods_of(result, i, j)];

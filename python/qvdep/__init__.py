@@ -34,11 +34,11 @@ from typing import Any, Optional, Sequence, Union
 import numpy as np
 
 from . import _core
-from ._core import ModuleError
+from ._core import InputError, ModuleError
 from ._result import CDTestResult
 
-__all__ = ["cdtest", "CDTestResult", "ModuleError", "DEFAULT_SEED", "default_module",
-           "module_version", "release_memory"]
+__all__ = ["cdtest", "CDTestResult", "InputError", "ModuleError", "DEFAULT_SEED",
+           "default_module", "module_version", "release_memory"]
 
 #: Seed of the weighted CD's random signs when none is given (the
 #: command-line tool's default, so both give the same figures).
@@ -58,14 +58,10 @@ def module_version(module: Optional[Union[str, os.PathLike]] = None) -> str:
 
 
 def release_memory() -> None:
-    """Give back to the system the memory that earlier tests freed.
-
-    What a test frees is kept in the interpreter for the next one (up to
-    twice the largest test's estimated need, and at most an eighth of the
-    physical memory), so that a loop of tests does not meet fresh pages,
-    each a page fault, on every call. Call this after the last test of a
-    long session to shrink the process; the next test keeps its own again.
-    """
+    """Give back to the system the memory that earlier tests freed and the
+    C library's allocator kept for later (glibc keeps what recent large
+    blocks freed, within its own limits). Does nothing on other C
+    libraries; the interpreter's allocator settings are never changed."""
     _core.release_memory()
 
 
@@ -135,7 +131,7 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     max_memory : int or str, optional
         Memory the analysis may take, in bytes or as a size such as
         ``"4G"`` or ``"512M"`` (units of 1000); a panel whose analysis
-        would need more is refused with ValueError before anything is laid
+        would need more is refused with InputError before anything is laid
         out (default: half of the physical memory).
     cdw_draws : int, optional
         Draws R of the weighted CD's random signs; the statistic is
@@ -159,11 +155,15 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     TypeError
         `data` or an argument is of the wrong kind, a DataFrame column is
         not numeric, or a DataFrame's id, time or y is not named.
-    ValueError
-        The data or the options cannot be used: an unknown column, an
-        infinite value, a duplicate (id, time) pair, a malformed
-        restriction, an order below 1, a panel too large for `max_memory`.
-        The message is the command-line tool's.
+    InputError
+        (a ValueError) The data or the options cannot be used: an unknown
+        column, an infinite value, a duplicate (id, time) pair, a malformed
+        restriction, an order below 1, a panel too large for `max_memory`,
+        the dependent variable among the regressors or a regressor named
+        twice, a model that no cross-section has more complete periods
+        than coefficients for, or residuals of which no pair can be
+        correlated (every equation fits exactly). The message is the
+        command-line tool's.
     MemoryError
         Memory ran out during the run all the same.
     FloatingPointError
@@ -178,7 +178,6 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     started from several threads run in the module at the same time, each
     on its own test instance; each thread gets its own figures, and a
     floating-point fault is raised only in the thread whose test caused it.
-    The memory a test frees is kept for the next test (see release_memory).
 
     Examples
     --------
@@ -219,7 +218,7 @@ def _positive(value: Any, name: str) -> int:
     if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
     if value < 1:
-        raise ValueError(f"{name} must be 1 or more, not {value}")
+        raise InputError(f"{name} must be 1 or more, not {value}")
     return int(value)
 
 
@@ -241,7 +240,7 @@ def _seed(seed: Optional[int]) -> int:
     if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)):
         raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
     if not 0 <= int(seed) < _SEED_LIMIT:
-        raise ValueError(f"seed must be in 0 .. 2^64 - 1, not {seed}")
+        raise InputError(f"seed must be in 0 .. 2^64 - 1, not {seed}")
     return int(seed)
 
 
@@ -255,7 +254,7 @@ def _max_memory(value: Any) -> int:
         raise TypeError(f"max_memory must be bytes (an integer) or a size such as \"4G\", "
                         f"not {type(value).__name__}")
     if not 0 < int(value) < _SEED_LIMIT:
-        raise ValueError(f"max_memory must be a positive number of bytes, not {value}")
+        raise InputError(f"max_memory must be a positive number of bytes, not {value}")
     return int(value)
 
 
@@ -297,10 +296,10 @@ def _column(frame: Any, name: Any, role: str):
                         f"not {type(name).__name__}")
     if name not in frame.columns:
         known = ", ".join(str(c) for c in frame.columns)
-        raise ValueError(f'no column named "{name}" for the {role} (columns: {known})')
+        raise InputError(f'no column named "{name}" for the {role} (columns: {known})')
     column = frame[name]
     if getattr(column, "ndim", 1) != 1:
-        raise ValueError(f'column "{name}" appears more than once')
+        raise InputError(f'column "{name}" appears more than once')
     return column
 
 
@@ -323,7 +322,7 @@ def _codes_of(column: Any, name: str) -> tuple:
     missing = codes < 0
     if missing.any():
         row = int(np.argmax(missing)) + 1
-        raise ValueError(f'row {row}: column "{name}": empty')
+        raise InputError(f'row {row}: column "{name}": empty')
     values = uniques.tolist()
     return codes, [str(v) for v in values], values
 
@@ -354,7 +353,7 @@ def _from_dataframe(frame: Any, id: Any, time: Any, y: Any, x: Any) -> tuple:
         x_names = _names(x, "x")
     x_values = [_values_of(_column(frame, n, "regressors"), n) for n in x_names]
     if len(frame) == 0:
-        raise ValueError("no observations")
+        raise InputError("no observations")
     labels = {"sections": _originals(id_labels, id_values),
               "periods": _originals(time_labels, time_values)}
     return (id_codes, id_labels, time_codes, time_labels, id, time, y, y_values, x_names,
@@ -376,14 +375,14 @@ def _array_labels(id: Any, time: Any, shape: tuple) -> dict:
 
 def _from_array(values: np.ndarray, id: Any, time: Any, y: Any, x: Any) -> tuple:
     if values.ndim != 3:
-        raise ValueError(f"the array must have shape (N, T, K + 1), not {values.shape}")
+        raise InputError(f"the array must have shape (N, T, K + 1), not {values.shape}")
     if not (np.issubdtype(values.dtype, np.number) or values.dtype == np.bool_):
         raise TypeError(f"the array must hold numbers, not {values.dtype}")
     if np.iscomplexobj(values):
         raise TypeError("the array must hold real numbers, not complex ones")
     n, t, width = values.shape
     if width < 1:
-        raise ValueError("the array's last axis must hold the K regressors, then y")
+        raise InputError("the array's last axis must hold the K regressors, then y")
     ids = [str(v) for v in (range(n) if id is None else _sequence(id, n, "id", "N"))]
     times = [str(v) for v in (range(t) if time is None else _sequence(time, t, "time", "T"))]
     y_name = "y" if y is None else y
@@ -391,7 +390,7 @@ def _from_array(values: np.ndarray, id: Any, time: Any, y: Any, x: Any) -> tuple
         raise TypeError(f"y must be a name (a string), not {type(y).__name__}")
     x_names = [f"x{k + 1}" for k in range(width - 1)] if x is None else _names(x, "x")
     if len(x_names) != width - 1:
-        raise ValueError(f"x names {len(x_names)} regressors, and the array holds "
+        raise InputError(f"x names {len(x_names)} regressors, and the array holds "
                          f"{width - 1} (its last axis is K + 1 = {width})")
     # Read where it lies, in any order of axes; copied only when its values
     # are not aligned doubles.
@@ -404,5 +403,5 @@ def _sequence(labels: Any, size: int, what: str, axis: str) -> list:
         raise TypeError(f"{what} must be a sequence of {size} labels, not a string")
     labels = list(labels)
     if len(labels) != size:
-        raise ValueError(f"{what} holds {len(labels)} labels, and the array's {axis} is {size}")
+        raise InputError(f"{what} holds {len(labels)} labels, and the array's {axis} is {size}")
     return labels

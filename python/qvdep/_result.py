@@ -6,6 +6,8 @@ from typing import Any, Optional
 
 import numpy as np
 
+from . import _core
+
 
 def _pandas():
     try:
@@ -158,7 +160,7 @@ class CDTestResult:
     def correlations(self):
         """N-by-N residual correlations labelled by cross-section; 1 on the
         diagonal, NaN for pairs that could not be correlated."""
-        return self._labelled_square(np.array(self._raw["correlations"]))
+        return self._labelled_square(self._square("correlations"))
 
     @property
     def common_periods(self):
@@ -168,7 +170,11 @@ class CDTestResult:
         if table is None:  # every residual present: every pair shares all T periods
             n = self.cross_sections
             return self._labelled_square(np.full((n, n), self.periods, dtype=np.intc))
-        return self._labelled_square(np.array(table))
+        return self._labelled_square(self._square("common_periods"))
+
+    def _square(self, key):
+        """The N-by-N table of a packed one the run keeps."""
+        return _core.unpack_square(self._raw[key], self.cross_sections)
 
     def _labelled_square(self, values):
         """A copy of an N-by-N table, labelled by cross-section."""
@@ -229,7 +235,7 @@ class CDTestResult:
         if kind != "heatmap":
             raise ValueError(f"kind must be \"heatmap\" or \"density\", not {kind!r}")
         from ._plot import heatmap
-        return heatmap(np.array(self._raw["correlations"]), self._sections, ax=ax,
+        return heatmap(self._square("correlations"), self._sections, ax=ax,
                        title=title, cmap=cmap, axis_name=self.id)
 
     def __repr__(self) -> str:

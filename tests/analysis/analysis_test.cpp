@@ -2,9 +2,13 @@
 // rows with NaN for missing values, periods sorted as numbers or as text;
 // and from several threads at once.
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <thread>
@@ -14,6 +18,7 @@
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
 #include "analysis/shared_host.h"
+#include "analysis/task_group.h"
 #include "pipeline_reference.h"
 #include "support/start_gate.h"
 
@@ -173,14 +178,26 @@ TEST(AnalysisInMemory, ThreadsAtOnceGiveTheSerialResults) {
 
   std::vector<std::vector<std::vector<std::uint64_t>>> seen(kThreads);
   test::StartGate start(kThreads);
+  std::atomic<int> finished{0};
   std::vector<std::thread> threads;
   for (int id = 0; id < kThreads; ++id)
     threads.emplace_back([&, id] {
       start.arrive_and_wait();
       for (int run = 0; run < kRounds * static_cast<int>(panels.size()); ++run)
         seen[id].push_back(figures(panels[(run + id) % panels.size()], options));
+      ++finished;
     });
+  // However many analyses run at once, the work beside them shares one
+  // pool: the process has this thread, the callers' and the pool's.
+  std::size_t most_threads = 0;
+  while (finished < kThreads) {
+    most_threads = std::max<std::size_t>(
+        most_threads, std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                    std::filesystem::directory_iterator{}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   for (std::thread &thread : threads) thread.join();
+  EXPECT_LE(most_threads, 1 + kThreads + analysis::pool_threads());
   for (int id = 0; id < kThreads; ++id)
     for (std::size_t run = 0; run < seen[id].size(); ++run)
       EXPECT_TRUE(seen[id][run] == serial[(run + id) % panels.size()])

@@ -22,6 +22,7 @@
 #include "analysis/pair_sums.h"
 #include "analysis/power_enhanced_cd.h"
 #include "analysis/tail_probability.h"
+#include "analysis/task_group.h"
 #include "analysis/weighted_cd_draws.h"
 #include "analysis/wide_panel.h"
 
@@ -36,6 +37,16 @@ namespace qvd::analysis {
 namespace {
 
 using Matrix = std::vector<double>;  // column-major
+
+// A copy of residuals as the analysis hands them to CD*.
+WorkVector<double> work(const std::vector<double> &e) { return {e.begin(), e.end()}; }
+
+double &cell(PairTable &p, int i, int j) {
+  return p.correlations[packed_index(static_cast<std::size_t>(i), static_cast<std::size_t>(j))];
+}
+double cell(const PairTable &p, int i, int j) {
+  return p.correlations[packed_index(static_cast<std::size_t>(i), static_cast<std::size_t>(j))];
+}
 
 // x solving a x = b for a square a (n-by-n) and b n-by-m.
 Matrix solve(Matrix a, Matrix b, int n) {
@@ -61,21 +72,22 @@ std::vector<double> random_residuals(std::mt19937_64 &rng, int n, int t, double 
   return e;
 }
 
-// The module's pair table of a balanced residual matrix: uncentred rho_ij.
+// The module's pair table of a balanced residual matrix: uncentred rho_ij,
+// with a table of common periods (all T) that a test may change.
 PairTable balanced_pairs(const std::vector<double> &e, int n, int t) {
   PairTable p;
   p.sections = n;
-  p.correlations.assign(static_cast<std::size_t>(n * n), 1.0);
-  p.common_periods.assign(static_cast<std::size_t>(n * n), t);
+  p.periods = t;
+  p.correlations = host::OwnedArray<double>(packed_cells(static_cast<std::size_t>(n)));
+  p.common_periods.assign(packed_cells(static_cast<std::size_t>(n)), t);
   auto dot = [&](int i, int j) {
     double s = 0;
     for (int u = 0; u < t; ++u) s += e[static_cast<std::size_t>(i * t + u)] * e[static_cast<std::size_t>(j * t + u)];
     return s;
   };
   for (int i = 0; i < n; ++i)
-    for (int j = i + 1; j < n; ++j)
-      p.correlations[static_cast<std::size_t>(i * n + j)] = p.correlations[static_cast<std::size_t>(j * n + i)] =
-          dot(i, j) / std::sqrt(dot(i, i) * dot(j, j));
+    for (int j = i; j < n; ++j)
+      cell(p, i, j) = i == j ? 1.0 : dot(i, j) / std::sqrt(dot(i, i) * dot(j, j));
   p.usable = n * (n - 1) / 2;
   return p;
 }
@@ -158,7 +170,7 @@ double reference_lm_adj(const Design &d, double &scale) {
         tr1 += p[static_cast<std::size_t>(r * t + r)];
         for (int c = 0; c < t; ++c) tr2 += p[static_cast<std::size_t>(c * t + r)] * p[static_cast<std::size_t>(r * t + c)];
       }
-      const double rho = pairs.correlations[static_cast<std::size_t>(i * n + j)];
+      const double rho = cell(pairs, i, j);
       const double term = (dof * rho * rho - tr1 / dof) / std::sqrt(tr1 * tr1 * a1 + 2 * tr2 * a2);
       sum += term;
       scale += std::fabs(term);
@@ -197,10 +209,21 @@ TEST(BiasAdjustedLm, EqualsExplicitProjections) {
     ASSERT_TRUE(r.available) << r.reason;
     EXPECT_LE(std::fabs(r.statistic - expected), 1e-12 * scale) << "N = " << c.n << ", T = " << c.t;
     EXPECT_NEAR(r.pvalue, 0.5 * std::erfc(expected / std::sqrt(2.0)), 1e-12);
-    // Its sum in the pass beside the other sums over the pairs: the same bits.
-    const BiasAdjustedLmWeights weights = bias_adjusted_lm_weights(d.panel, d.intercept, 0);
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(pair_sums(pairs, nullptr, &weights).lm_adj->statistic),
-              std::bit_cast<std::uint64_t>(r.statistic));
+    // Its weights in bands on the pool, the first rows' in the pass beside
+    // the other sums over the pairs and the rest formed after it: the same
+    // bits wherever the pass stops.
+    for (const std::size_t early : {std::size_t{0}, std::size_t{8} * c.n, std::size_t{1} << 30}) {
+      BiasAdjustedLmBands bands(d.panel, d.intercept, 0, early);
+      {
+        TaskGroup group;
+        bands.start(group);
+        group.wait();
+      }
+      const double pass = pair_sums(pairs, nullptr, bands.early_scales(), bands.early_rows()).scaled_squares;
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(bands.finish(pairs, pass).statistic),
+                std::bit_cast<std::uint64_t>(r.statistic))
+          << "N = " << c.n << ", " << bands.early_rows() << " early rows";
+    }
   }
 }
 
@@ -227,12 +250,16 @@ TEST(BiasAdjustedLm, RefusesWhereUndefined) {
   EXPECT_NE(deficient.reason.find("cross-section 3"), std::string::npos) << deficient.reason;
 
   PairTable unusable = pairs;
-  unusable.correlations[1] = unusable.correlations[5] = NAN;
+  cell(unusable, 0, 1) = NAN;
   EXPECT_FALSE(bias_adjusted_lm(d.panel, true, 0, unusable).available);
   EXPECT_TRUE(std::isnan(bias_adjusted_lm(d.panel, true, 0, unusable).statistic));
-  const BiasAdjustedLmWeights weights = bias_adjusted_lm_weights(d.panel, true, 0);
-  EXPECT_EQ(pair_sums(unusable, nullptr, &weights).lm_adj->reason,
-            bias_adjusted_lm(d.panel, true, 0, unusable).reason);
+  BiasAdjustedLmBands bands(d.panel, true, 0);
+  {
+    TaskGroup group;
+    bands.start(group);
+  }
+  const double pass = pair_sums(unusable, nullptr, bands.early_scales(), bands.early_rows()).scaled_squares;
+  EXPECT_EQ(bands.finish(unusable, pass).reason, bias_adjusted_lm(d.panel, true, 0, unusable).reason);
 }
 
 // ------------------------------------------------------- weighted CD draws
@@ -241,7 +268,7 @@ TEST(WeightedCdDraws, OneDrawIsTheWeightedCdAndDrawsContinueTheStream) {
   std::mt19937_64 rng(47);
   for (const int n : {2, 9, 40}) {
     PairTable pairs = balanced_pairs(random_residuals(rng, n, 15, 0.4), n, 15);
-    if (n == 9) pairs.correlations[3] = pairs.correlations[27] = NAN;  // an unusable pair
+    if (n == 9) cell(pairs, 0, 3) = NAN;  // an unusable pair
     for (const std::uint64_t seed : {std::uint64_t{1}, std::uint64_t{20220101}, ~std::uint64_t{0}}) {
       EXPECT_EQ(std::bit_cast<std::uint64_t>(weighted_cd_draws(pairs, 1, seed)),
                 std::bit_cast<std::uint64_t>(weighted_cd(pairs, random_signs(n, seed))));
@@ -265,7 +292,7 @@ double screened_sum(const PairTable &pairs) {
   double sum = 0;
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j)
-      sum += screened(pairs.correlations[i * n + j], screen(common_periods_of(pairs, i, j)));
+      sum += screened(pairs.correlations[packed_index(i, j)], screen(common_periods_of(pairs, i, j)));
   return sum;
 }
 
@@ -274,20 +301,20 @@ TEST(PowerEnhancedCd, EqualsTheFormula) {
   for (const double loading : {0.0, 0.3, 1.5}) {
     const int n = 12, t = 25;
     PairTable pairs = balanced_pairs(random_residuals(rng, n, t, loading), n, t);
-    pairs.common_periods[1] = pairs.common_periods[n] = 9;  // a pair with fewer periods
-    pairs.correlations[2] = pairs.correlations[2 * n] = NAN;
+    pairs.common_periods[packed_index(0, 1)] = 9;  // a pair with fewer periods
+    cell(pairs, 0, 2) = NAN;
     const std::vector<int> w = random_signs(n, 7);
     long double cd = 0, enhancement = 0;
     for (int i = 0; i < n; ++i)
       for (int j = i + 1; j < n; ++j) {
-        const double rho = pairs.correlations[static_cast<std::size_t>(i * n + j)];
-        const int tij = pairs.common_periods[static_cast<std::size_t>(i * n + j)];
+        const double rho = cell(pairs, i, j);
+        const int tij = common_periods_of(pairs, static_cast<std::size_t>(i), static_cast<std::size_t>(j));
         if (std::isnan(rho)) continue;
         cd += std::sqrt(static_cast<long double>(tij)) * w[static_cast<std::size_t>(i)] * w[static_cast<std::size_t>(j)] * rho;
         if (std::fabs(rho) > 2 * std::sqrt(std::log(n) / tij)) enhancement += std::fabs(rho);
       }
     cd *= std::sqrt(2.0L / (n * (n - 1)));
-    const PairSums both = pair_sums(pairs, &w, nullptr);
+    const PairSums both = pair_sums(pairs, &w, nullptr, 0);
     EXPECT_NEAR(both.power_enhancement, static_cast<double>(enhancement), 1e-13);
     EXPECT_NEAR(weighted_cd(pairs, w) + both.power_enhancement, static_cast<double>(cd + enhancement), 1e-12);
     // Both sums in the one pass over the pairs: the bits of each alone.
@@ -371,7 +398,7 @@ TEST(CdStar, EqualsTheFormulaWrittenOut) {
                        Case{30, 8, 6, 0.5}, Case{5, 40, 4, 1.0}}) {
     const std::vector<double> e = random_residuals(rng, c.n, c.t, c.loading);
     const CdStar expected = reference_cd_star(e, c.n, c.t, c.p);
-    const CdStar r = cd_star(e, c.n, c.t, c.p);
+    const CdStar r = cd_star(work(e), c.n, c.t, c.p);
     ASSERT_TRUE(r.available) << r.reason;
     EXPECT_NEAR(r.w, expected.w, 1e-10 * expected.w) << "N = " << c.n << ", p = " << c.p;
     EXPECT_NEAR(r.cd_eps, expected.cd_eps, 1e-10 * std::max(1.0, std::fabs(expected.cd_eps)));
@@ -383,58 +410,44 @@ TEST(CdStar, EqualsTheFormulaWrittenOut) {
 TEST(CdStar, RefusesBadComponentCountsAndUnbalancedPanels) {
   std::mt19937_64 rng(61);
   std::vector<double> e = random_residuals(rng, 6, 10, 1.0);
-  for (const int p : {0, -1, 6, 7, 100}) EXPECT_THROW(cd_star(e, 6, 10, p), InputError) << p;
-  EXPECT_THROW(cd_star(random_residuals(rng, 12, 5, 1.0), 12, 5, 5), InputError);  // p >= T
-  EXPECT_TRUE(cd_star(e, 6, 10, 5).available);
+  for (const int p : {0, -1, 6, 7, 100}) EXPECT_THROW(cd_star(work(e), 6, 10, p), InputError) << p;
+  EXPECT_THROW(cd_star(work(random_residuals(rng, 12, 5, 1.0)), 12, 5, 5), InputError);  // p >= T
+  EXPECT_TRUE(cd_star(work(e), 6, 10, 5).available);
   // p = T - 1: [1, f] spans every period and leaves no residual.
-  EXPECT_FALSE(cd_star(random_residuals(rng, 30, 8, 0.5), 30, 8, 7).available);
+  EXPECT_FALSE(cd_star(work(random_residuals(rng, 30, 8, 0.5)), 30, 8, 7).available);
   e[13] = missing_value();
-  const CdStar r = cd_star(e, 6, 10);
+  const CdStar r = cd_star(work(e), 6, 10);
   EXPECT_FALSE(r.available);
   EXPECT_TRUE(std::isnan(r.statistic));
 }
 
-// Bands of pairs taken by a helping thread give the bits of one thread
-// alone, whichever thread takes the weights (the first to see formed() say
-// they are whole, as the analysis does), and the dot-product kernel agrees
-// with the system's BLAS.
-TEST(BiasAdjustedLm, HelpedWeightsAreTheWeightsOfOneThread) {
+// Bands formed on the pool, some before the pass over the pairs and some
+// after it, give the bits of every weight formed on one thread; and the
+// dot-product kernel agrees with the system's BLAS.
+TEST(BiasAdjustedLm, BandsOnThePoolGiveTheBitsOfOneThread) {
   std::mt19937_64 rng(73);
   const Design d = random_design(rng, 200, 30, 8, true);  // three bands of pairs
-  const BiasAdjustedLmWeights alone = bias_adjusted_lm_weights(d.panel, true, 0);
+  const PairTable pairs = balanced_pairs(random_residuals(rng, 200, 30, 0.5), 200, 30);
+  const BiasAdjustedLm alone = bias_adjusted_lm(d.panel, true, 0, pairs);
   ASSERT_TRUE(alone.available) << alone.reason;
-  for (int round = 0; round < 40; ++round) {
-    BiasAdjustedLmWork work(d.panel, true, 0);
-    std::atomic<bool> ran{false}, taken{false};
-    std::optional<BiasAdjustedLmWeights> whole;
-    auto take_if_whole = [&] {
-      if (work.formed() && !taken.exchange(true)) whole = work.take();
-    };
-    std::thread runner([&] {
-      work.run();
-      take_if_whole();
-      ran = true;
-    });
-    while (!ran) {  // takes bands from the moment there are any
-      work.help();
-      take_if_whole();
-    }
-    runner.join();
-    take_if_whole();
-    const BiasAdjustedLmWeights helped = *std::move(whole);
-    ASSERT_EQ(helped.scale, alone.scale);
-    ASSERT_EQ(std::bit_cast<std::uint64_t>(helped.centre),
-              std::bit_cast<std::uint64_t>(alone.centre));
+  for (int round = 0; round < 20; ++round) {
+    BiasAdjustedLmBands bands(d.panel, true, 0, std::size_t{8} * 81 * 199);  // the first band early
+    TaskGroup group;
+    bands.start(group);
+    group.wait();
+    ASSERT_EQ(bands.early_rows(), 81u);
+    const double pass = pair_sums(pairs, nullptr, bands.early_scales(), bands.early_rows()).scaled_squares;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(bands.finish(pairs, pass).statistic),
+              std::bit_cast<std::uint64_t>(alone.statistic));
   }
-  BiasAdjustedLmWork blas(d.panel, true, 0);
-  blas.use_blas();
-  blas.run();
-  const BiasAdjustedLmWeights other = blas.take();
+  const BiasAdjustedLmWeights kernel = bias_adjusted_lm_weights(d.panel, true, 0);
+  const BiasAdjustedLmWeights blas = bias_adjusted_lm_weights(d.panel, true, 0, true);
+  ASSERT_TRUE(kernel.available) << kernel.reason;
   double worst = 0;
-  for (std::size_t p = 0; p < alone.scale.size(); ++p)
-    worst = std::max(worst, std::fabs(other.scale[p] / alone.scale[p] - 1));
+  for (std::size_t p = 0; p < kernel.scale.size(); ++p)
+    worst = std::max(worst, std::fabs(blas.scale[p] / kernel.scale[p] - 1));
   EXPECT_LT(worst, 1e-14);
-  EXPECT_NEAR(other.centre, alone.centre, 1e-13 * alone.centre);
+  EXPECT_NEAR(blas.centre, kernel.centre, 1e-13 * kernel.centre);
 }
 
 // The system's BLAS may share work buffers between threads (small products
@@ -445,17 +458,17 @@ TEST(LapackCalls, TwoThreadsGiveTheFiguresOfOne) {
   const Design d = random_design(rng, 12, 30, 2, true);
   const std::vector<double> e = random_residuals(rng, 12, 30, 1.0);
   const std::vector<double> scale = bias_adjusted_lm_weights(d.panel, true, 0).scale;
-  const double star = cd_star(e, 12, 30, 2).statistic;
+  const double star = cd_star(work(e), 12, 30, 2).statistic;
   std::atomic<int> differ{0};
-  auto work = [&] {
+  auto repeat = [&] {
     for (int r = 0; r < 4000; ++r) {
       differ += bias_adjusted_lm_weights(d.panel, true, 0).scale != scale;
-      differ += std::bit_cast<std::uint64_t>(cd_star(e, 12, 30, 2).statistic) !=
+      differ += std::bit_cast<std::uint64_t>(cd_star(work(e), 12, 30, 2).statistic) !=
                 std::bit_cast<std::uint64_t>(star);
     }
   };
-  std::thread other(work);
-  work();
+  std::thread other(repeat);
+  repeat();
   other.join();
   EXPECT_EQ(differ, 0);
 }

@@ -85,8 +85,8 @@ TEST(UnbalancedDependence, EqualsPlmOnUnbalancedPanels) {
   std::vector<double> worst(std::size(names), 0.0);
   for (const FixturePanel &p : fixture_panels()) {
     const std::vector<double> e = ols_residuals(p);
-    const UnbalancedDependence all = unbalanced_dependence(e, p.sections, p.periods);
-    const UnbalancedDependence local = unbalanced_dependence(e, p.sections, p.periods, 2);
+    const UnbalancedDependence all = unbalanced_dependence(e.data(), p.sections, p.periods);
+    const UnbalancedDependence local = unbalanced_dependence(e.data(), p.sections, p.periods, 2);
     const std::span<const double> f = p.figures;
     EXPECT_EQ(all.pairs, static_cast<long>(f[0]));
     EXPECT_EQ(all.omitted_pairs, p.omitted);
@@ -103,7 +103,7 @@ TEST(UnbalancedDependence, EqualsPlmOnUnbalancedPanels) {
     EXPECT_NEAR(all.scaled_lm_upper_pvalue,
                 all.scaled_lm > 0 ? 0.5 * all.scaled_lm_pvalue : 1 - 0.5 * all.scaled_lm_pvalue, 1e-15);
     // Every pair within N - 1 of each other: the whole panel.
-    const UnbalancedDependence widest = unbalanced_dependence(e, p.sections, p.periods, p.sections - 1);
+    const UnbalancedDependence widest = unbalanced_dependence(e.data(), p.sections, p.periods, p.sections - 1);
     EXPECT_EQ(widest.cd, all.cd);
     EXPECT_EQ(widest.pairs, all.pairs);
   }
@@ -156,7 +156,7 @@ TEST(UnbalancedDependence, AcrossPartnersEqualsPairByPairToTheBit) {
         lm += common * rho * rho, cd += std::sqrt(static_cast<double>(common)) * rho, ++pairs;
         if (j - i <= p) local_cd += std::sqrt(static_cast<double>(common)) * rho, ++local_pairs;
       }
-    const UnbalancedBlock b = unbalanced_block(e, n, t, p);
+    const UnbalancedBlock b = unbalanced_block(e.data(), n, t, p);
     ASSERT_EQ(b.all.pairs, pairs);
     ASSERT_EQ(b.local.pairs, local_pairs);
     if (pairs == 0) continue;
@@ -176,11 +176,11 @@ TEST(UnbalancedDependence, PairsWithoutACorrelation) {
   const std::vector<double> e = {1.0, -2.0, 0.5, 1.5, m,   m,
                                  m,   m,    0.7, 0.7, 2.0, -1.0,
                                  3.0, m,    m,   m,   m,   m};
-  const UnbalancedDependence r = unbalanced_dependence(e, 3, 6);
+  const UnbalancedDependence r = unbalanced_dependence(e.data(), 3, 6);
   EXPECT_EQ(r.pairs, 0);
   EXPECT_EQ(r.omitted_pairs, 3);
   EXPECT_TRUE(std::isnan(r.cd) && std::isnan(r.lm_pvalue) && std::isnan(r.mean_correlation));
-  EXPECT_THROW(unbalanced_dependence(e, 3, 6, 0), InputError);
+  EXPECT_THROW(unbalanced_dependence(e.data(), 3, 6, 0), InputError);
 }
 
 }  // namespace

@@ -356,7 +356,7 @@ TEST(Tool, BadInputGetsOneLineExitStatusAndNoFile) {
       {"id,t,y,x\n1,1,2,3\n", {"--cdw-draws", "0"}, "needs 1 or more draws, not 0", 2},
       {"id,t,y,x\n1,1,2,3\n", {"--cdw-draws", "-3"}, "needs 1 or more draws, not -3", 2},
       {"id,t,y,x\n1,1,2,3\n", {"--factors", "-1"}, "CD* takes 1 or more factors", 2},
-      {"id,t,y,x\n1,1,2,3\n2,1,3,4\n1,2,2,5\n2,2,3,1\n", {"--factors", "2"},
+      {"id,t,y,x\n1,1,2,3\n2,1,3,4\n1,2,2,5\n2,2,3,1\n", {"--factors", "2", "--x", ""},
        "CD*: p = 2 factors need more than p cross-sections and periods (2 and 2)", 2},
       {"id,t,y,x\n1,1,2,3\n", {"--max-memory", "12Q"}, "not a memory size: \"12Q\"", 2},
       // A large panel is asked about its columns only when its rows leave
@@ -386,25 +386,43 @@ TEST(Tool, BadInputGetsOneLineExitStatusAndNoFile) {
   }
 }
 
-TEST(Tool, ThinPanelsWarnAndStillRun) {
+// Thin panels: a warning where some cross-sections are thin, exit 2 with
+// the reason where nothing could be tested (the module would return zeros
+// that read as a result).
+TEST(Tool, ThinPanelsWarnOrAreRefused) {
   const struct {
     std::string text;
-    const char *warning;
+    std::vector<std::string> args;
+    int status;
+    const char *says;
   } cases[] = {
-      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\n", "fewer than two cross-sections"},
-      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\nb,1,1,1\nb,2,3,3\nc,1,4,1\nc,2,3,2\nc,3,1,1\n",
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\n", {}, 2,
+       "thin.csv: the panel has 1 cross-section, and a test needs a pair of them"},
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\nb,1,1,1\nb,2,3,3\nc,1,4,1\nc,2,3,2\nc,3,1,1\n", {}, 0,
        "1 cross-section has no more complete periods than free coefficients (2)"},
-      // As many free coefficients as periods everywhere: void, but it runs.
-      {"id,t,y,x\na,1,1,2\na,2,2,3\nb,1,1,1\nb,2,3,3\n",
-       "2 cross-sections have no more complete periods than free coefficients (2)"},
+      {"id,t,y,x\na,1,1,2\na,2,2,3\nb,1,1,1\nb,2,3,3\n", {}, 2,
+       "the model has 2 free coefficients but the panel only 2 periods"},
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,,\nb,1,1,1\nb,2,3,3\nb,3,,\n", {}, 2,
+       "no cross-section has more complete periods (at most 2) than the 2 free coefficients"},
+      // y a constant within each cross-section: every equation fits it.
+      {"id,t,y,x\na,1,7,2\na,2,7,3\na,3,7,5\nb,1,4,1\nb,2,4,3\nb,3,4,2\n", {}, 2,
+       "every cross-section's equation fits \"y\" exactly"},
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\nb,1,1,1\nb,2,3,3\nb,3,4,2\n", {"--x", "x,y"}, 2,
+       "the dependent variable \"y\" is also among the regressors"},
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\nb,1,1,1\nb,2,3,3\nb,3,4,2\n", {"--x", "x,x"}, 2,
+       "the regressor \"x\" is named twice"},
+      {"id,t,y,x\na,1,1,2\na,2,2,3\na,3,2,5\nb,1,1,1\nb,2,3,3\nb,3,4,2\n", {}, 0,
+       "2 cross-sections have fewer than 5 complete periods beyond the 2 free coefficients"},
   };
   for (const auto &c : cases) {
-    const ProcessRun run = qvdep({write_scratch("thin.csv", c.text).string()});
-    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> args = c.args;
+    args.push_back(write_scratch("thin.csv", c.text).string());
+    const ProcessRun run = qvdep(args);
+    EXPECT_EQ(run.status, c.status) << run.err;
     // A warning may run over lines, each after the first indented.
-    std::string text = run.out;
+    std::string text = c.status == 0 ? run.out : run.err;
     for (std::size_t at; (at = text.find("\n    ")) != std::string::npos;) text.replace(at, 5, " ");
-    EXPECT_NE(text.find(c.warning), std::string::npos) << run.out;
+    EXPECT_NE(text.find(c.says), std::string::npos) << run.out << run.err;
   }
 }
 

@@ -274,7 +274,7 @@ TEST_F(RunFrame, ResidualsOnRequest) {
     DependenceRequest r = request_for(d);
     std::memset(&panel[(1 * t + 3) * width + 0], 0xFF, 8);          // section 1, period 3
     std::memset(&panel[(2 * t + 8) * width + d.k], 0xFF, 8);        // section 2, period 8
-    std::vector<double> residuals{1.0, 2.0};
+    qvd::host::OwnedArray<double> residuals(2);
     ASSERT_EQ(host.run(instance, &r, &residuals).status, 0);
     host.free_block(instance, r.correlations);
     ASSERT_EQ(residuals.size(), n * t);
@@ -296,7 +296,7 @@ TEST_F(RunFrame, ResidualsOnRequest) {
   for (long k = 1; k <= 8; ++k) {
     SCOPED_TRACE(k);
     DependenceRequest r = request_for(d);
-    std::vector<double> residuals{1.0};
+    qvd::host::OwnedArray<double> residuals(1);
     host.refuse_alloc(k);
     EXPECT_EQ(host.run(instance, &r, &residuals).status, 1);
     host.refuse_alloc(0);

@@ -18,15 +18,16 @@ analysis::Result correlated(int n) {
   analysis::Result r;
   const std::size_t size = static_cast<std::size_t>(n);
   r.section_labels.resize(size);
-  r.correlations.assign(size * size, 1.0);
-  r.common_periods.assign(size * size, 30);
+  r.correlations = host::OwnedArray<double>(analysis::packed_cells(size));
+  r.common_periods.assign(analysis::packed_cells(size), 30);
+  for (std::size_t i = 0; i < size; ++i) r.correlations[analysis::packed_index(i, i)] = 1.0;
   std::mt19937_64 rng(11);
   std::normal_distribution<double> normal(0.1, 0.15);
   for (std::size_t i = 0; i < size; ++i)
     for (std::size_t j = i + 1; j < size; ++j) {
       const double rho = (i + j) % 17 == 0 ? std::nan("") : normal(rng);
-      r.correlations[i * size + j] = r.correlations[j * size + i] = rho;
-      r.common_periods[i * size + j] = r.common_periods[j * size + i] = (i + j) % 2 ? 20 : 40;
+      r.correlations[analysis::packed_index(i, j)] = rho;
+      r.common_periods[analysis::packed_index(i, j)] = (i + j) % 2 ? 20 : 40;
     }
   return r;
 }
@@ -53,7 +54,7 @@ TEST(Density, CurvesMatchTheirDefinitions) {
   const std::size_t n = r.section_labels.size();
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j)
-      if (!std::isnan(r.correlations[i * n + j])) rho.push_back(r.correlations[i * n + j]);
+      if (!std::isnan(analysis::correlation_of(r, i, j))) rho.push_back(analysis::correlation_of(r, i, j));
   ASSERT_EQ(static_cast<long>(rho.size()), d.pairs);
   double largest = 0, worst = 0;
   for (std::size_t g = 0; g < d.x.size(); g += 20) {

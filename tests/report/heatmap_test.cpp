@@ -77,7 +77,7 @@ TEST(HeatmapSvg, BlockMeansBoundTheSquares) {
     int used = 0;
     for (std::size_t i = 0; i < c.block; ++i)
       for (std::size_t j = 0; j < c.block; ++j)
-        if (!std::isnan(r.correlations[i * c.n + j])) sum += r.correlations[i * c.n + j], ++used;
+        if (!std::isnan(analysis::correlation_of(r, i, j))) sum += analysis::correlation_of(r, i, j), ++used;
     EXPECT_NE(svg.find("each square is the mean of the " + std::to_string(c.block) + " \u00d7 " +
                        std::to_string(c.block) + " pairs of its block"),
               std::string::npos);
@@ -121,7 +121,7 @@ void expect_blocks_coloured(const testing::DecodedPng &png, const analysis::Resu
       int used = 0;
       for (std::size_t i = y * block; i < std::min(n, (y + 1) * block); ++i)
         for (std::size_t j = x * block; j < std::min(n, (x + 1) * block); ++j)
-          if (!std::isnan(r.correlations[i * n + j])) sum += r.correlations[i * n + j], ++used;
+          if (!std::isnan(analysis::correlation_of(r, i, j))) sum += analysis::correlation_of(r, i, j), ++used;
       const double mean = used > 0 ? static_cast<double>(sum / used) : kNaN;
       const Rgb8 want = correlation_colour(mean);
       const std::vector<int> got = png.pixel(x, y);

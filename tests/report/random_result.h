@@ -20,11 +20,11 @@ inline analysis::Result random_result(std::size_t n, unsigned seed) {
   analysis::Result r;
   r.dependent = "y";
   for (std::size_t i = 0; i < n; ++i) r.section_labels.push_back("s" + std::to_string(i));
-  r.correlations.assign(n * n, 1.0);
+  r.correlations = host::OwnedArray<double>(analysis::packed_cells(n));
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < i; ++j)
-      r.correlations[i * n + j] = r.correlations[j * n + i] =
-          u(rng) < 0.05 ? std::numeric_limits<double>::quiet_NaN() : rho(rng);
+    for (std::size_t j = 0; j <= i; ++j)
+      r.correlations[analysis::packed_index(i, j)] =
+          i == j ? 1.0 : u(rng) < 0.05 ? std::numeric_limits<double>::quiet_NaN() : rho(rng);
   return r;
 }
 
