@@ -357,7 +357,8 @@ void add_extended_rows(Result &r, const BiasAdjustedLm &adjusted, const CdStar &
 // panel is laid out, `laid_out` is called: a caller that owns the rows may
 // let them go.
 template <typename Data>
-Result analyse(const Data &data, const Options &options, const std::function<void()> &laid_out) {
+Result analyse(const Data &data, const Options &options, const StopFlag &stop,
+               const std::function<void()> &laid_out) {
   const host::TestOptions module_opts = module_options(options, data.regressor_names);
   check_variables(data);
   if (options.cdw_draws < 1)
@@ -391,6 +392,7 @@ Result analyse(const Data &data, const Options &options, const std::function<voi
   const bool with_unbalanced =
       wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block;
   if (laid_out) laid_out();
+  stop.check();
 
   // LM_adj's weights depend on the regressors alone: its first bands are
   // formed on the pool while the module runs on this thread (the module's
@@ -409,9 +411,11 @@ Result analyse(const Data &data, const Options &options, const std::function<voi
   r.module = run.results;
   rows = section_major(run.residuals.data(), static_cast<std::size_t>(n), static_cast<std::size_t>(t));
   beside.wait();
+  stop.check();
   wide.panel.values = std::vector<double>();
-  if (with_unbalanced) beside.run([&] { block = unbalanced_block(rows.data(), n, t, options.order); });
-  PairTable pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed));
+  if (with_unbalanced)
+    beside.run([&] { block = unbalanced_block(rows.data(), n, t, options.order, stop); });
+  PairTable pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed), stop);
   run.residuals = {};
   check_pairs(pairs, rows, r.dependent, data.source);
   // CD* works on its own copy of the residuals, or on these once nothing
@@ -425,7 +429,7 @@ Result analyse(const Data &data, const Options &options, const std::function<voi
   if (options.cdw_draws == 1) r.signs = random_signs(n, options.seed);
   const PairSums sums = pair_sums(pairs, options.cdw_draws == 1 ? &r.signs : nullptr,
                                   lm_adj.early_scales(), lm_adj.early_rows());
-  const BiasAdjustedLm adjusted = lm_adj.finish(pairs, sums.scaled_squares);
+  const BiasAdjustedLm adjusted = lm_adj.finish(pairs, sums.scaled_squares, stop);
   beside.wait();
 
   r.shape.usable_pairs = pairs.usable;
@@ -435,7 +439,7 @@ Result analyse(const Data &data, const Options &options, const std::function<voi
   r.mean_correlation = sums.mean;
   r.mean_abs_correlation = sums.mean_abs;
   r.weighted_cd = sums.weighted_cd ? *sums.weighted_cd
-                                   : weighted_cd_draws(pairs, options.cdw_draws, options.seed);
+                                   : weighted_cd_draws(pairs, options.cdw_draws, options.seed, stop);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
   r.weighted_cd_plus = r.weighted_cd + sums.power_enhancement;  // CD_W+
   r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
@@ -448,12 +452,12 @@ Result analyse(const Data &data, const Options &options, const std::function<voi
 
 }  // namespace
 
-Result run_analysis(const LongPanel &data, const Options &options) {
-  return analyse(data, options, {});
+Result run_analysis(const LongPanel &data, const Options &options, const StopFlag &stop) {
+  return analyse(data, options, stop, {});
 }
 
-Result run_analysis(LongPanel &&data, const Options &options) {
-  return analyse(data, options, [&data] {
+Result run_analysis(LongPanel &&data, const Options &options, const StopFlag &stop) {
+  return analyse(data, options, stop, [&data] {
     data.id_of_row = decltype(data.id_of_row)();  // (= {} would keep the storage)
     data.time_of_row = decltype(data.time_of_row)();
     data.dependent = decltype(data.dependent)();
@@ -462,8 +466,8 @@ Result run_analysis(LongPanel &&data, const Options &options) {
   });
 }
 
-Result run_analysis(const ArrayPanel &data, const Options &options) {
-  return analyse(data, options, {});
+Result run_analysis(const ArrayPanel &data, const Options &options, const StopFlag &stop) {
+  return analyse(data, options, stop, {});
 }
 
 std::string module_version(const std::string &module_path) {

@@ -36,6 +36,7 @@
 
 #include "analysis/long_panel.h"
 #include "analysis/pair_statistics.h"
+#include "analysis/stop_flag.h"
 #include "analysis/wide_panel.h"
 
 namespace qvd::analysis {
@@ -181,16 +182,19 @@ inline int common_periods_of(const Result &r, std::size_t i, std::size_t j) {
 // run analyses at once: they share the module's one host (shared_host.h),
 // each on its own test instance, and a fault is reported to the thread whose
 // run raised it.
-Result run_analysis(const LongPanel &data, const Options &options);
+//
+// `stop` (stop_flag.h) lets another thread end the analysis early: it
+// throws Interrupted at its next look at the flag.
+Result run_analysis(const LongPanel &data, const Options &options, const StopFlag &stop = {});
 
 // The same, letting the rows go once the panel is laid out (a large
 // panel's columns then do not stay beside the module's buffers).
-Result run_analysis(LongPanel &&data, const Options &options);
+Result run_analysis(LongPanel &&data, const Options &options, const StopFlag &stop = {});
 
 // The same for a panel already laid out in a caller's array (a binding's
 // (N, T, K + 1) array): no rows to gather, and figures identical to the bit
 // to those of the same panel in long format.
-Result run_analysis(const ArrayPanel &data, const Options &options);
+Result run_analysis(const ArrayPanel &data, const Options &options, const StopFlag &stop = {});
 
 // The module's version as its version record reports it (the release text
 // of the record's first slot).

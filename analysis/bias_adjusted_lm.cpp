@@ -347,7 +347,8 @@ const double *BiasAdjustedLmBands::early_scales() const { return model_->early_s
 // on two threads against 3 ms to add up.
 constexpr std::size_t kLateWeightBytes = std::size_t{16} << 20;
 
-BiasAdjustedLm BiasAdjustedLmBands::finish(const PairTable &pairs, double early_sum) {
+BiasAdjustedLm BiasAdjustedLmBands::finish(const PairTable &pairs, double early_sum,
+                                           const StopFlag &stop) {
   Model &m = *model_;
   if (!m.available) return refused(m.reason);
   if (static_cast<std::size_t>(pairs.sections) != m.n)
@@ -358,6 +359,7 @@ BiasAdjustedLm BiasAdjustedLmBands::finish(const PairTable &pairs, double early_
   PairRows rows(pairs);
   std::vector<double> scales;
   for (std::size_t b0 = m.early_bands; b0 < m.bands;) {
+    stop.check();
     std::size_t b1 = b0 + 1;
     while (b1 < m.bands && (b1 - b0 < pool_threads() + 1 ||
                             (m.first_pair(m.first_row(b1 + 1)) - m.first_pair(m.first_row(b0))) *

@@ -56,6 +56,7 @@
 #include <vector>
 
 #include "analysis/pair_statistics.h"
+#include "analysis/stop_flag.h"
 #include "analysis/task_group.h"
 #include "host/dependence_test.h"
 
@@ -111,8 +112,9 @@ class BiasAdjustedLmBands {
   std::size_t early_rows() const;
   const double *early_scales() const;
   // `early_sum`: sum of scaled_square over those pairs in row order. Forms
-  // the other bands on the pool, a few at a time, and adds their terms.
-  BiasAdjustedLm finish(const PairTable &pairs, double early_sum);
+  // the other bands on the pool, a few at a time, and adds their terms;
+  // `stop` is looked at between those few.
+  BiasAdjustedLm finish(const PairTable &pairs, double early_sum, const StopFlag &stop = {});
 
   struct Model;
 

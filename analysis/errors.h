@@ -41,6 +41,12 @@ class ModuleError : public AnalysisError {
   using AnalysisError::AnalysisError;
 };
 
+// The caller asked the analysis to stop (StopFlag) before its end.
+class Interrupted : public AnalysisError {
+ public:
+  using AnalysisError::AnalysisError;
+};
+
 // Messages are one line of printable text however hostile the input: text
 // from the data enters them through excerpt, which writes control bytes as
 // escapes (\n, \t, \r, \xNN) and cuts anything longer than

@@ -83,12 +83,13 @@ std::vector<double> complete_sums_of_squares(const double *residuals, std::size_
 // sums over them are formed from the residuals, and an unusable pair's
 // cell gets NaN.
 void pairs_with_gaps(const double *residuals, std::size_t t, const std::vector<double> &complete,
-                     PairTable &table) {
+                     PairTable &table, const StopFlag &stop) {
   const std::size_t n = static_cast<std::size_t>(table.sections);
   const PresenceBits present(residuals, n, t);
   std::vector<double> sums(n), partner_sums(n);
   MaskedResiduals masked;  // made once a row meets a partner with a gap
   for (std::size_t i = 0; i < n; ++i) {
+    if (i % 64 == 0) stop.check();
     table.common_periods[packed_index(i, i)] = present.common(i, i);
     // Two complete rows share every period: their sums are the whole rows'.
     bool partners_complete = !std::isnan(complete[i]);
@@ -151,7 +152,7 @@ bool usable_pair(double s_ii, double s_jj, int common) {
 }
 
 PairTable pair_table(const double *residuals, int sections, int periods,
-                     host::OwnedArray<double> packed) {
+                     host::OwnedArray<double> packed, const StopFlag &stop) {
   const std::size_t n = static_cast<std::size_t>(sections), t = static_cast<std::size_t>(periods);
   PairTable table;
   table.sections = sections;
@@ -165,7 +166,7 @@ PairTable pair_table(const double *residuals, int sections, int periods,
     complete_pairs(complete, periods, table);
   } else {
     table.common_periods.assign(packed_cells(n), 0);
-    pairs_with_gaps(residuals, t, complete, table);
+    pairs_with_gaps(residuals, t, complete, table, stop);
   }
   return table;
 }

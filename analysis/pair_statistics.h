@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "analysis/packed_triangle.h"
+#include "analysis/stop_flag.h"
 #include "host/owned_array.h"
 
 namespace qvd::analysis {
@@ -81,8 +82,9 @@ class PairRows {
 // cells of the unusable pairs when no residual is missing (and no table of
 // common periods); otherwise the sums over shared periods take O(N^2 T),
 // vectorised across partners.
+// `stop` is looked at every few rows of pairs with gaps.
 PairTable pair_table(const double *residuals, int sections, int periods,
-                     host::OwnedArray<double> packed);
+                     host::OwnedArray<double> packed, const StopFlag &stop = {});
 
 // Residuals period by period (T rows of N) with a missing cell as 0, and a
 // mask of 1 where a residual is present and 0 where it is missing. Sums

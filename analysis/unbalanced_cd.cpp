@@ -164,7 +164,7 @@ struct Sums {
 constexpr std::size_t kChunkPairs = std::size_t{1} << 18;
 
 UnbalancedBlock unbalanced_block(const double *residuals, int sections, int periods,
-                                 int max_distance) {
+                                 int max_distance, const StopFlag &stop) {
   const std::size_t n = static_cast<std::size_t>(sections > 0 ? sections : 0);
   const std::size_t t = static_cast<std::size_t>(periods > 0 ? periods : 0);
   if (max_distance < 1)
@@ -189,6 +189,7 @@ UnbalancedBlock unbalanced_block(const double *residuals, int sections, int peri
   UnbalancedBlock r;
   Sums all, local;
   for (std::size_t c0 = 0; c0 < chunks; c0 += batch) {
+    stop.check();
     const std::size_t c1 = std::min(chunks, c0 + batch);
     parallel_for(c1 - c0, [&](std::size_t c) {
       Chunk &chunk = formed[c];

@@ -34,6 +34,8 @@
 #include <climits>
 #include <vector>
 
+#include "analysis/stop_flag.h"
+
 namespace qvd::analysis {
 
 struct UnbalancedDependence {
@@ -62,8 +64,9 @@ UnbalancedDependence unbalanced_dependence(const double *residuals, int sections
 struct UnbalancedBlock {
   UnbalancedDependence all, local;
 };
+// `stop` is looked at between the chunks of pairs.
 UnbalancedBlock unbalanced_block(const double *residuals, int sections, int periods,
-                                 int max_distance);
+                                 int max_distance, const StopFlag &stop = {});
 
 }  // namespace qvd::analysis
 

@@ -24,7 +24,8 @@
 namespace qvd::analysis {
 
 // CD_W,R over the usable pairs of `pairs`. Throws InputError when draws < 1.
-double weighted_cd_draws(const PairTable &pairs, int draws, std::uint64_t seed);
+double weighted_cd_draws(const PairTable &pairs, int draws, std::uint64_t seed,
+                         const StopFlag &stop = {});
 
 }  // namespace qvd::analysis
 

@@ -21,6 +21,7 @@
 #include "analysis/pair_statistics.h"
 #include "analysis/pair_sums.h"
 #include "analysis/power_enhanced_cd.h"
+#include "analysis/unbalanced_cd.h"
 #include "analysis/tail_probability.h"
 #include "analysis/task_group.h"
 #include "analysis/weighted_cd_draws.h"
@@ -453,6 +454,30 @@ TEST(BiasAdjustedLm, BandsOnThePoolGiveTheBitsOfOneThread) {
 // The system's BLAS may share work buffers between threads (small products
 // suffer most); two analyses at once must still give each the figures of
 // one alone.
+// A set stop flag ends each long loop of pairs, from the caller's thread
+// or from a task on the pool, and the whole analysis before the module.
+TEST(StopFlag, EndsEveryLongLoop) {
+  std::mt19937_64 rng(71);
+  const std::atomic<bool> set{true};
+  const StopFlag stop(&set);
+  const Design d = random_design(rng, 60, 20, 2, true);
+  std::vector<double> e = random_residuals(rng, 60, 20, 0.3);
+  const PairTable pairs = balanced_pairs(e, 60, 20);
+  BiasAdjustedLmBands bands(d.panel, true, 0, 0);  // every band after the pass
+  {
+    TaskGroup group;
+    bands.start(group);
+  }
+  EXPECT_THROW(bands.finish(pairs, 0.0, stop), Interrupted);
+  EXPECT_THROW(weighted_cd_draws(pairs, 3, 1, stop), Interrupted);
+  e[5] = missing_value();  // a gap: the pair table sums over shared periods
+  EXPECT_THROW(unbalanced_block(e.data(), 60, 20, 1, stop), Interrupted);
+  EXPECT_THROW(pair_table(e.data(), 60, 20, host::OwnedArray<double>(packed_cells(60)), stop),
+               Interrupted);
+  EXPECT_THROW(parallel_for(4, [&](std::size_t) { unbalanced_block(e.data(), 60, 20, 1, stop); }),
+               Interrupted);
+}
+
 TEST(LapackCalls, TwoThreadsGiveTheFiguresOfOne) {
   std::mt19937_64 rng(67);
   const Design d = random_design(rng, 12, 30, 2, true);
