@@ -39,30 +39,31 @@ class PresenceBits {
 };
 
 // One period's squares for `width` partners: aa, the cross-section's, where
-// the partner is present (mask m), and each partner's own (b, 0 if missing).
+// the partner is present (mask m; chosen, not multiplied by the mask, so
+// that a residual that is not a number counts only in periods its partner
+// shares), and each partner's own (b, 0 if missing).
 QVDEP_VECTOR_CLONES
 void add_squares(double aa, const double *__restrict b, const double *__restrict m,
                  std::size_t width, double *__restrict sums, double *__restrict partner_sums) {
   for (std::size_t j = 0; j < width; ++j) {
-    sums[j] += aa * m[j];
+    sums[j] += m[j] != 0.0 ? aa : 0.0;
     partner_sums[j] += b[j] * b[j];
   }
 }
 
-// S_ii and S_jj over the periods i and j share, for every partner j > i at
-// once: sums[j] and partner_sums[j], each receiving e(t)*e(t) for the shared
-// periods in period order, as the module forms them (the masked sums give
-// the same bits).
+// S_jj and S_ii over the periods j and i share, for every partner i < j at
+// once: sums[i] and partner_sums[i], each receiving e(t)*e(t) for the shared
+// periods in period order, as the module forms them (the masked sums add
+// +0 for the others, which leaves them as they were: the same bits).
 void shared_sums_of_squares(const MaskedResiduals &e, std::size_t n, std::size_t t,
-                            std::size_t i, std::vector<double> &sums,
+                            std::size_t j, std::vector<double> &sums,
                             std::vector<double> &partner_sums) {
-  std::fill(sums.begin() + static_cast<std::ptrdiff_t>(i + 1), sums.end(), 0.0);
-  std::fill(partner_sums.begin() + static_cast<std::ptrdiff_t>(i + 1), partner_sums.end(), 0.0);
+  std::fill_n(sums.begin(), j, 0.0);
+  std::fill_n(partner_sums.begin(), j, 0.0);
   for (std::size_t s = 0; s < t; ++s) {
     const double *b = e.values.data() + s * n, *m = e.present.data() + s * n;
-    if (m[i] == 0.0) continue;
-    add_squares(b[i] * b[i], b + i + 1, m + i + 1, n - i - 1, sums.data() + i + 1,
-                partner_sums.data() + i + 1);
+    if (m[j] == 0.0) continue;
+    add_squares(b[j] * b[j], b, m, j, sums.data(), partner_sums.data());
   }
 }
 
@@ -81,37 +82,38 @@ std::vector<double> complete_sums_of_squares(const double *residuals, std::size_
 
 // Some residual is missing or not a number: each pair's shared periods and
 // sums over them are formed from the residuals, and an unusable pair's
-// cell gets NaN.
+// cell gets NaN. The pairs go by columns of the packed table, (i, j) for
+// i < j, whose cells lie side by side.
 void pairs_with_gaps(const double *residuals, std::size_t t, const std::vector<double> &complete,
                      PairTable &table, const StopFlag &stop) {
   const std::size_t n = static_cast<std::size_t>(table.sections);
   const PresenceBits present(residuals, n, t);
   std::vector<double> sums(n), partner_sums(n);
-  MaskedResiduals masked;  // made once a row meets a partner with a gap
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i % 64 == 0) stop.check();
-    table.common_periods[packed_index(i, i)] = present.common(i, i);
+  MaskedResiduals masked;  // made once a column meets a partner with a gap
+  bool partners_complete = true;  // every cross-section before j
+  for (std::size_t j = 0; j < n; ++j) {
+    if (j % 64 == 0) stop.check();
+    const std::size_t column = packed_index(0, j);
+    table.common_periods[column + j] = present.common(j, j);
     // Two complete rows share every period: their sums are the whole rows'.
-    bool partners_complete = !std::isnan(complete[i]);
-    for (std::size_t j = i + 1; j < n && partners_complete; ++j)
-      partners_complete = !std::isnan(complete[j]);
-    if (!partners_complete) {
+    if (!(partners_complete && !std::isnan(complete[j]))) {
       if (masked.values.empty()) masked = masked_residuals(residuals, n, t);
-      shared_sums_of_squares(masked, n, t, i, sums, partner_sums);
+      shared_sums_of_squares(masked, n, t, j, sums, partner_sums);
     }
-    for (std::size_t j = i + 1; j < n; ++j) {
+    for (std::size_t i = 0; i < j; ++i) {
       const bool both_complete = !std::isnan(complete[i]) && !std::isnan(complete[j]);
       const int common = both_complete ? static_cast<int>(t) : present.common(i, j);
-      table.common_periods[packed_index(i, j)] = common;
-      const double s_ii = both_complete ? complete[i] : sums[j];
-      const double s_jj = both_complete ? complete[j] : partner_sums[j];
+      table.common_periods[column + i] = common;
+      const double s_ii = both_complete ? complete[i] : partner_sums[i];
+      const double s_jj = both_complete ? complete[j] : sums[i];
       if (usable_pair(s_ii, s_jj, common)) {
         ++table.usable;
       } else {
-        table.correlations[packed_index(i, j)] = kNaN;
+        table.correlations[column + i] = kNaN;
         ++table.unusable;
       }
     }
+    partners_complete = partners_complete && !std::isnan(complete[j]);
   }
 }
 

@@ -104,8 +104,10 @@ TEST(PairTable, AgreesWithTheStraightforwardDerivation) {
         std::vector<double> e(cells);
         for (double &v : e) v = uniform(rng) < share ? kMissing : normal(rng);
         // A few rows of tiny residuals (one present period, or all) and,
-        // where some are missing anyway, a whole missing row and a NaN
-        // residual that is not a missing mark.
+        // where some are missing anyway, a whole missing row and NaN
+        // residuals that are not a missing mark (in the last cross-section
+        // and in the third), which count only where the partner has a
+        // residual too.
         for (int i = 0; i < n; i += 3)
           for (int s = 0; s < t; ++s)
             if (uniform(rng) < 0.5 || s == 0)
@@ -113,6 +115,7 @@ TEST(PairTable, AgreesWithTheStraightforwardDerivation) {
         if (n > 4 && share > 0) {
           for (int s = 0; s < t; ++s) e[static_cast<std::size_t>(s * n + 4)] = kMissing;
           e[static_cast<std::size_t>(n - 1)] = std::nan("");
+          if (t > 1) e[static_cast<std::size_t>(n + 2)] = std::nan("");
         }
         std::vector<double> packed(static_cast<std::size_t>(n) * (n + 1) / 2);
         for (double &r : packed) r = normal(rng);
