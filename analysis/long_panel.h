@@ -16,7 +16,9 @@
 #ifndef QVDEP_ANALYSIS_LONG_PANEL_H
 #define QVDEP_ANALYSIS_LONG_PANEL_H
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,10 +37,13 @@ struct LongPanel {
   std::vector<std::vector<double>> regressors;  // one column of rows per regressor
 
   // Where the rows came from, for messages: a file name ("" for memory) and,
-  // when read from a file, the line of every row. Without lines, rows are
-  // named by their 1-based position.
+  // when read from a file, the line of every row. Without lines, a row is
+  // named "row " + row_name(r) when the caller names its rows (a binding
+  // naming them by its own labels), else by its 1-based position. Only a
+  // message asks for a name, at most twice.
   std::string source;
   std::vector<long> lines;
+  std::function<std::string(std::size_t row)> row_name;
   // The 1-based column of each variable in the source file (0: unknown),
   // in the order id, time, dependent, regressors.
   std::vector<int> source_columns;

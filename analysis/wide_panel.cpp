@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <numeric>
 #include <string_view>
 #include <unordered_map>
@@ -20,17 +21,19 @@ double missing_value() { return std::bit_cast<double>(QVDEP_MISSING_RESULT_BITS)
 
 namespace {
 
-// "row R" of data held in memory, after its source when it has one.
-std::string row_in_memory(const std::string &source, std::size_t row) {
+// "row R" of data held in memory, after its source when it has one: R the
+// caller's name of the row, else its 1-based position.
+std::string row_in_memory(const std::string &source, std::size_t row,
+                          const std::function<std::string(std::size_t)> &name = {}) {
   std::string where;
   if (!source.empty()) where.append(source).append(": ");
-  return where.append("row ").append(std::to_string(row + 1));
+  return where.append("row ").append(name ? excerpt(name(row)) : std::to_string(row + 1));
 }
 
 }  // namespace
 
 std::string location(const LongPanel &data, std::size_t row, int variable) {
-  if (row >= data.lines.size()) return row_in_memory(data.source, row);
+  if (row >= data.lines.size()) return row_in_memory(data.source, row, data.row_name);
   std::string where;
   where.append(data.source).append(":").append(std::to_string(data.lines[row]));
   const std::size_t v = static_cast<std::size_t>(variable);

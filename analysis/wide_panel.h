@@ -88,7 +88,8 @@ std::string sparsity(const std::string &source, std::size_t rows, std::size_t se
 // or time column that is not one (every row a new cross-section or period).
 bool sparsely_filled(std::size_t rows, std::size_t sections, std::size_t periods);
 
-// "FILE:LINE:COLUMN" (or "row R" for data held in memory) for a row and a
+// "FILE:LINE:COLUMN" (or "row R" for data held in memory, R the caller's
+// name of the row or its 1-based position) for a row and a
 // variable (0 id, 1 time, 2 dependent, 3 + v regressor v; -1: no column).
 std::string location(const LongPanel &data, std::size_t row, int variable);
 

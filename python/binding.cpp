@@ -10,11 +10,22 @@
 // each run on its own test instance, with faults recorded for the thread
 // that raised them.
 //
+// Each analysis runs on a thread of its own while the calling thread waits
+// in slices of 50 ms, looking for a signal between them (Python runs its
+// signal handlers only on the main thread, between its own steps): on
+// Ctrl-C the analysis is asked to stop, stops at its next check (between
+// stages and bands; the module's own run is waited for), its thread is
+// joined, and the handler's exception (KeyboardInterrupt) is raised. No
+// thread of the call outlives it.
+//
 // The package in qvdep/ checks types and column names and builds the
 // DataFrames; this file only moves data and maps the library's errors:
 //   InputError          -> qvdep.InputError (a ValueError)
 //   FloatingPointFault  -> FloatingPointError
 //   ModuleError         -> qvdep.ModuleError (a RuntimeError)
+//   Interrupted         -> KeyboardInterrupt (in principle: a stop is asked
+//                          for only once a signal handler has raised, and
+//                          that exception is the one raised)
 //   std::bad_alloc      -> MemoryError (pybind11's own translation, which
 //                          runs after this file's finds no match)
 #include <pybind11/numpy.h>
@@ -22,10 +33,15 @@
 #include <pybind11/stl.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,6 +52,7 @@
 #include "analysis/analysis.h"
 #include "analysis/errors.h"
 #include "analysis/memory_budget.h"
+#include "analysis/stop_flag.h"
 #include "python/integer_codes.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
@@ -207,16 +224,40 @@ py::dict figures(py::object self) {
   return d;
 }
 
-// Runs the analysis of `data` (a LongPanel or an ArrayPanel) with the
-// interpreter's lock released.
+// How often a waiting call looks for a signal: Ctrl-C is answered within
+// this plus the time to the analysis's next check.
+constexpr std::chrono::milliseconds kSignalSlice{50};
+
+// Runs the analysis of `data` (a LongPanel or an ArrayPanel) on a thread of
+// its own, with the interpreter's lock released but for a look at pending
+// signals every slice. A signal handler that raises (Ctrl-C's) stops the
+// analysis; its exception is raised once the thread has ended. The thread
+// is always joined before this returns or throws: the data, the options
+// and the flag it reads live in this frame.
 template <typename Data>
 Run run(Data &&data, const Options &options, const std::string &source) {
-  Run out{{}, source};
+  std::atomic<bool> stop{false};
+  std::packaged_task<Result()> analysis([&] {
+    return qvd::analysis::run_analysis(std::forward<Data>(data), options,
+                                       qvd::analysis::StopFlag(&stop));
+  });
+  std::future<Result> done = analysis.get_future();
+  bool signalled = false;
   {
     py::gil_scoped_release unlocked;
-    out.result = qvd::analysis::run_analysis(std::forward<Data>(data), options);
+    std::thread worker(std::move(analysis));
+    while (done.wait_for(kSignalSlice) != std::future_status::ready) {
+      py::gil_scoped_acquire locked;
+      if (PyErr_CheckSignals() != 0) {  // the handler's exception stays set on this thread
+        signalled = true;
+        break;
+      }
+    }
+    stop.store(true, std::memory_order_relaxed);
+    worker.join();
   }
-  return out;
+  if (signalled) throw py::error_already_set();
+  return Run{done.get(), source};  // rethrows what the analysis threw
 }
 
 // What glibc's allocator keeps of the memory freed so far, given back to
@@ -230,15 +271,17 @@ void release_memory() {
 // Row codes into labels (as pandas.factorize gives them), each checked
 // against the labels.
 std::vector<std::uint32_t> copy_codes(const Codes &codes, std::size_t labels,
-                                      const std::string &name) {
+                                      const std::string &name,
+                                      const std::function<std::string(std::size_t)> &row_name) {
   if (codes.ndim() != 1) throw py::value_error("codes of column \"" + name + "\" are not 1-D");
   const std::int64_t *c = codes.data();
   const std::size_t rows = static_cast<std::size_t>(codes.shape(0));
   std::vector<std::uint32_t> out(rows);
   for (std::size_t r = 0; r < rows; ++r) {
     if (c[r] < 0 || static_cast<std::uint64_t>(c[r]) >= labels)
-      throw py::value_error("row " + std::to_string(r + 1) + ": column \"" + name +
-                            "\": code " + std::to_string(c[r]) + " has no label");
+      throw py::value_error("row " + (row_name ? row_name(r) : std::to_string(r + 1)) +
+                            ": column \"" + name + "\": code " + std::to_string(c[r]) +
+                            " has no label");
     out[r] = static_cast<std::uint32_t>(c[r]);
   }
   return out;
@@ -259,24 +302,44 @@ py::tuple factorize_integers(const Codes &values) {
                                                          distinct.data()));
 }
 
+// A row's name in messages, as the package's `row_name(position)` gives it
+// (a DataFrame's index label). Messages are formed on the analysis's
+// thread, so the interpreter's lock is taken for the call; `row_name` is
+// borrowed, kept alive by the caller for the whole run.
+std::function<std::string(std::size_t)> row_names(const py::object &row_name) {
+  if (row_name.is_none()) return {};
+  PyObject *callable = row_name.ptr();
+  return [callable](std::size_t row) {
+    py::gil_scoped_acquire locked;
+    try {
+      return py::reinterpret_borrow<py::object>(callable)(row).cast<std::string>();
+    } catch (const std::exception &) {  // a Python error is fetched into it, and dropped
+      return "at position " + std::to_string(row + 1);
+    }
+  };
+}
+
 // Columns of a long-format panel: ids and periods interned (a code per row
 // into their distinct labels), values as float arrays (NaN missing), read
-// straight from the arrays' buffers.
+// straight from the arrays' buffers; rows are named in messages by
+// `row_name(position)` (None: by 1-based position).
 Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Codes &time_codes,
              std::vector<std::string> time_labels, const std::string &id_name,
              const std::string &time_name, const std::string &y_name, const Column &y,
              std::vector<std::string> x_names, const std::vector<Column> &x, bool intercept,
              int order, std::vector<std::string> restrictions, std::uint64_t seed,
-             std::string module, const Extras &extras, const std::string &source) {
+             std::string module, const Extras &extras, const std::string &source,
+             const py::object &row_name) {
   LongPanel data;
+  data.row_name = row_names(row_name);
   const std::size_t rows = static_cast<std::size_t>(id_codes.size());
   if (static_cast<std::size_t>(time_codes.size()) != rows || x.size() != x_names.size())
     throw py::value_error("the panel's columns differ in length");
   data.id_name = id_name;
   data.time_name = time_name;
   data.dependent_name = y_name;
-  data.id_of_row = copy_codes(id_codes, id_labels.size(), id_name);
-  data.time_of_row = copy_codes(time_codes, time_labels.size(), time_name);
+  data.id_of_row = copy_codes(id_codes, id_labels.size(), id_name, data.row_name);
+  data.time_of_row = copy_codes(time_codes, time_labels.size(), time_name, data.row_name);
   data.id_labels = std::move(id_labels);
   data.time_labels = std::move(time_labels);
   data.dependent = copy_column(y, rows, y_name);
@@ -348,9 +411,12 @@ PYBIND11_MODULE(_core, m) {
       PyErr_SetString(PyExc_FloatingPointError, e.what());
     } catch (const qvd::analysis::ModuleError &e) {
       module_error(e.what());
+    } catch (const qvd::analysis::Interrupted &e) {
+      PyErr_SetString(PyExc_KeyboardInterrupt, e.what());
     }
   });
   m.attr("DEFAULT_SEED") = qvd::analysis::kDefaultSeed;
+  m.attr("__version__") = QVDEP_VERSION;
   py::class_<Run>(m, "Run", "The result of one test, kept for the package's CDTestResult.")
       .def("figures", &figures, "Every figure as plain Python objects and numpy arrays.")
       .def("summary", [](const Run &r) { return qvd::report::report_text(r.source, r.result); },
@@ -365,6 +431,9 @@ PYBIND11_MODULE(_core, m) {
                              py::arg("bandwidth") = d.bandwidth, py::arg("pairs") = d.pairs);
            },
            "The curves of the correlations' distribution, as the tool draws them.")
+      .def("density_legend",
+           [](const Run &r) { return qvd::report::density_legend(r.result); },
+           "The figures the tool's density picture gives in its legend.")
       .def("to_dict",
            [](const Run &r) { return from_json(qvd::report::result_json(r.source, r.result)); },
            "The command-line tool's JSON object (missing: None).");
@@ -380,11 +449,13 @@ PYBIND11_MODULE(_core, m) {
         py::arg("time_codes"), py::arg("time_labels"), py::arg("id_name"),
         py::arg("time_name"), py::arg("y_name"), py::arg("y"), py::arg("x_names"), py::arg("x"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
-        py::arg("module"), py::arg("extras"), py::arg("source"));
+        py::arg("module"), py::arg("extras"), py::arg("source"), py::arg("row_name"));
   m.def("run_wide", &run_wide, py::arg("values"), py::arg("ids"), py::arg("times"),
         py::arg("id_name"), py::arg("time_name"), py::arg("y_name"), py::arg("x_names"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
         py::arg("module"), py::arg("extras"), py::arg("source"));
+  m.def("pvalue_phrase", &qvd::report::pvalue_phrase, py::arg("p"),
+        "\"p = 0.0371633\", \"p < 1e-300\" or \"p = NA\", as the report prints a p-value.");
   m.def("unpack_square", &unpack_square, py::arg("packed"), py::arg("n"),
         "The N-by-N table of a packed one (its lower triangle, row after row).");
   m.def("parse_memory_size", &qvd::analysis::parse_memory_size, py::arg("text"),

@@ -113,6 +113,19 @@ CorrelationDensity correlation_density(const analysis::Result &result) {
   return d;
 }
 
+std::vector<std::string> density_legend(const analysis::Result &result) {
+  std::vector<std::string> lines;
+  for (auto kind : {analysis::TestKind::cd, analysis::TestKind::weighted_cd_plus}) {
+    const analysis::TestRow *row = row_of(result, kind);
+    if (row != nullptr && row->unavailable.empty())
+      lines.push_back(fmt::format("{} = {:.4g}, {}", kind == analysis::TestKind::cd ? "CD" : "CDw+",
+                                  row->statistic, pvalue_phrase(row->pvalue)));
+  }
+  lines.push_back(fmt::format("average \u03c1 = {:.4g}", result.mean_correlation));
+  lines.push_back(fmt::format("average |\u03c1| = {:.4g}", result.mean_abs_correlation));
+  return lines;
+}
+
 std::string density_svg(const analysis::Result &result, const std::string &title) {
   const CorrelationDensity d = correlation_density(result);
   constexpr double kWidth = 760, kHeight = 440, kLeft = 60, kRight = 250, kTop = 40, kBottom = 50;
@@ -194,14 +207,7 @@ std::string density_svg(const analysis::Result &result, const std::string &title
                      lx, ly - 4, lx + 14);
   line("no dependence: \u221aT\u1d62\u2c7c \u03c1 ~ N(0,1)", 20);
   ly += 8;
-  for (auto kind : {analysis::TestKind::cd, analysis::TestKind::weighted_cd_plus}) {
-    const analysis::TestRow *row = row_of(result, kind);
-    if (row != nullptr && row->unavailable.empty())
-      line(fmt::format("{} = {:.4g}, {}", kind == analysis::TestKind::cd ? "CD" : "CDw+",
-                       row->statistic, pvalue_phrase(row->pvalue)));
-  }
-  line(fmt::format("average \u03c1 = {:.4g}", result.mean_correlation));
-  line(fmt::format("average |\u03c1| = {:.4g}", result.mean_abs_correlation));
+  for (const std::string &text : density_legend(result)) line(text);
   svg += "</svg>\n";
   return svg;
 }

@@ -29,6 +29,10 @@ struct CorrelationDensity {
 // G^2) for M pairs and G grid points, not O(M G).
 CorrelationDensity correlation_density(const analysis::Result &result);
 
+// The legend's figures: CD and CDw+ with their p-values (where available),
+// then the average correlation and average absolute correlation.
+std::vector<std::string> density_legend(const analysis::Result &result);
+
 // The picture as a standalone SVG document.
 std::string density_svg(const analysis::Result &result, const std::string &title);
 

@@ -27,6 +27,8 @@ figures are the tool's to the last bit.
 """
 from __future__ import annotations
 
+import decimal
+import numbers
 import os
 import sys
 from typing import Any, Optional, Sequence, Union
@@ -38,7 +40,10 @@ from ._core import InputError, ModuleError
 from ._result import CDTestResult
 
 __all__ = ["cdtest", "CDTestResult", "InputError", "ModuleError", "DEFAULT_SEED",
-           "default_module", "module_version", "release_memory"]
+           "default_module", "module_version", "release_memory", "__version__"]
+
+#: The package's version (the project's, as the build set it).
+__version__: str = _core.__version__
 
 #: Seed of the weighted CD's random signs when none is given (the
 #: command-line tool's default, so both give the same figures).
@@ -95,12 +100,19 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         dependent value. Missing values are NaN (or None); any other
         non-finite number is an error. An array of float64 is read where
         it lies, in any memory order (a slice of a DataFrame's values
-        too); other types are converted first.
+        too); other types are converted first. A DataFrame indexed by an
+        (entity, time) MultiIndex, as linearmodels takes panels, needs
+        no `id` and `time`. Messages name a DataFrame's rows by their
+        index labels (``row 17``, ``row 'GM-1935'``, ``row (3, 1950)``:
+        what ``data.loc[...]`` takes).
     id : str or sequence, optional
-        DataFrame: the column naming the cross-section (required).
+        DataFrame: the column or index level naming the cross-section
+        (required unless the index is a MultiIndex of two levels, whose
+        first is then the cross-section).
         Array: N labels of the cross-sections (default 0 .. N-1).
     time : str or sequence, optional
-        DataFrame: the column naming the period (required); periods are
+        DataFrame: the column or index level naming the period (default:
+        the second level of a two-level MultiIndex); periods are
         ordered as numbers when every period is a number, as text when
         none is; a column of both is refused, naming the first label that
         is not a number.
@@ -154,7 +166,8 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     ------
     TypeError
         `data` or an argument is of the wrong kind, a DataFrame column is
-        not numeric, or a DataFrame's id, time or y is not named.
+        not numeric (naming the first row whose value is not a number), or
+        a DataFrame's id, time or y is not named.
     InputError
         (a ValueError) The data or the options cannot be used: an unknown
         column, an infinite value, a duplicate (id, time) pair, a malformed
@@ -163,7 +176,13 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         twice, a model that no cross-section has more complete periods
         than coefficients for, or residuals of which no pair can be
         correlated (every equation fits exactly). The message is the
-        command-line tool's.
+        command-line tool's, a DataFrame's rows named by their index
+        labels.
+    KeyboardInterrupt
+        Ctrl-C, raised within about a second: the analysis stops at its
+        next check (between its stages and bands; the module's own run, a
+        fraction of a second at N = 2,000, is waited for) and leaves no
+        thread behind.
     MemoryError
         Memory ran out during the run all the same.
     FloatingPointError
@@ -178,6 +197,7 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     started from several threads run in the module at the same time, each
     on its own test instance; each thread gets its own figures, and a
     floating-point fault is raised only in the thread whose test caused it.
+    Each test runs on a thread of its own, which ends with the call.
 
     Examples
     --------
@@ -200,7 +220,8 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
                           unbalanced=_flag(unbalanced, "unbalanced"))
     if _is_dataframe(data):
         fields, labels = _from_dataframe(data, id, time, y, x)
-        run = _core.run_long(*fields, **options, extras=extras, source="pandas.DataFrame")
+        run = _core.run_long(*fields, **options, extras=extras, source="pandas.DataFrame",
+                             row_name=_row_namer(data.index))
         return CDTestResult(run, id_name=fields[4], time_name=fields[5], y_name=fields[6],
                             x_names=fields[8], options=options, labels=labels)
     if isinstance(data, np.ndarray):
@@ -290,6 +311,22 @@ def _is_dataframe(data: Any) -> bool:
     return pd is not None and isinstance(data, pd.DataFrame)
 
 
+def _row_namer(index: Any):
+    """row_name(position): how messages name the DataFrame's row at a
+    position, by its index label."""
+    return lambda position: _row_text(index[position])
+
+
+def _row_text(label: Any) -> str:
+    """A DataFrame's index label as messages name its row: text quoted,
+    numbers and other labels as printed, a MultiIndex's tuple of them."""
+    if isinstance(label, tuple):
+        return "(" + ", ".join(_row_text(part) for part in label) + ")"
+    if isinstance(label, np.generic):
+        label = label.item()
+    return repr(label) if isinstance(label, str) else str(label)
+
+
 def _column(frame: Any, name: Any, role: str):
     if not isinstance(name, str):
         raise TypeError(f"the {role} must be named by a column name (a string), "
@@ -303,7 +340,27 @@ def _column(frame: Any, name: Any, role: str):
     return column
 
 
-def _codes_of(column: Any, name: str) -> tuple:
+def _key(frame: Any, name: Any, role: str, level: int) -> tuple:
+    """The cross-section ids or periods, their name and whether they are a
+    column: a column, a level of the index, or (no name) level `level` of a
+    two-level MultiIndex, as linearmodels reads a panel's (entity, time)
+    index."""
+    index = frame.index
+    if name is None:
+        if index.nlevels != 2:
+            raise TypeError("cdtest() on a DataFrame needs id= and time= naming its columns, "
+                            "unless it is indexed by an (id, time) MultiIndex")
+        given = index.names[level]
+        name = ("id", "time")[level] if given is None else str(given)
+        return index.get_level_values(level), name, False
+    if isinstance(name, str) and name in index.names:
+        if name in frame.columns:
+            raise InputError(f'"{name}" names both a column and a level of the index')
+        return index.get_level_values(name), name, False
+    return _column(frame, name, role), name, True
+
+
+def _codes_of(column: Any, name: str, row_text) -> tuple:
     """A label column factorised once: each row's code into the distinct
     labels (in order of first appearance), the labels as text, and their
     original values. The library orders the periods from the labels alone."""
@@ -321,37 +378,56 @@ def _codes_of(column: Any, name: str) -> tuple:
                                   sort=False)
     missing = codes < 0
     if missing.any():
-        row = int(np.argmax(missing)) + 1
-        raise InputError(f'row {row}: column "{name}": empty')
+        raise InputError(f'row {row_text(int(np.argmax(missing)))}: column "{name}": empty')
     values = uniques.tolist()
     return codes, [str(v) for v in values], values
 
 
-def _values_of(column: Any, name: str) -> np.ndarray:
+def _values_of(column: Any, name: str, row_text) -> np.ndarray:
     import pandas as pd
     kind = pd.api.types.infer_dtype(column, skipna=True)
     numeric = pd.api.types.is_numeric_dtype(column.dtype) or kind in (
         "integer", "floating", "mixed-integer-float", "decimal", "empty", "boolean")
     if not numeric:
-        raise TypeError(f'column "{name}": not numeric (dtype {column.dtype}, holding {kind})')
+        raise TypeError(_not_numeric(column, name, kind, row_text))
     if column.dtype == np.float64:  # NaN already marks a missing value: no copy
         return column.to_numpy()
     return column.to_numpy(dtype=np.float64, na_value=np.nan)
 
 
+def _not_numeric(column: Any, name: str, kind: str, row_text) -> str:
+    """Why a column is not numeric: its first value that is neither a
+    number nor missing, and that value's row."""
+    import pandas as pd
+    for position, value in enumerate(column.to_numpy(dtype=object)):
+        number = isinstance(value, (numbers.Real, decimal.Decimal, np.bool_))
+        if number or value is None or value is pd.NA:
+            continue
+        shown = repr(value)
+        shown = shown if len(shown) <= 60 else shown[:57] + "..."
+        return (f'row {row_text(position)}: column "{name}": not a number ({shown}, '
+                f'a {type(value).__name__}; the column\'s dtype is {column.dtype})')
+    return f'column "{name}": not numeric (dtype {column.dtype}, holding {kind})'
+
+
 def _from_dataframe(frame: Any, id: Any, time: Any, y: Any, x: Any) -> tuple:
     """The arguments of run_long, and the original labels of the sections
     and periods."""
-    if id is None or time is None or y is None:
-        raise TypeError("cdtest() on a DataFrame needs id=, time= and y= naming its columns")
-    id_codes, id_labels, id_values = _codes_of(_column(frame, id, "cross-section id"), id)
-    time_codes, time_labels, time_values = _codes_of(_column(frame, time, "period"), time)
-    y_values = _values_of(_column(frame, y, "dependent variable"), y)
+    if y is None:
+        raise TypeError("cdtest() on a DataFrame needs y= naming its dependent variable")
+    row_text = _row_namer(frame.index)
+    id_column, id, id_is_column = _key(frame, id, "cross-section id", 0)
+    time_column, time, time_is_column = _key(frame, time, "period", 1)
+    id_codes, id_labels, id_values = _codes_of(id_column, id, row_text)
+    time_codes, time_labels, time_values = _codes_of(time_column, time, row_text)
+    y_values = _values_of(_column(frame, y, "dependent variable"), y, row_text)
     if x is None:
-        x_names = [str(c) for c in frame.columns if c not in (id, time, y)]
+        keys = [name for name, is_column in ((id, id_is_column), (time, time_is_column))
+                if is_column]
+        x_names = [str(c) for c in frame.columns if c not in (*keys, y)]
     else:
         x_names = _names(x, "x")
-    x_values = [_values_of(_column(frame, n, "regressors"), n) for n in x_names]
+    x_values = [_values_of(_column(frame, n, "regressors"), n, row_text) for n in x_names]
     if len(frame) == 0:
         raise InputError("no observations")
     labels = {"sections": _originals(id_labels, id_values),

@@ -1,6 +1,7 @@
 """The result of one dependence test, as returned by qvdep.cdtest."""
 from __future__ import annotations
 
+import copy
 import math
 from typing import Any, Optional
 
@@ -34,14 +35,29 @@ _ATTRIBUTES = {
 }
 _ABSENT = {"statistic": math.nan, "p_value": math.nan, "p_value_source": "none"}
 
-# The p-values keep their relative precision down to this; below it the
-# double's subnormal range rounds them away, and they are printed as a
-# bound, as the report prints them.
-_SMALLEST_P = 1e-300
+class _StoredRun:
+    """What a result asks of its run, kept as plain data: the report, the
+    JSON object and the density's curves and legend, formed from the run
+    when the result is pickled (the run itself, the library's record, stays
+    in the process that made it)."""
 
+    def __init__(self, run) -> None:
+        self._summary = run.summary()
+        self._dict = run.to_dict()
+        self._density = run.density()
+        self._legend = run.density_legend()
 
-def _p_phrase(p: float) -> str:
-    return "p < 1e-300" if p < _SMALLEST_P else f"p = {p:.3g}"
+    def summary(self) -> str:
+        return self._summary
+
+    def to_dict(self) -> dict:
+        return copy.deepcopy(self._dict)
+
+    def density(self) -> dict:
+        return copy.deepcopy(self._density)
+
+    def density_legend(self) -> list:
+        return list(self._legend)
 
 
 class CDTestResult:
@@ -101,6 +117,11 @@ class CDTestResult:
     module_results : dict
         The module's eight result fields and its fit flag exactly as it
         wrote them (a missing value is NaN).
+
+    A result pickles with every figure and table, the report and the JSON
+    object (``pickle.loads(pickle.dumps(r))`` gives the same ``summary()``,
+    ``to_dict()``, ``statistics``, ``correlations`` and plots); what it
+    keeps of the library's run is written out as it is pickled.
     """
 
     def __init__(self, run, *, id_name: str, time_name: str, y_name: str, x_names: list,
@@ -128,6 +149,14 @@ class CDTestResult:
         self.lm_pvalue_by_tool = rows.get("lm", _ABSENT)["p_value_source"] == "tool"
         self._sections = [labels["sections"].get(s, s) for s in raw["section_labels"]]
         self._periods = [labels["periods"].get(p, p) for p in raw["period_labels"]]
+
+    def __getstate__(self) -> dict:
+        # The packed tables in _raw are views of the run; pickling copies
+        # them out, and the run gives way to what is asked of it later.
+        state = dict(self.__dict__)
+        if not isinstance(self._run, _StoredRun):
+            state["_run"] = _StoredRun(self._run)
+        return state
 
     @property
     def section_labels(self) -> list:
@@ -226,12 +255,8 @@ class CDTestResult:
         title = title if title is not None else f"Residual correlations: {self.y}"
         if kind == "density":
             from ._plot import density
-            legend = [f"CD = {self.cd:.4g}, {_p_phrase(self.cd_pvalue)}",
-                      f"CDw+ = {self.weighted_cd_plus:.4g}, "
-                      f"{_p_phrase(self.weighted_cd_plus_pvalue)}",
-                      f"average \u03c1 = {self.average_correlation:.4g}",
-                      f"average |\u03c1| = {self.average_abs_correlation:.4g}"]
-            return density(self._run.density(), ax=ax, title=title, legend=legend)
+            return density(self._run.density(), ax=ax, title=title,
+                           legend=self._run.density_legend())
         if kind != "heatmap":
             raise ValueError(f"kind must be \"heatmap\" or \"density\", not {kind!r}")
         from ._plot import heatmap
@@ -241,13 +266,12 @@ class CDTestResult:
     def __repr__(self) -> str:
         def num(v: float) -> str:
             return "NA" if math.isnan(v) else f"{v:.4f}"
-
-        def p(v: float) -> str:
-            return "NA" if math.isnan(v) else f"{v:.4g}"
         lines = [f"CDTestResult({self.y} on {len(self.x)} regressor"
                  f"{'' if len(self.x) == 1 else 's'}: N={self.cross_sections}, "
                  f"T={self.periods}, {self.usable_pairs} usable pairs)"]
-        for row in self._raw["tests"]:
-            lines.append(f"  {row['name']:<12} {num(row['statistic']):>12}  "
-                         f"p = {p(row['p_value'])}")
+        rows = self._raw["tests"]
+        width = max((len(row["name"]) for row in rows), default=0)
+        for row in rows:  # p-values as the report prints them
+            lines.append(f"  {row['name']:<{width}} {num(row['statistic']):>12}  "
+                         f"{_core.pvalue_phrase(row['p_value'])}")
         return "\n".join(lines)

@@ -3,9 +3,13 @@ independent numpy reference and its own error contract."""
 import json
 import math
 import os
+import pickle
+import re
+import signal
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 import numpy as np
@@ -143,6 +147,16 @@ def test_p_values_keep_their_relative_precision_in_the_tail(loading):
     ax = r.plot(kind="density")
     legend = ax.get_legend().get_title().get_text()
     assert ("p < 1e-300" in legend) == (loading > 1), legend
+    # The repr and the legend print each p-value as the report's table does.
+    printed = report_pvalues(r.summary())
+    assert [line.split("  p")[-1].lstrip(" =") for line in repr(r).splitlines()[1:]] == printed
+    assert f"CD = {r.cd:.4g}, p {'' if loading > 1 else '= '}{printed[2]}" in legend
+
+
+def report_pvalues(summary):
+    """The p-value column of the report's tables, row after row."""
+    row = re.compile(r"^  \S.*?\s(-?\d+\.\d+|NA)\s+(chi2\(\d+\)|N\(0,1\) [a-z -]+?)\s+(< 1e-300|\S+)$")
+    return [m.group(3) for m in map(row.match, summary.splitlines()) if m]
 
 
 def test_docstrings_name_every_test():
@@ -377,16 +391,30 @@ def test_restrictions_match_the_implied_model(grunfeld, restrict, transform):
 GOOD = dict(id="firm", time="year", y="inv", x=["value", "capital"])
 BAD_INPUTS = [
     ("data", [1, 2], {}, TypeError, "data must be a pandas.DataFrame"),
-    (None, None, dict(id="firm", time="year"), TypeError, "needs id=, time= and y="),
+    (None, None, dict(id="firm", time="year"), TypeError, "needs y= naming"),
     (None, None, dict(GOOD, y="invest"), ValueError,
      'no column named "invest" for the dependent variable'),
     (None, None, dict(GOOD, x=["value", "cap"]), ValueError, 'no column named "cap" for the regressors'),
-    ("text", None, dict(GOOD, x=["value", "name"]), TypeError, 'column "name": not numeric'),
-    ("inf", None, GOOD, ValueError, 'row 3: column "value": not a finite number'),
-    ("duplicate", None, GOOD, ValueError, r"row 2: duplicate \(firm, year\) pair \(1, 1935\)"),
-    ("no id", None, GOOD, ValueError, 'row 5: column "firm": empty'),
+    # Rows are named by their index labels (what df.loc takes).
+    ("text", None, dict(GOOD, x=["value", "name"]), TypeError,
+     r"""row 0: column "name": not a number \('firm 1', a str; the column's dtype is object\)"""),
+    ("mixed", None, GOOD, TypeError,
+     r"""row 'GM-1937': column "value": not a number \('n/a', a str"""),
+    ("category", None, dict(GOOD, x=["value", "name"]), TypeError,
+     r'column "name": not numeric \(dtype category, holding categorical\)$'),
+    ("inf", None, GOOD, ValueError, 'row 2: column "value": not a finite number'),
+    ("duplicate", None, GOOD, ValueError,
+     r"row 1: duplicate \(firm, year\) pair \(1, 1935\), first given at row 0$"),
+    ("duplicate", None, dict(GOOD, id=None, time=None), ValueError,
+     r"row \(1, 1935\): duplicate \(firm, year\) pair \(1, 1935\), first given at row \(1, 1935\)"),
+    ("no id", None, GOOD, ValueError, 'row 4: column "firm": empty'),
     ("stray period", None, GOOD, ValueError,
-     'row 4: column "year": period "1938a" is not a number, but 20 other periods are'),
+     'row 3: column "year": period "1938a" is not a number, but 20 other periods are'),
+    ("stray period", None, dict(GOOD, time=None), ValueError,
+     r'''row \(1, '1938a'\): column "year": period "1938a" is not a number'''),
+    (None, None, dict(GOOD, id=None), TypeError, "needs id= and time= naming its columns"),
+    ("levels", None, dict(GOOD, id="firm"), ValueError,
+     '"firm" names both a column and a level of the index'),
     (None, None, dict(GOOD, restrict="value +"), ValueError, 'restriction "value \\+": '),
     (None, None, dict(GOOD, restrict="debt = 1"), ValueError, 'unknown variable "debt"'),
     (None, None, dict(GOOD, restrict="const = 1", intercept=False), ValueError,
@@ -421,6 +449,12 @@ def test_bad_input(grunfeld, change, data, kwargs, error, message):
     df = grunfeld.copy()
     if change == "text":
         df["name"] = "firm " + df.firm.astype(str)
+    elif change == "mixed":
+        df.index = [f"{'GM' if f == 1 else f}-{y}" for f, y in zip(df.firm, df.year)]
+        df["value"] = df.value.astype(object)
+        df.loc["GM-1937", "value"] = "n/a"
+    elif change == "category":  # no value of its own is text: no row to name
+        df["name"] = df.firm.astype("category")
     elif change == "inf":
         df.loc[2, "value"] = np.inf
     elif change == "duplicate":
@@ -435,6 +469,10 @@ def test_bad_input(grunfeld, change, data, kwargs, error, message):
         df["inv"] = df.firm * 10.0
     elif change == "one firm":
         df = df[df.firm == 1]
+    elif change == "levels":
+        df = df.set_index(["firm", "year"], drop=False)
+    if kwargs.get("time", "") is None:  # indexed by (firm, year), as linearmodels takes panels
+        df = df.set_index(["firm", "year"])
     with pytest.raises(error, match=message):
         qvdep.cdtest(data if change == "data" else df, **kwargs)
 
@@ -577,3 +615,76 @@ def test_installed_package_finds_its_own_module(tmp_path):
     assert out[:2] == [str(package / "__init__.py"), str(package / "libqvdep.so")]
     assert float(out[2]) == qvdep.cdtest(values).cd
 
+
+
+def test_version_is_the_projects():
+    project = re.search(r"project\(qvdep VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text())
+    assert qvdep.__version__ == project.group(1)
+
+
+@pytest.mark.parametrize("index,kwargs", [
+    (["firm", "year"], {}),                           # as linearmodels takes a panel
+    (["firm", "year"], dict(id="firm", time="year")),  # levels named
+    (["firm"], dict(id="firm", time="year")),          # a level and a column
+])
+def test_an_indexed_dataframe_is_the_same_panel(grunfeld, index, kwargs):
+    expected = qvdep.cdtest(grunfeld, **GOOD).to_dict()
+    # Rows shuffled within each firm: the layout orders the periods.
+    shuffled = grunfeld.sample(frac=1.0, random_state=3).sort_values("firm", kind="stable")
+    r = qvdep.cdtest(shuffled.set_index(index), **kwargs, y="inv")
+    assert r.to_dict() == expected
+    assert (r.id, r.time, r.x) == ("firm", "year", ["value", "capital"])
+    unnamed = grunfeld.set_index(["firm", "year"]).rename_axis([None, None])
+    got = qvdep.cdtest(unnamed, y="inv").to_dict()
+    assert got["options"]["id"] == "id" and got["tests"] == expected["tests"]
+
+
+def test_a_result_pickles_without_its_run(tmp_path):
+    """Every figure, table and text of a result comes back from its pickle
+    in a process that never ran the analysis."""
+    df, _ = unbalanced_csv(tmp_path)
+    r = qvdep.cdtest(df.set_index(["id", "t"]), y="y", x=["x0", "x1"], order=2)
+    path = tmp_path / "result.pickle"
+    path.write_bytes(pickle.dumps(r))
+    code = ("import pickle, sys; r = pickle.loads(open(sys.argv[1], 'rb').read());"
+            "r.correlations.to_pickle(sys.argv[1] + '.rho');"
+            "print(repr(r)); print(r.summary()); print(r.to_dict()); print(r.statistics);"
+            "print(r.common_periods.to_numpy().tolist()); print(r.cd_pvalue, r.section_labels);"
+            "print(r.plot(kind='density').get_legend().get_title().get_text())")
+    out = subprocess.run([sys.executable, "-c", code, str(path)], check=True,
+                         capture_output=True, text=True).stdout
+    legend = r.plot(kind="density").get_legend().get_title().get_text()
+    assert out == "\n".join([repr(r), r.summary(), str(r.to_dict()), str(r.statistics),
+                             str(r.common_periods.to_numpy().tolist()),
+                             f"{r.cd_pvalue} {r.section_labels}", legend]) + "\n"
+    pd.testing.assert_frame_equal(pd.read_pickle(str(path) + ".rho"), r.correlations)
+    again = pickle.loads(pickle.dumps(pickle.loads(path.read_bytes())))
+    assert again.to_dict() == r.to_dict() and np.isnan(again.correlations.to_numpy()).any()
+
+
+def test_ctrl_c_stops_a_long_call_and_leaves_no_thread():
+    """SIGINT during a call that would run for hours (ten million draws of
+    the weighted CD's signs) raises KeyboardInterrupt, the threads are those
+    the process had before the call, and the next call works."""
+    code = """if True:
+        import os, time, numpy as np, qvdep
+        values = np.random.default_rng(1).normal(size=(200, 30, 2))
+        first = qvdep.cdtest(values).cd  # the library's pool is started
+        threads = len(os.listdir("/proc/self/task"))
+        print("running", flush=True)
+        start = time.monotonic()
+        try:
+            qvdep.cdtest(values, cdw_draws=10**7)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic() - start, threads,
+                  len(os.listdir("/proc/self/task")), qvdep.cdtest(values).cd == first)
+    """
+    child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "running\n"
+    time.sleep(0.5)
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=120)  # hours, had the call run to its end
+    words = out.split()
+    assert child.returncode == 0 and words[0] == "interrupted", err
+    assert words[2] == words[3] and words[4] == "True", out

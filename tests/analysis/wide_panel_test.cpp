@@ -358,6 +358,15 @@ TEST(WidePanel, RefusesWhatItCannotLayOut) {
   } catch (const std::runtime_error &e) {
     EXPECT_STREQ(e.what(), "m: row 2: column \"id\": no label for code 1");
   }
+  // A caller's own row names (a DataFrame's index labels), cut as any text
+  // from the data is.
+  data.row_name = [](std::size_t row) { return "'r" + std::to_string(row) + "'\n"; };
+  try {
+    make_wide_panel(data);
+    ADD_FAILURE() << "a code past its labels was accepted";
+  } catch (const std::runtime_error &e) {
+    EXPECT_STREQ(e.what(), "m: row 'r1'\\n: column \"id\": no label for code 1");
+  }
 }
 
 }  // namespace
