@@ -56,19 +56,20 @@ std::size_t partners_per_part(std::size_t k) {
 // is judged against the column's own length. Returns the first
 // rank-deficient cross-section, or -1.
 long stacked_bases(const host::Panel &panel, bool intercept, WorkVector<double> &q) {
-  const int t = panel.periods, k = panel.regressors;
+  const lapack_int t = panel.periods, k = panel.regressors;
   const std::size_t ts = static_cast<std::size_t>(t), ks = static_cast<std::size_t>(k);
   q.resize(ts * ks * static_cast<std::size_t>(panel.sections));
   if (k == 0) return -1;
   const std::lock_guard<std::mutex> lapack(lapack_lock());
   WorkVector<double> tau(ks);
   std::vector<double> norms(ks);
-  int lwork = -1, info = 0;
+  lapack_int lwork = -1, info = 0;
   double query = 0;
-  dgeqrf_(&t, &k, q.data(), &t, tau.data(), &query, &lwork, &info);
+  qvdep_dgeqrf(&t, &k, q.data(), &t, tau.data(), &query, &lwork, &info);
   double query2 = 0;
-  dorgqr_(&t, &k, &k, q.data(), &t, tau.data(), &query2, &lwork, &info);
-  lwork = std::max({static_cast<int>(query), static_cast<int>(query2), k, 1});
+  qvdep_dorgqr(&t, &k, &k, q.data(), &t, tau.data(), &query2, &lwork, &info);
+  lwork = std::max<lapack_int>(
+      {static_cast<lapack_int>(query), static_cast<lapack_int>(query2), k, 1});
   WorkVector<double> work(static_cast<std::size_t>(lwork));
   for (int i = 0; i < panel.sections; ++i) {
     double *a = q.data() + static_cast<std::size_t>(i) * ts * ks;
@@ -87,10 +88,10 @@ long stacked_bases(const host::Panel &panel, bool intercept, WorkVector<double> 
         for (std::size_t s = 0; s < ts; ++s) column[s] -= mean;
       }
     }
-    dgeqrf_(&t, &k, a, &t, tau.data(), work.data(), &lwork, &info);
+    qvdep_dgeqrf(&t, &k, a, &t, tau.data(), work.data(), &lwork, &info);
     for (std::size_t c = 0; c < ks; ++c)
       if (!(std::fabs(a[c * ts + c]) > kRankTolerance * norms[c])) return i;
-    dorgqr_(&t, &k, &k, a, &t, tau.data(), work.data(), &lwork, &info);
+    qvdep_dorgqr(&t, &k, &k, a, &t, tau.data(), work.data(), &lwork, &info);
   }
   return -1;
 }
@@ -228,11 +229,12 @@ void BiasAdjustedLmWork::form_bands() {
       if (b.kernel) {
         panels.multiply(partners, width, part.data(), rows);
       } else {
-        const int m = static_cast<int>(rows), w = static_cast<int>(width), t = static_cast<int>(ts);
+        const lapack_int m = static_cast<lapack_int>(rows), w = static_cast<lapack_int>(width),
+                         t = static_cast<lapack_int>(ts);
         const double one = 1.0, zero = 0.0;
         const std::lock_guard<std::mutex> lapack(lapack_lock());
-        dgemm_("T", "N", &m, &w, &t, &one, lhs.data(), &t, partners, &t, &zero, part.data(), &m,
-               1, 1);
+        qvdep_dgemm("T", "N", &m, &w, &t, &one, lhs.data(), &t, partners, &t, &zero, part.data(),
+                    &m, 1, 1);
       }
       // Partner by partner, every member i < j of the band at once.
       for (std::size_t j = j0; j < j1; ++j) {

@@ -31,7 +31,7 @@
 // The C_ij are blocks of Q'Q for the stacked bases Q = [Q_1 ... Q_N],
 // formed a band of cross-sections at a time: by the dot-product kernel
 // where the processor has one (it may run on several threads, and the band
-// of a pair does not change its figures), else by the system's BLAS dgemm
+// of a pair does not change its figures), else by the tools' OpenBLAS dgemm
 // (one thread).
 //
 // Everything but rho_ij depends on the regressors alone, so the work comes
@@ -113,7 +113,7 @@ class BiasAdjustedLmWork {
   bool formed() const;
   BiasAdjustedLmWeights take();
 
-  // For tests: the system's BLAS even where the kernel is available.
+  // For tests: the tools' BLAS even where the kernel is available.
   void use_blas() { blas_only_ = true; }
 
  private:

@@ -396,7 +396,7 @@ TEST(CdStar, RefusesBadComponentCountsAndUnbalancedPanels) {
 // Bands of pairs taken by a helping thread give the bits of one thread
 // alone, whichever thread takes the weights (the first to see formed() say
 // they are whole, as the analysis does), and the dot-product kernel agrees
-// with the system's BLAS.
+// with the tools' BLAS.
 TEST(BiasAdjustedLm, HelpedWeightsAreTheWeightsOfOneThread) {
   std::mt19937_64 rng(73);
   const Design d = random_design(rng, 200, 30, 8, true);  // three bands of pairs
@@ -436,7 +436,7 @@ TEST(BiasAdjustedLm, HelpedWeightsAreTheWeightsOfOneThread) {
   EXPECT_NEAR(other.centre, alone.centre, 1e-13 * alone.centre);
 }
 
-// The system's BLAS may share work buffers between threads (small products
+// The tools' serial OpenBLAS shares its work buffers between threads (small products
 // suffer most); two analyses at once must still give each the figures of
 // one alone.
 TEST(LapackCalls, TwoThreadsGiveTheFiguresOfOne) {
