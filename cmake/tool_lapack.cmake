@@ -41,7 +41,8 @@ if(QVDEP_TOOL_LAPACK AND NOT WIN32)
   # A threaded build has OpenBLAS's thread server in it.
   execute_process(COMMAND ${CMAKE_NM} --defined-only "${QVDEP_TOOL_LAPACK_ARCHIVE}"
                   COMMAND grep -c -w blas_thread_init
-                  OUTPUT_VARIABLE _qvdep_thread_server OUTPUT_STRIP_TRAILING_WHITESPACE)
+                  OUTPUT_VARIABLE _qvdep_thread_server OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET)
   if(NOT _qvdep_thread_server STREQUAL "0")
     message(FATAL_ERROR "${QVDEP_TOOL_LAPACK_ARCHIVE} starts threads (it defines "
                         "blas_thread_init): the tools need the serial build, "
