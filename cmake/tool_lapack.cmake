@@ -64,11 +64,17 @@ function(qvdep_add_tool_lapack target)
   set(rename "")
   foreach(routine ${QVDEP_TOOL_LAPACK_ROUTINES})
     string(REGEX REPLACE "_$" "" name "qvdep_${routine}")
-    list(APPEND pull -u ${routine})
-    list(APPEND rename --redefine-sym ${routine}=${name} --keep-global-symbol=${name})
+    list(APPEND pull -Wl,-u,${routine})
+    # GNU objcopy keeps a symbol global by its new name, llvm-objcopy by its
+    # old one: both are named.
+    list(APPEND rename --redefine-sym ${routine}=${name}
+                       --keep-global-symbol=${routine} --keep-global-symbol=${name})
   endforeach()
+  # The compiler driver runs its linker with the target set: ld.lld, which
+  # CMake takes for the linker under clang, does not guess it from an
+  # archive alone.
   add_custom_command(OUTPUT "${object}"
-    COMMAND ${CMAKE_LINKER} -r -o "${whole}" ${pull} "${QVDEP_TOOL_LAPACK_ARCHIVE}"
+    COMMAND ${CMAKE_C_COMPILER} -r -nostdlib -o "${whole}" ${pull} "${QVDEP_TOOL_LAPACK_ARCHIVE}"
     COMMAND ${CMAKE_OBJCOPY} ${rename} "${whole}" "${object}"
     COMMAND ${CMAKE_COMMAND} -E rm -f "${whole}"
     DEPENDS "${QVDEP_TOOL_LAPACK_ARCHIVE}" "${CMAKE_CURRENT_FUNCTION_LIST_FILE}"
