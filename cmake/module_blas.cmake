@@ -31,8 +31,9 @@ endif()
 # else, daxpy_ among them.
 execute_process(COMMAND ${CMAKE_NM} --defined-only "${QVDEP_BLAS_LIBRARY}"
   OUTPUT_VARIABLE _qvdep_blas_symbols ERROR_QUIET RESULT_VARIABLE _qvdep_nm_status)
-string(REGEX MATCH "[ \n][TDBR] (openblas_[a-z_]*|gotoblas[a-z_]*|blas_thread_init|bli_[a-z_]*|ATL_[a-zA-Z_]*|mkl_[a-z_]*)\n"
-       _qvdep_tuned "${_qvdep_blas_symbols}")
+set(_qvdep_tuned_names
+  "openblas_[a-z_]*|gotoblas[a-z_]*|blas_thread_init|bli_[a-z_]*|ATL_[a-zA-Z_]*|mkl_[a-z_]*")
+string(REGEX MATCH "[ \n][TDBR] (${_qvdep_tuned_names})\n" _qvdep_tuned "${_qvdep_blas_symbols}")
 set(_qvdep_tuned "${CMAKE_MATCH_1}")
 if(NOT _qvdep_nm_status EQUAL 0 OR NOT _qvdep_blas_symbols MATCHES "[ \n]T daxpy_\n")
   message(FATAL_ERROR "${QVDEP_BLAS_LIBRARY} is not a static BLAS (no daxpy_ in it): set "
