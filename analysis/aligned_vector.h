@@ -1,4 +1,4 @@
-// Work arrays for the system's BLAS and LAPACK, aligned to 64 bytes.
+// Work arrays for the tools' BLAS and LAPACK, aligned to 64 bytes.
 //
 // Their kernels may group the terms of a sum differently depending on
 // where an array starts (peeling elements off until an aligned address),

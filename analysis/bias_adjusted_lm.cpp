@@ -62,18 +62,19 @@ std::size_t partners_per_part(std::size_t k) {
 // is judged against the column's own length. Returns the first
 // rank-deficient cross-section, or -1.
 long stacked_bases(const host::Panel &panel, bool intercept, WorkVector<double> &q) {
-  const int t = panel.periods, k = panel.regressors;
+  const lapack_int t = panel.periods, k = panel.regressors;
   const std::size_t ts = static_cast<std::size_t>(t), ks = static_cast<std::size_t>(k);
   q.resize(ts * ks * static_cast<std::size_t>(panel.sections));
   if (k == 0) return -1;
   WorkVector<double> tau(ks);
   std::vector<double> norms(ks);
-  int lwork = -1, info = 0;
+  lapack_int lwork = -1, info = 0;
   double query = 0;
-  call_lapack<dgeqrf_>(&t, &k, q.data(), &t, tau.data(), &query, &lwork, &info);
+  call_lapack<qvdep_dgeqrf>(&t, &k, q.data(), &t, tau.data(), &query, &lwork, &info);
   double query2 = 0;
-  call_lapack<dorgqr_>(&t, &k, &k, q.data(), &t, tau.data(), &query2, &lwork, &info);
-  lwork = std::max({static_cast<int>(query), static_cast<int>(query2), k, 1});
+  call_lapack<qvdep_dorgqr>(&t, &k, &k, q.data(), &t, tau.data(), &query2, &lwork, &info);
+  lwork = std::max<lapack_int>(
+      {static_cast<lapack_int>(query), static_cast<lapack_int>(query2), k, 1});
   WorkVector<double> work(static_cast<std::size_t>(lwork));
   for (int i = 0; i < panel.sections; ++i) {
     double *a = q.data() + static_cast<std::size_t>(i) * ts * ks;
@@ -92,10 +93,10 @@ long stacked_bases(const host::Panel &panel, bool intercept, WorkVector<double> 
         for (std::size_t s = 0; s < ts; ++s) column[s] -= mean;
       }
     }
-    call_lapack<dgeqrf_>(&t, &k, a, &t, tau.data(), work.data(), &lwork, &info);
+    call_lapack<qvdep_dgeqrf>(&t, &k, a, &t, tau.data(), work.data(), &lwork, &info);
     for (std::size_t c = 0; c < ks; ++c)
       if (!(std::fabs(a[c * ts + c]) > kRankTolerance * norms[c])) return i;
-    call_lapack<dorgqr_>(&t, &k, &k, a, &t, tau.data(), work.data(), &lwork, &info);
+    call_lapack<qvdep_dorgqr>(&t, &k, &k, a, &t, tau.data(), work.data(), &lwork, &info);
   }
   return -1;
 }
@@ -293,9 +294,10 @@ double BiasAdjustedLmBands::Model::form_band(std::size_t band, double *scales) c
     if (kernel) {
       panels.multiply(partners, width, part.data(), rows);
     } else {
-      const int m = static_cast<int>(rows), w = static_cast<int>(width), ti = static_cast<int>(t);
+      const lapack_int m = static_cast<lapack_int>(rows), w = static_cast<lapack_int>(width),
+                       ti = static_cast<lapack_int>(t);
       const double one = 1.0, zero = 0.0;
-      call_lapack<dgemm_>("T", "N", &m, &w, &ti, &one, lhs.data(), &ti, partners, &ti, &zero,
+      call_lapack<qvdep_dgemm>("T", "N", &m, &w, &ti, &one, lhs.data(), &ti, partners, &ti, &zero,
                           part.data(), &m, std::size_t{1}, std::size_t{1});
     }
     // Partner by partner, every member i < j of the band at once.

@@ -31,7 +31,7 @@
 // The C_ij are blocks of Q'Q for the stacked bases Q = [Q_1 ... Q_N],
 // formed a band of cross-sections at a time: by the dot-product kernel
 // where the processor has one (it may run on several threads, and the band
-// of a pair does not change its figures), else by the system's BLAS dgemm
+// of a pair does not change its figures), else by the tools' OpenBLAS dgemm
 // (one thread).
 //
 // Everything but rho_ij depends on the regressors alone, so the work comes
@@ -102,7 +102,7 @@ class BiasAdjustedLmBands {
   BiasAdjustedLmBands(const BiasAdjustedLmBands &) = delete;
   BiasAdjustedLmBands &operator=(const BiasAdjustedLmBands &) = delete;
 
-  // For tests: the system's BLAS even where the dot-product kernel runs.
+  // For tests: the tools' BLAS even where the dot-product kernel runs.
   void use_blas();
 
   // Queues the bases and then the early bands on `group`.

@@ -60,39 +60,39 @@ CdStar cd_star(WorkVector<double> residuals, int sections, int periods, int comp
   return refused("built without LAPACK");
 #else
   const std::size_t p = static_cast<std::size_t>(components);
-  const int ti = periods, ni = sections, pi = components;
-  int info = 0;
+  const lapack_int ti = periods, ni = sections, pi = components;
+  lapack_int info = 0;
 
   // 2. The p leading eigenvectors of Z Z' (dsyevr orders eigenvalues
   // upwards). When T > N they come from the smaller Z'Z: Z'Z v = l v gives
   // Z Z' (Z v) = l (Z v), so f = Z v / ||Z v||.
   const bool through_sections = t > n;
-  const int m = through_sections ? ni : ti;
+  const lapack_int m = through_sections ? ni : ti;
   const std::size_t ms = static_cast<std::size_t>(m);
   WorkVector<double> gram(ms * ms, 0.0);
   const double one = 1.0, zero = 0.0;
-  call_lapack<dsyrk_>("L", through_sections ? "T" : "N", &m, through_sections ? &ti : &ni, &one, z.data(), &ti,
+  call_lapack<qvdep_dsyrk>("L", through_sections ? "T" : "N", &m, through_sections ? &ti : &ni, &one, z.data(), &ti,
          &zero, gram.data(), &m, 1, 1);
-  const int first = m - pi + 1, last = m;
+  const lapack_int first = m - pi + 1, last = m;
   const double unused = 0, abstol = 0;
-  int found = 0, lwork = -1, liwork = -1, iquery = 0;
+  lapack_int found = 0, lwork = -1, liwork = -1, iquery = 0;
   double query = 0;
   WorkVector<double> eigenvalues(ms), vectors(ms * p);
-  WorkVector<int> support(2 * p);
-  call_lapack<dsyevr_>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
+  WorkVector<lapack_int> support(2 * p);
+  call_lapack<qvdep_dsyevr>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
           eigenvalues.data(), vectors.data(), &m, support.data(), &query, &lwork, &iquery, &liwork,
           &info, 1, 1, 1);
-  lwork = static_cast<int>(query);
+  lwork = static_cast<lapack_int>(query);
   liwork = iquery;
   WorkVector<double> work(static_cast<std::size_t>(lwork));
-  WorkVector<int> iwork(static_cast<std::size_t>(liwork));
-  call_lapack<dsyevr_>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
+  WorkVector<lapack_int> iwork(static_cast<std::size_t>(liwork));
+  call_lapack<qvdep_dsyevr>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last, &abstol, &found,
           eigenvalues.data(), vectors.data(), &m, support.data(), work.data(), &lwork,
           iwork.data(), &liwork, &info, 1, 1, 1);
   if (info != 0 || found != pi) return refused("the eigenvectors of Z Z' did not converge");
   WorkVector<double> f(through_sections ? t * p : 0);
   if (through_sections) {
-    call_lapack<dgemm_>("N", "N", &ti, &pi, &ni, &one, z.data(), &ti, vectors.data(), &ni, &zero, f.data(),
+    call_lapack<qvdep_dgemm>("N", "N", &ti, &pi, &ni, &one, z.data(), &ti, vectors.data(), &ni, &zero, f.data(),
            &ti, 1, 1);
     for (std::size_t l = 0; l < p; ++l) {
       double square = 0;
@@ -106,17 +106,17 @@ CdStar cd_star(WorkVector<double> residuals, int sections, int periods, int comp
   }
 
   // 3. Every z_i on X = [1, f] at once: coefficients in the first p + 1 rows.
-  const int kx = pi + 1;
+  const lapack_int kx = pi + 1;
   const std::size_t ks = p + 1;
   WorkVector<double> x(t * ks), a(t * ks), b(z);
   for (std::size_t s = 0; s < t; ++s) x[s] = 1.0;
   std::copy(f.begin(), f.end(), x.begin() + static_cast<std::ptrdiff_t>(t));
   a = x;
   lwork = -1;
-  call_lapack<dgels_>("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, &query, &lwork, &info, 1);
-  lwork = std::max(1, static_cast<int>(query));
+  call_lapack<qvdep_dgels>("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, &query, &lwork, &info, 1);
+  lwork = std::max<lapack_int>(1, static_cast<lapack_int>(query));
   work.resize(static_cast<std::size_t>(lwork));
-  call_lapack<dgels_>("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, work.data(), &lwork, &info, 1);
+  call_lapack<qvdep_dgels>("N", &ti, &kx, &ni, a.data(), &ti, b.data(), &ti, work.data(), &lwork, &info, 1);
   if (info != 0) return refused("the factors are linearly dependent");
   WorkVector<double> coef(ks * n);  // (p + 1)-by-N
   for (std::size_t i = 0; i < n; ++i)
@@ -124,7 +124,7 @@ CdStar cd_star(WorkVector<double> residuals, int sections, int periods, int comp
   b = WorkVector<double>();  // (= {} would keep the storage)
   WorkVector<double> &eps = z;  // z is not needed again: its residuals are formed in place
   const double minus_one = -1.0;
-  call_lapack<dgemm_>("N", "N", &ti, &ni, &kx, &minus_one, x.data(), &ti, coef.data(), &kx, &one, eps.data(),
+  call_lapack<qvdep_dgemm>("N", "N", &ti, &ni, &kx, &minus_one, x.data(), &ti, coef.data(), &kx, &one, eps.data(),
          &ti, 1, 1);
 
   // 4-5. sigma_i, scaled loadings, phi and w.

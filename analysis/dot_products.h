@@ -17,7 +17,7 @@
 // multiply-adds; no sum needs its lanes added at the end. It needs
 // AVX-512F; `dot_products_available()` says whether this processor and
 // build have it, and nothing else may use `DotProductPanels` where it does
-// not. Unlike the system's BLAS, it may run on several threads at once.
+// not. Unlike the tools' serial OpenBLAS, it may run on several threads at once.
 #ifndef QVDEP_ANALYSIS_DOT_PRODUCTS_H
 #define QVDEP_ANALYSIS_DOT_PRODUCTS_H
 

@@ -40,7 +40,6 @@
 //   qvdep_e2e_bench --module-run N T K MISSING_PERCENT
 //       prints the best of three module runs on that panel in seconds, and
 //       its CD statistic
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -59,6 +58,7 @@
 #include "analysis/csv_reader.h"
 #include "analysis/dot_products.h"
 #include "analysis/memory_budget.h"
+#include "analysis/tool_blas.h"
 
 #include "child_process.h"
 #include "factor_panel.h"
@@ -150,23 +150,6 @@ void row(const char *path, const std::string &figure, std::optional<double> rati
   if (ratio) std::snprintf(r, sizeof r, "%.2f", *ratio);
   std::printf("%-40s %12s %7s  %-14s %s\n", path, figure.c_str(), ratio ? r : "-",
               target.c_str(), met ? (*met ? "met" : "NOT MET") : "");
-}
-
-// Which BLAS the tools' LAPACK calls run on (the system's libblas.so.3),
-// and which of its kernels: OpenBLAS chooses them by the processor when it
-// is loaded (OPENBLAS_CORETYPE overrides it). LM_adj's products follow that
-// choice where the processor has no AVX-512.
-std::string blas_in_use() {
-  void *blas = dlopen("libblas.so.3", RTLD_LAZY | RTLD_LOCAL);
-  if (blas == nullptr) return "libblas.so.3 not found";
-  using Name = char *(*)();
-  const auto config = reinterpret_cast<Name>(dlsym(blas, "openblas_get_config"));
-  const auto core = reinterpret_cast<Name>(dlsym(blas, "openblas_get_corename"));
-  std::string found = config == nullptr || core == nullptr
-                          ? "libblas.so.3, not OpenBLAS"
-                          : std::string(config()) + "; kernels for " + core();
-  dlclose(blas);
-  return found;
 }
 
 std::string seconds_text(std::optional<double> s) {
@@ -309,11 +292,11 @@ int main(int argc, char **argv) {
                                      "--x", x_list, csv};
     std::printf("panel: %d cross-sections, %d periods, %d regressors, %ld rows, "
                 "%.1f MB of CSV in %s\n", n, t, k, long(n) * t, bytes / 1e6, csv.c_str());
-    std::printf("BLAS: %s\n", blas_in_use().c_str());
+    std::printf("BLAS: %s\n", qvd::analysis::tool_blas().c_str());
     std::printf("LM_adj's products: %s\n",
                 qvd::analysis::dot_products_available()
                     ? "the analysis library's AVX-512 kernel, on up to two threads"
-                    : "the system's dgemm, on one thread");
+                    : "the tools' serial OpenBLAS dgemm, on one thread");
     std::fflush(stdout);
 
     auto module_now = [&](int missing) { return time_module(dir, n, t, k, missing); };

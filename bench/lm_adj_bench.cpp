@@ -1,5 +1,5 @@
 // LM_adj's weights on one thread, their cross-products from the library's
-// dot-product kernel and from the system's dgemm, on a panel of N
+// dot-product kernel and from the tools' OpenBLAS dgemm, on a panel of N
 // cross-sections, T periods and K regressors with an intercept:
 //
 //   build/bench/qvdep_lm_adj_bench [--benchmark_filter=...]

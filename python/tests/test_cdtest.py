@@ -344,6 +344,44 @@ def test_same_json_and_report_as_the_command_line_tool(grunfeld, tmp_path, data,
     assert r.summary() == text.replace(str(path), "pandas.DataFrame", 1)
 
 
+def cpu_flags():
+    try:
+        return set(next(l for l in open("/proc/cpuinfo") if l.startswith("flags")).split()[2:])
+    except (OSError, StopIteration):
+        return set()
+
+
+# OpenBLAS kernels the processor can run: its own choice (""), and the
+# AVX2 and AVX-512 ones where it has those instructions.
+KERNELS = [("", set()), ("Haswell", {"avx2", "fma"}),
+           ("SkylakeX", {"avx512f", "avx512cd", "avx512bw", "avx512dq", "avx512vl"})]
+
+
+@pytest.mark.parametrize("coretype,needs", KERNELS)
+def test_same_bits_as_the_tool_whatever_kernels_and_blas_the_process_has(coretype, needs):
+    """The tools' LAPACK and BLAS are their own serial OpenBLAS, linked in:
+    under each choice of its kernels (OPENBLAS_CORETYPE) the tool and Python
+    give the same bits, and a BLAS loaded ahead of everything in the Python
+    process, whose every routine stops it (QVDEP_DECOY_BLAS, from the build),
+    answers none of the package's calls."""
+    if not needs <= cpu_flags():
+        pytest.skip(f"the processor cannot run OpenBLAS's {coretype} kernels")
+    env = dict(os.environ, OPENBLAS_CORETYPE=coretype)
+    args = [CLI, "--id", "firm", "--time", "year", "--y", "inv", "--x", "value,capital",
+            "--order", "2", "--format", "json", str(GRUNFELD)]
+    expected = json.loads(subprocess.run(args, env=env, capture_output=True, text=True,
+                                         check=True).stdout)
+    if "QVDEP_DECOY_BLAS" in env:
+        env["LD_PRELOAD"] = f"{env.get('LD_PRELOAD', '')} {env['QVDEP_DECOY_BLAS']}".strip()
+    code = ("import json, sys, pandas as pd, qvdep; print(json.dumps(qvdep.cdtest("
+            "pd.read_csv(sys.argv[1]), id='firm', time='year', y='inv',"
+            "x=['value', 'capital'], order=2).to_dict()))")
+    got = json.loads(subprocess.run([sys.executable, "-c", code, str(GRUNFELD)], env=env,
+                                    capture_output=True, text=True, check=True).stdout)
+    assert got.pop("source") == "pandas.DataFrame" and expected.pop("source") == str(GRUNFELD)
+    assert got == expected
+
+
 def test_unbalanced_panel_against_reference(tmp_path):
     df, _ = unbalanced_csv(tmp_path)
     r = qvdep.cdtest(df, id="id", time="t", y="y", x=["x0", "x1"])

@@ -451,7 +451,7 @@ TEST(BiasAdjustedLm, BandsOnThePoolGiveTheBitsOfOneThread) {
   EXPECT_NEAR(blas.centre, kernel.centre, 1e-13 * kernel.centre);
 }
 
-// The system's BLAS may share work buffers between threads (small products
+// The tools' serial OpenBLAS shares its work buffers between threads (small products
 // suffer most); two analyses at once must still give each the figures of
 // one alone.
 // A set stop flag ends each long loop of pairs, from the caller's thread

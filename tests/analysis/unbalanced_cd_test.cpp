@@ -15,11 +15,11 @@
 #include <gtest/gtest.h>
 
 #include "analysis/errors.h"
-#include "analysis/lapack_routines.h"
 #include "analysis/unbalanced_cd.h"
 #include "analysis/wide_panel.h"
 #include "qvdep.h"
 #include "fixtures/plm_unbalanced_fixture.h"
+#include "support/lapack.h"
 
 namespace qvd::analysis {
 namespace {

@@ -181,6 +181,48 @@ TEST(Tool, PValuesComeFromTheStatisticsToTheFarTail) {
   }
 }
 
+// The README's JSON of the example is what the tool prints: every figure to
+// the bit but those that come from the tools' LAPACK calls (LM_adj, CD* and
+// CD*'s scale w), which follow the kernels OpenBLAS picks for the processor
+// and may differ from one processor to another in their last bits; those
+// within 1e-12 of their size. A BLAS preloaded ahead of the tool, whose
+// every routine stops the process, answers none of its calls (the module's
+// daxpy and the tools' LAPACK are linked in) and changes no bit.
+TEST(Tool, ExampleJsonIsTheReadmesWhateverBlasTheProcessLoads) {
+  const std::string readme = slurp(fs::path(QVDEP_EXAMPLES_DIR).parent_path() / "README.md");
+  const std::size_t start = readme.find("```json\n") + 8;
+  ASSERT_NE(start, std::string::npos + 8);
+  json documented = json::parse(readme.substr(start, readme.find("```", start) - start));
+  std::vector<std::string> args = kGrunfeldArgs;
+  args.push_back(kGrunfeld);
+  json printed = run_json(args);
+  printed["source"] = documented["source"];
+  json kernel_bound = documented;
+  auto within_tolerance = [](json &doc, const json &got) {
+    EXPECT_NEAR(doc.get<double>(), got.get<double>(), 1e-12 * std::fabs(got.get<double>()));
+    doc = got;
+  };
+  within_tolerance(kernel_bound["cd_star_w"], printed["cd_star_w"]);
+  for (std::size_t r = 0; r < printed["tests"].size(); ++r) {
+    const json &row = printed["tests"][r];
+    if (row["kind"] == "cd_star" || row["kind"] == "bias_adjusted_lm")
+      for (const char *field : {"statistic", "p_value"})
+        within_tolerance(kernel_bound["tests"][r][field], row[field]);
+  }
+  EXPECT_EQ(printed, kernel_bound);
+  EXPECT_EQ(printed["module"], documented["module"]);
+
+  // A sanitized tool would refuse a library loaded ahead of its runtime.
+  const std::string asan = std::getenv("ASAN_OPTIONS");  // set by qvdep() if it was not
+  setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+  setenv("LD_PRELOAD", QVDEP_DECOY_BLAS, 1);
+  json decoyed = run_json(args);
+  unsetenv("LD_PRELOAD");
+  setenv("ASAN_OPTIONS", asan.c_str(), 1);
+  decoyed["source"] = documented["source"];
+  EXPECT_EQ(decoyed, printed);
+}
+
 // An unbalanced panel with missing cells and absent rows, read from CSV,
 // against the same panel laid out by hand: the module's fields bit for bit.
 TEST(Tool, UnbalancedCsvPanelMatchesTheHandBuiltRequest) {
