@@ -55,10 +55,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/csv_reader.h"
-#include "analysis/dot_products.h"
-#include "analysis/memory_budget.h"
-#include "analysis/tool_blas.h"
+#include "analysis/input/csv_reader.h"
+#include "analysis/layout/memory_budget.h"
+#include "analysis/linalg/dot_products.h"
+#include "analysis/linalg/tool_blas.h"
 
 #include "child_process.h"
 #include "factor_panel.h"

@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "numeric/missing_value.h"
 
 inline qvd::host::Panel factor_panel(int n, int t, int k, int missing_percent) {

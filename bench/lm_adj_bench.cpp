@@ -7,8 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "analysis/bias_adjusted_lm.h"
-#include "analysis/dot_products.h"
+#include "analysis/linalg/dot_products.h"
+#include "analysis/stats/bias_adjusted_lm.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 
 // Writes the file and returns its size in bytes. Throws std::runtime_error
 // when it cannot be written.

@@ -6,7 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "host/reference_host.h"
 
 // An instance of the module at QVDEP_MODULE_PATH for the life of a

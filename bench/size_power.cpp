@@ -33,8 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/analysis.h"
-#include "analysis/long_panel.h"
+#include "analysis/driver/analysis.h"
+#include "analysis/input/long_panel.h"
 
 namespace {
 

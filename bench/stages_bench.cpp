@@ -31,7 +31,7 @@
 
 #include "engine/pairwise.h"
 #include "engine/regression.h"
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "host/service_hooks.h"
 #include "matrix/cross_products.h"
 #include "matrix/packed_storage.h"

@@ -18,10 +18,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "analysis/analysis.h"
-#include "analysis/csv_reader.h"
-#include "analysis/errors.h"
-#include "analysis/memory_budget.h"
+#include "analysis/common/errors.h"
+#include "analysis/driver/analysis.h"
+#include "analysis/input/csv_reader.h"
+#include "analysis/layout/memory_budget.h"
 #include "cli/atomic_file.h"
 #include "cli/interrupt_cleanup.h"
 #include "report/correlation_csv.h"

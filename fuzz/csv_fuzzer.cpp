@@ -30,9 +30,9 @@
 #include <sstream>
 #include <string>
 
-#include "analysis/csv_reader.h"
-#include "analysis/errors.h"
-#include "analysis/wide_panel.h"
+#include "analysis/common/errors.h"
+#include "analysis/input/csv_reader.h"
+#include "analysis/layout/wide_panel.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "support/recording_host.h"
 
 namespace {

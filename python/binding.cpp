@@ -49,10 +49,11 @@
 #include <malloc.h>
 #endif
 
-#include "analysis/analysis.h"
-#include "analysis/errors.h"
-#include "analysis/memory_budget.h"
-#include "analysis/stop_flag.h"
+#include "analysis/common/errors.h"
+#include "analysis/common/stop_flag.h"
+#include "analysis/driver/analysis.h"
+#include "analysis/layout/memory_budget.h"
+#include "analysis/result/test_kinds.h"
 #include "python/integer_codes.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
@@ -131,13 +132,6 @@ py::array unpack_square(const py::array &packed, std::size_t n) {
   throw py::type_error("a packed table holds float64 or int32 cells");
 }
 
-const char *source_name(qvd::analysis::PValueSource s) {
-  switch (s) {
-    case qvd::analysis::PValueSource::module: return "module";
-    case qvd::analysis::PValueSource::tool: return "tool";
-    default: return "none";
-  }
-}
 
 // A JSON value as the Python object json.loads makes of its text: objects
 // become dicts, arrays lists, integers int, other numbers float. The text
@@ -179,11 +173,11 @@ py::dict figures(py::object self) {
   const auto &m = r.module;
   py::list tests;
   for (const auto &row : r.tests)
-    tests.append(py::dict(py::arg("kind") = qvd::report::kind_name(row.kind),
+    tests.append(py::dict(py::arg("kind") = std::string(qvd::analysis::test_kind(row.kind).key),
                           py::arg("name") = row.name, py::arg("statistic") = row.statistic,
                           py::arg("distribution") = row.distribution,
                           py::arg("p_value") = row.pvalue,
-                          py::arg("p_value_source") = source_name(row.source),
+                          py::arg("p_value_source") = qvd::analysis::p_value_source_name(row.source),
                           py::arg("reference") = row.reference,
                           py::arg("not_available") = row.unavailable));
   py::dict d;
@@ -458,6 +452,19 @@ PYBIND11_MODULE(_core, m) {
         "\"p = 0.0371633\", \"p < 1e-300\" or \"p = NA\", as the report prints a p-value.");
   m.def("unpack_square", &unpack_square, py::arg("packed"), py::arg("n"),
         "The N-by-N table of a packed one (its lower triangle, row after row).");
+  m.def(
+      "test_kinds",
+      [] {
+        py::list kinds;
+        for (const qvd::analysis::TestKindInfo &k : qvd::analysis::test_kinds())
+          kinds.append(py::dict(py::arg("key") = std::string(k.key),
+                                py::arg("name") = std::string(k.name),
+                                py::arg("title") = std::string(k.title),
+                                py::arg("statistic") = std::string(k.statistic_attribute),
+                                py::arg("p_value") = std::string(k.pvalue_attribute)));
+        return kinds;
+      },
+      "The catalogue of test kinds: key, name and title patterns, the result's attributes.");
   m.def("parse_memory_size", &qvd::analysis::parse_memory_size, py::arg("text"),
         "Bytes of a size such as \"4G\" or \"512M\" (units of 1000).");
   m.def("release_memory", &release_memory,

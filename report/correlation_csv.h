@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-#include "analysis/analysis.h"
+#include "analysis/result/result.h"
 
 namespace qvd::report {
 

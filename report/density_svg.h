@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
+#include "analysis/result/result.h"
 
 namespace qvd::report {
 

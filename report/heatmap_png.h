@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <string>
 
-#include "analysis/analysis.h"
+#include "analysis/result/result.h"
 
 namespace qvd::report {
 

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "analysis/wide_panel.h"
+#include "analysis/common/errors.h"
 #include "report/block_means.h"
 #include "report/colour_scale.h"
 #include "report/heatmap_png.h"

@@ -2,20 +2,14 @@
 
 #include <cmath>
 
+#include "analysis/result/test_kinds.h"
+
 namespace qvd::report {
 namespace {
 
 using nlohmann::json;
 
 json number(double x) { return std::isnan(x) ? json(nullptr) : json(x); }
-
-const char *source_name(analysis::PValueSource source) {
-  switch (source) {
-    case analysis::PValueSource::module: return "module";
-    case analysis::PValueSource::tool: return "tool";
-    default: return "none";
-  }
-}
 
 json module_fields(const analysis::ModuleResults &m) {
   return {{"lm", number(m.lm)},
@@ -32,34 +26,16 @@ json module_fields(const analysis::ModuleResults &m) {
 
 }  // namespace
 
-const char *kind_name(analysis::TestKind kind) {
-  switch (kind) {
-    case analysis::TestKind::lm: return "lm";
-    case analysis::TestKind::scaled_lm: return "scaled_lm";
-    case analysis::TestKind::cd: return "cd";
-    case analysis::TestKind::local_cd: return "local_cd";
-    case analysis::TestKind::weighted_cd: return "weighted_cd";
-    case analysis::TestKind::weighted_cd_plus: return "weighted_cd_plus";
-    case analysis::TestKind::bias_adjusted_lm: return "bias_adjusted_lm";
-    case analysis::TestKind::cd_star: return "cd_star";
-    case analysis::TestKind::unbalanced_lm: return "unbalanced_lm";
-    case analysis::TestKind::unbalanced_scaled_lm: return "unbalanced_scaled_lm";
-    case analysis::TestKind::unbalanced_cd: return "unbalanced_cd";
-    case analysis::TestKind::unbalanced_local_cd: return "unbalanced_local_cd";
-  }
-  return "unknown";
-}
-
 json result_json(const std::string &source, const analysis::Result &r) {
   const analysis::PanelShape &s = r.shape;
   json tests = json::array();
   for (const auto &row : r.tests) {
-    json entry = {{"kind", kind_name(row.kind)},
+    json entry = {{"kind", analysis::test_kind(row.kind).key},
                   {"name", row.name},
                   {"statistic", number(row.statistic)},
                   {"distribution", row.distribution},
                   {"p_value", number(row.pvalue)},
-                  {"p_value_source", source_name(row.source)},
+                  {"p_value_source", analysis::p_value_source_name(row.source)},
                   {"reference", row.reference}};
     if (!row.unavailable.empty()) entry["not_available"] = row.unavailable;
     tests.push_back(entry);

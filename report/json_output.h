@@ -10,15 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "analysis/analysis.h"
+#include "analysis/result/result.h"
 
 namespace qvd::report {
 
 nlohmann::json result_json(const std::string &source, const analysis::Result &result);
-
-// The name of a test row's kind in the JSON object and in Python: "lm",
-// "weighted_cd_plus", "unbalanced_cd", ...
-const char *kind_name(analysis::TestKind kind);
 
 }  // namespace qvd::report
 

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "analysis/result/test_kinds.h"
+
 namespace qvd::report {
 namespace {
 
@@ -25,24 +27,9 @@ std::string model_line(const analysis::Result &r) {
                      r.id_name);
 }
 
-// The row's title in the report: its test's author and name; the local CD
-// shows its order.
-std::string test_title(const analysis::TestRow &row, int order) {
-  switch (row.kind) {
-    case analysis::TestKind::lm: return "Breusch-Pagan LM";
-    case analysis::TestKind::scaled_lm: return "Pesaran scaled LM";
-    case analysis::TestKind::cd: return "Pesaran CD";
-    case analysis::TestKind::local_cd: return fmt::format("local CD({})", order);
-    case analysis::TestKind::weighted_cd: return row.name;
-    case analysis::TestKind::weighted_cd_plus: return "weighted CD+";
-    case analysis::TestKind::bias_adjusted_lm: return "bias-adjusted LM";
-    case analysis::TestKind::cd_star: return row.name;
-    case analysis::TestKind::unbalanced_lm: return "LM";
-    case analysis::TestKind::unbalanced_scaled_lm: return "scaled LM";
-    case analysis::TestKind::unbalanced_cd: return "CD";
-    case analysis::TestKind::unbalanced_local_cd: return fmt::format("local CD({})", order);
-  }
-  return row.name;
+// The row's title in the report, from the catalogue of test kinds.
+std::string title_of(const analysis::TestRow &row, const analysis::Result &r) {
+  return analysis::filled(analysis::test_kind(row.kind).title, analysis::pattern_values(r));
 }
 
 std::string statistic(double x) {
@@ -91,7 +78,7 @@ struct Columns {
 Columns columns_for(const analysis::Result &r) {
   Columns c;
   for (const analysis::TestRow &row : r.tests) {
-    c.title = std::max(c.title, test_title(row, r.options.order).size());
+    c.title = std::max(c.title, title_of(row, r).size());
     if (!row.unavailable.empty()) continue;
     c.statistic = std::max(c.statistic, statistic(row.statistic).size());
     c.distribution = std::max(c.distribution, row.distribution.size());
@@ -105,7 +92,7 @@ void add_table(std::string &out, const analysis::Result &r, const Columns &c, bo
                      "distribution", c.distribution, "p-value", c.pvalue);
   for (const analysis::TestRow &row : r.tests) {
     if (analysis::in_unbalanced_block(row.kind) != unbalanced) continue;
-    const std::string title = test_title(row, r.options.order);
+    const std::string title = title_of(row, r);
     if (!row.unavailable.empty()) {
       out += fmt::format("  {:<{}} not available: {}\n", title, c.title, row.unavailable);
       continue;

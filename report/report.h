@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "analysis/analysis.h"
+#include "analysis/result/result.h"
 
 namespace qvd::report {
 

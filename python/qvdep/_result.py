@@ -18,21 +18,9 @@ def _pandas():
     return pd
 
 
-# The attributes that hold each kind of test's statistic and p-value.
-_ATTRIBUTES = {
-    "lm": ("lm", "lm_pvalue"),
-    "scaled_lm": ("scaled_lm", "scaled_lm_pvalue"),
-    "cd": ("cd", "cd_pvalue"),
-    "local_cd": ("cdp", "cdp_pvalue"),
-    "weighted_cd": ("weighted_cd", "weighted_cd_pvalue"),
-    "weighted_cd_plus": ("weighted_cd_plus", "weighted_cd_plus_pvalue"),
-    "bias_adjusted_lm": ("lm_adj", "lm_adj_pvalue"),
-    "cd_star": ("cd_star", "cd_star_pvalue"),
-    "unbalanced_lm": ("unbalanced_lm", "unbalanced_lm_pvalue"),
-    "unbalanced_scaled_lm": ("unbalanced_scaled_lm", "unbalanced_scaled_lm_pvalue"),
-    "unbalanced_cd": ("unbalanced_cd", "unbalanced_cd_pvalue"),
-    "unbalanced_local_cd": ("unbalanced_cdp", "unbalanced_cdp_pvalue"),
-}
+# The attributes that hold each kind of test's statistic and p-value, from
+# the library's catalogue of test kinds.
+_ATTRIBUTES = {k["key"]: (k["statistic"], k["p_value"]) for k in _core.test_kinds()}
 _ABSENT = {"statistic": math.nan, "p_value": math.nan, "p_value_source": "none"}
 
 class _StoredRun:

@@ -571,6 +571,20 @@ def test_floating_point_fault_then_a_correct_run(grunfeld):
         assert np.float64(1e308) * np.float64(10.0) == np.inf
 
 
+def test_every_kind_of_test_has_its_attributes_and_json_name(grunfeld):
+    # The catalogue the package reads its attributes from is the one the
+    # JSON names the rows by: every row of a result with every block is
+    # found under its kind, and its attributes hold its figures.
+    r = qvdep.cdtest(grunfeld, **GOOD, unbalanced=True)
+    kinds = {k["key"]: k for k in qvdep._core.test_kinds()}
+    rows = r.to_dict()["tests"]
+    assert sorted(row["kind"] for row in rows) == sorted(kinds)
+    for row in rows:
+        kind = kinds[row["kind"]]
+        assert getattr(r, kind["statistic"]) == row["statistic"]
+        assert getattr(r, kind["p_value"]) == row["p_value"]
+
+
 def test_new_options_reach_the_statistics(grunfeld):
     one = qvdep.cdtest(grunfeld, **GOOD)
     more = qvdep.cdtest(grunfeld, **GOOD, cdw_draws=3, factors=2, unbalanced=True)

@@ -15,10 +15,10 @@
 
 #include <gtest/gtest.h>
 
-#include "analysis/analysis.h"
-#include "analysis/errors.h"
-#include "analysis/shared_host.h"
-#include "analysis/task_group.h"
+#include "analysis/common/errors.h"
+#include "analysis/common/task_group.h"
+#include "analysis/driver/analysis.h"
+#include "analysis/driver/shared_host.h"
 #include "pipeline_reference.h"
 #include "support/start_gate.h"
 

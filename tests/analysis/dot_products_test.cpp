@@ -2,7 +2,7 @@
 // out in scalars: every bit must agree, over partial panels and registers,
 // tile remainders and t = 0, with `b` met in two parts and the panels'
 // storage reused from one shape to the next.
-#include "analysis/dot_products.h"
+#include "analysis/linalg/dot_products.h"
 
 #include <bit>
 #include <cmath>

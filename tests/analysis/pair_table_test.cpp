@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "analysis/pair_statistics.h"
-#include "analysis/pair_sums.h"
+#include "analysis/stats/pair_sums.h"
+#include "analysis/stats/pair_table.h"
 #include "qvdep.h"
 
 namespace qvd::analysis {

@@ -15,17 +15,17 @@
 
 #include <gtest/gtest.h>
 
-#include "analysis/bias_adjusted_lm.h"
-#include "analysis/cd_star.h"
-#include "analysis/errors.h"
-#include "analysis/pair_statistics.h"
-#include "analysis/pair_sums.h"
-#include "analysis/power_enhanced_cd.h"
-#include "analysis/unbalanced_cd.h"
-#include "analysis/tail_probability.h"
-#include "analysis/task_group.h"
-#include "analysis/weighted_cd_draws.h"
-#include "analysis/wide_panel.h"
+#include "analysis/common/errors.h"
+#include "analysis/common/task_group.h"
+#include "analysis/layout/wide_panel.h"
+#include "analysis/stats/bias_adjusted_lm.h"
+#include "analysis/stats/cd_star.h"
+#include "analysis/stats/pair_sums.h"
+#include "analysis/stats/pair_table.h"
+#include "analysis/stats/power_enhanced_cd.h"
+#include "analysis/stats/tail_probability.h"
+#include "analysis/stats/unbalanced_cd.h"
+#include "analysis/stats/weighted_cd.h"
 
 extern "C" {
 void dgesv_(const int *n, const int *nrhs, double *a, const int *lda, int *ipiv, double *b,
@@ -417,7 +417,7 @@ TEST(CdStar, RefusesBadComponentCountsAndUnbalancedPanels) {
   // p = T - 1: [1, f] spans every period and leaves no residual.
   EXPECT_FALSE(cd_star(work(random_residuals(rng, 30, 8, 0.5)), 30, 8, 7).available);
   e[13] = missing_value();
-  const CdStar r = cd_star(work(e), 6, 10);
+  const CdStar r = cd_star(work(e), 6, 10, 4);
   EXPECT_FALSE(r.available);
   EXPECT_TRUE(std::isnan(r.statistic));
 }

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
-#include "analysis/tail_probability.h"
+#include "analysis/stats/tail_probability.h"
 
 namespace qvd::analysis {
 namespace {

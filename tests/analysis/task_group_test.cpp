@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "analysis/task_group.h"
+#include "analysis/common/task_group.h"
 
 namespace qvd::analysis {
 namespace {

@@ -14,11 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include "analysis/errors.h"
-#include "analysis/unbalanced_cd.h"
-#include "analysis/wide_panel.h"
-#include "qvdep.h"
+#include "analysis/common/errors.h"
+#include "analysis/layout/wide_panel.h"
+#include "analysis/stats/unbalanced_cd.h"
 #include "fixtures/plm_unbalanced_fixture.h"
+#include "qvdep.h"
 #include "support/lapack.h"
 
 namespace qvd::analysis {

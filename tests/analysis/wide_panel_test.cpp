@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "analysis/csv_reader.h"
-#include "analysis/errors.h"
-#include "analysis/wide_panel.h"
+#include "analysis/common/errors.h"
+#include "analysis/input/csv_reader.h"
+#include "analysis/layout/wide_panel.h"
 
 namespace qvd::analysis {
 namespace {

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/csv_reader.h"
-#include "analysis/wide_panel.h"
-#include "host/dependence_test.h"
+#include "analysis/input/csv_reader.h"
+#include "analysis/layout/wide_panel.h"
+#include "host/dependence_run.h"
 #include "numeric/math_library.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <random>
 #include <vector>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "host/reference_host.h"
 #include "support/packed_index.h"
 

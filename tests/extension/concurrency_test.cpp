@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "support/start_gate.h"
 
 namespace qvd {

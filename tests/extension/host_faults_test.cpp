@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "host/guarded_call.h"
 #include "platform/fp_control.h"
 #include "support/fp_exceptions.h"

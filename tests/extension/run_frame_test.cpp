@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "support/recording_host.h"
 
 namespace qvd::host {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "host/reference_host.h"
 
 namespace qvd::host {

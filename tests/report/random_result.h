@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "analysis/analysis.h"
+#include "analysis/result/result.h"
 
 namespace qvd::testing {
 

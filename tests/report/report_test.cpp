@@ -4,11 +4,14 @@
 // the figures' sizes.
 #include <cmath>
 #include <limits>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "analysis/result/test_kinds.h"
 #include "report/json_output.h"
 #include "report/report.h"
 
@@ -135,6 +138,31 @@ TEST(Report, PValuesAsPrinted) {
   for (const auto &c : cases) EXPECT_EQ(format_pvalue(c.p), c.printed) << c.p;
   EXPECT_EQ(pvalue_phrase(0.0), "p < 1e-300");
   EXPECT_EQ(pvalue_phrase(0.25), "p = 0.25");
+}
+
+}  // namespace
+}  // namespace qvd::report
+
+namespace qvd::report {
+namespace {
+
+// Every kind has its one row in the catalogue, in the enumeration's order,
+// and no two share a JSON key, a name or a Python attribute.
+TEST(TestKinds, EveryKindHasOneRowAndItsOwnNames) {
+  const auto &kinds = analysis::test_kinds();
+  ASSERT_EQ(kinds.size(), static_cast<std::size_t>(analysis::kTestKinds));
+  std::set<std::string_view> keys, names, attributes;
+  for (int k = 0; k < analysis::kTestKinds; ++k) {
+    const auto kind = static_cast<analysis::TestKind>(k);
+    const analysis::TestKindInfo &info = analysis::test_kind(kind);
+    EXPECT_EQ(info.kind, kind);
+    EXPECT_EQ(&info, &kinds[static_cast<std::size_t>(k)]);
+    EXPECT_TRUE(keys.insert(info.key).second) << info.key;
+    EXPECT_TRUE(names.insert(info.name).second) << info.name;
+    EXPECT_TRUE(attributes.insert(info.statistic_attribute).second) << info.statistic_attribute;
+    EXPECT_TRUE(attributes.insert(info.pvalue_attribute).second) << info.pvalue_attribute;
+  }
+  EXPECT_EQ(analysis::filled("CD({p}) {k} {df}{r}", {2, 4, 3, 45}), "CD(2) 4 45, 3 draws");
 }
 
 }  // namespace

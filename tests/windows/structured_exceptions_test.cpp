@@ -13,15 +13,15 @@
 
 #include <gtest/gtest.h>
 
-#include "host/dependence_test.h"
+#include "host/dependence_run.h"
 #include "host/guarded_call.h"
 #include "host/structured_fault_handler.h"
-#include "platform/fp_control.h"
 #include "numeric/exp_guarded.h"
 #include "numeric/fault_codes.h"
 #include "numeric/masked_fp_call.h"
 #include "numeric/math_library.h"
 #include "numeric/pow_guarded.h"
+#include "platform/fp_control.h"
 #include "support/double_bits.h"
 #include "support/fp_exceptions.h"
 

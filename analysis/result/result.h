@@ -1,0 +1,154 @@
+// The result of an analysis, and the options it was asked with: every
+// figure the module wrote, as it wrote it, and what the library derived
+// from them, with the residual correlations as one packed triangle. This is
+// all the report library sees of the analysis.
+#ifndef QVDEP_ANALYSIS_RESULT_RESULT_H
+#define QVDEP_ANALYSIS_RESULT_RESULT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/linalg/packed_triangle.h"
+#include "host/module_figures.h"
+#include "host/owned_array.h"
+
+namespace qvd::analysis {
+
+constexpr std::uint64_t kDefaultSeed = 20220101;
+
+struct Options {
+  bool intercept = true;
+  int order = 1;                          // neighbourhood order p of CD(p), 1 or more
+  std::vector<std::string> restrictions;  // "value + capital = 0.2", ...
+  std::uint64_t seed = kDefaultSeed;      // signs of the weighted CD
+  std::string module_path;                // empty: libqvdep beside the executable
+  // Memory the analysis may take (the dense panel, the module's buffers and
+  // the N-by-N matrices); 0: half of the physical memory.
+  std::uint64_t max_memory = 0;
+  int cdw_draws = 1;                      // R draws of the weighted CD's signs, 1 or more
+  // p principal components taken out by CD*: 1 .. min(N, T) - 1; 0 means
+  // kDefaultFactors, and then CD* is "not available" where p does not fit.
+  int factors = 0;
+  // Pesaran's unbalanced-panel block for a balanced panel too (it is always
+  // there when a residual is missing).
+  bool unbalanced_block = false;
+};
+
+constexpr int kDefaultFactors = 4;
+
+// Shape of the panel as the module sees it.
+struct PanelShape {
+  int sections = 0;                  // N, in order of first appearance
+  int periods = 0;                   // T
+  int regressors = 0;                // K
+  int restrictions = 0;              // h
+  long rows = 0;                     // observations given
+  long complete_observations = 0;    // (i, t) with every value present
+  long usable_pairs = 0;             // pairs that entered the statistics
+  long unusable_pairs = 0;           // pairs that could not be correlated
+};
+
+// The module's result fields exactly as it wrote them.
+using ModuleResults = host::ModuleFigures;
+
+enum class PValueSource { module, tool, none };
+
+// "module", "tool", "none": the JSON's and Python's word for the source.
+const char *p_value_source_name(PValueSource source);
+
+// What a test row tests. Readers find a row by its kind, never by its
+// place: a result may hold any of them, in the order the library lists them.
+enum class TestKind {
+  lm,                 // Breusch-Pagan LM
+  scaled_lm,          // Pesaran's scaled LM
+  cd,                 // Pesaran's CD
+  local_cd,           // CD(p), pairs at most p apart
+  weighted_cd,        // CD of the sign-flipped residuals (Juodis and Reese), R draws
+  weighted_cd_plus,   // power-enhanced weighted CD (Juodis and Reese, Fan, Liao and Yao)
+  bias_adjusted_lm,   // LM_adj of Pesaran, Ullah and Yamagata
+  cd_star,            // CD* of Pesaran and Xie, p factors taken out
+  // Pesaran's definitions for unbalanced panels: correlations centred over
+  // each pair's common periods, only pairs that have one counted.
+  unbalanced_lm,
+  unbalanced_scaled_lm,
+  unbalanced_cd,
+  unbalanced_local_cd,  // the last: kTestKinds counts from it
+};
+constexpr int kTestKinds = static_cast<int>(TestKind::unbalanced_local_cd) + 1;
+
+// Whether the row belongs to the block of unbalanced-panel definitions.
+constexpr bool in_unbalanced_block(TestKind kind) { return kind >= TestKind::unbalanced_lm; }
+
+// One line of the report.
+struct TestRow {
+  TestKind kind = TestKind::lm;
+  std::string name;          // "LM", "scaled LM", "CD", "CD(2)", "weighted CD"
+  double statistic = 0;
+  std::string distribution;  // "chi2(45)", "N(0,1) upper tail", "N(0,1) two-sided"
+  double pvalue = 0;         // NaN when there is none
+  PValueSource source = PValueSource::module;
+  std::string reference;     // where the statistic is defined: "Pesaran (2004)", ...
+  std::string unavailable;   // why there is no statistic ("" when there is one)
+};
+
+// Pesaran's unbalanced-panel block: its pairs and averages (its tests are
+// rows of the result).
+struct UnbalancedSummary {
+  bool present = false;
+  long pairs = 0;           // M: pairs with a centred correlation
+  long omitted_pairs = 0;   // pairs without one
+  double mean_correlation = 0, mean_abs_correlation = 0;
+};
+
+struct Result {
+  PanelShape shape;
+  std::vector<std::string> section_labels;  // panel order
+  std::vector<std::string> period_labels;   // sorted
+  std::string id_name, time_name;           // the columns naming them
+  std::string dependent;
+  std::vector<std::string> regressors;
+  Options options;               // as given
+  int effective_order = 0;       // the order the module used: min(p, N - 1)
+
+  ModuleResults module;
+  double lm_degrees_of_freedom = 0;  // N(N - 1)/2
+  double lm_pvalue_tool = 0;         // LM's upper chi-square tail, by the library
+  double mean_correlation = 0;       // NaN without usable pairs
+  double mean_abs_correlation = 0;
+  double weighted_cd = 0, weighted_cd_pvalue = 0;  // over options.cdw_draws draws
+  std::vector<int> signs;            // w_i of the weighted CD (one draw only), +1 or -1
+  double weighted_cd_plus = 0, weighted_cd_plus_pvalue = 0;
+  int factors = 0;                   // p of CD*, as used
+  double cd_star_w = 0;              // CD*'s scale w; NaN when not available
+  UnbalancedSummary unbalanced;
+
+  std::vector<TestRow> tests;        // one row per kind computed, in the report's order
+
+  // The module's correlation block, packed (packed_triangle.h): rho_ij for
+  // usable pairs, 1 on the diagonal, NaN for pairs that could not be
+  // correlated. Read it through correlation_of below.
+  host::OwnedArray<double> correlations;
+  // Packed alike: T_ij, the periods both residual series observe (the
+  // diagonal holds each cross-section's complete observations). Empty when
+  // every residual is present: every T_ij is then shape.periods (read it
+  // through common_periods_of below).
+  std::vector<int> common_periods;
+
+  std::vector<std::string> warnings;  // one line each
+};
+
+// rho_ij of the result's pair (i, j), as `correlations` says.
+inline double correlation_of(const Result &r, std::size_t i, std::size_t j) {
+  return r.correlations[packed_index(i, j)];
+}
+
+// T_ij of the result's pair (i, j), with or without a table.
+inline int common_periods_of(const Result &r, std::size_t i, std::size_t j) {
+  return packed_cell_or(r.common_periods, r.shape.periods, i, j);
+}
+
+}  // namespace qvd::analysis
+
+#endif
