@@ -8,8 +8,8 @@
 //   // r.cd, r.cd_pvalue, ...
 //   r = qvd::host::run_dependence_test(host, panel, {}, {.residuals = true});
 //   // r.residuals too
-#ifndef QVDEP_HOST_DEPENDENCE_TEST_H
-#define QVDEP_HOST_DEPENDENCE_TEST_H
+#ifndef QVDEP_HOST_DEPENDENCE_RUN_H
+#define QVDEP_HOST_DEPENDENCE_RUN_H
 
 #include <cstdint>
 #include <string>

@@ -126,71 +126,71 @@ std::vector<std::string> density_legend(const analysis::Result &result) {
   return lines;
 }
 
-std::string density_svg(const analysis::Result &result, const std::string &title) {
-  const CorrelationDensity d = correlation_density(result);
-  constexpr double kWidth = 760, kHeight = 440, kLeft = 60, kRight = 250, kTop = 40, kBottom = 50;
-  const double plot_w = kWidth - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
-  std::string svg = fmt::format(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{0:.0f}\" height=\"{1:.0f}\" "
-      "viewBox=\"0 0 {0:.0f} {1:.0f}\" font-family=\"sans-serif\" font-size=\"12\">\n"
-      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      "<text x=\"{2:.0f}\" y=\"22\" font-size=\"14\">{3}</text>\n",
-      kWidth, kHeight, kLeft, xml_escape(title));
-  if (d.pairs == 0) {
-    svg += fmt::format("<text x=\"{:.0f}\" y=\"{:.0f}\">no pair could be correlated</text>\n</svg>\n",
-                       kLeft, kTop + plot_h / 2);
-    return svg;
-  }
-  double top = 0;
-  for (const auto *curve : {&d.bar_heights, &d.estimate, &d.null_density})
-    top = std::max(top, *std::max_element(curve->begin(), curve->end()));
-  top *= 1.05;
-  auto px = [&](double x) { return kLeft + (x - d.low) / (d.high - d.low) * plot_w; };
-  auto py = [&](double y) { return kTop + plot_h - y / top * plot_h; };
+namespace {
 
+// Where the plot lies in the picture, and its scales: px(correlation) and
+// py(density) in pixels.
+struct Plot {
+  static constexpr double kWidth = 760, kHeight = 440, kLeft = 60, kRight = 250, kTop = 40,
+                          kBottom = 50;
+  static constexpr double kPlotWidth = kWidth - kLeft - kRight, kPlotHeight = kHeight - kTop - kBottom;
+  double low, high, top;  // the correlations' range and the densities' ceiling
+  double px(double x) const { return kLeft + (x - low) / (high - low) * kPlotWidth; }
+  double py(double y) const { return kTop + kPlotHeight - y / top * kPlotHeight; }
+};
+
+// The histogram's bars, the density without dependence and the kernel
+// density.
+void add_curves(std::string &svg, const CorrelationDensity &d, const Plot &p) {
   const double bin = (d.high - d.low) / static_cast<double>(d.bar_heights.size());
   svg += "<g fill=\"#d9d9d9\" stroke=\"white\" stroke-width=\"0.5\">\n";
   for (std::size_t b = 0; b < d.bar_heights.size(); ++b) {
-    const double x0 = px(d.low + static_cast<double>(b) * bin), x1 = px(d.low + static_cast<double>(b + 1) * bin);
+    const double x0 = p.px(d.low + static_cast<double>(b) * bin),
+                 x1 = p.px(d.low + static_cast<double>(b + 1) * bin);
     svg += fmt::format("<rect x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\"/>\n", x0,
-                       py(d.bar_heights[b]), x1 - x0, py(0) - py(d.bar_heights[b]));
+                       p.py(d.bar_heights[b]), x1 - x0, p.py(0) - p.py(d.bar_heights[b]));
   }
   svg += "</g>\n";
   auto polyline = [&](const std::vector<double> &y, const char *style) {
     std::string points;
     for (std::size_t g = 0; g < d.x.size(); ++g)
-      points += fmt::format("{:.2f},{:.2f} ", px(d.x[g]), py(y[g]));
+      points += fmt::format("{:.2f},{:.2f} ", p.px(d.x[g]), p.py(y[g]));
     return fmt::format("<polyline fill=\"none\" {} points=\"{}\"/>\n", style, points);
   };
   svg += polyline(d.null_density, "stroke=\"#b2182b\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"");
   svg += polyline(d.estimate, "stroke=\"#2166ac\" stroke-width=\"2\"");
+}
 
-  // Axes with ticks.
+// The axes with their ticks and titles.
+void add_axes(std::string &svg, const Plot &p) {
+  constexpr double kLeft = Plot::kLeft, kTop = Plot::kTop, plot_w = Plot::kPlotWidth,
+                   plot_h = Plot::kPlotHeight;
   svg += fmt::format("<g stroke=\"black\"><line x1=\"{0:.1f}\" y1=\"{1:.1f}\" x2=\"{2:.1f}\" y2=\"{1:.1f}\"/>"
                      "<line x1=\"{0:.1f}\" y1=\"{1:.1f}\" x2=\"{0:.1f}\" y2=\"{3:.1f}\"/></g>\n",
                      kLeft, kTop + plot_h, kLeft + plot_w, kTop);
-  const double xs = tick_step(d.high - d.low, 8);
-  for (double x = std::ceil(d.low / xs) * xs; x <= d.high + 1e-12; x += xs)
+  const double xs = tick_step(p.high - p.low, 8);
+  for (double x = std::ceil(p.low / xs) * xs; x <= p.high + 1e-12; x += xs)
     svg += fmt::format("<line x1=\"{0:.1f}\" y1=\"{1:.1f}\" x2=\"{0:.1f}\" y2=\"{2:.1f}\" stroke=\"black\"/>"
                        "<text x=\"{0:.1f}\" y=\"{3:.1f}\" text-anchor=\"middle\">{4:g}</text>\n",
-                       px(x), kTop + plot_h, kTop + plot_h + 5, kTop + plot_h + 18,
+                       p.px(x), kTop + plot_h, kTop + plot_h + 5, kTop + plot_h + 18,
                        std::fabs(x) < 1e-12 ? 0.0 : x);
-  const double ys = tick_step(top, 5);
-  for (double y = 0; y <= top; y += ys)
+  const double ys = tick_step(p.top, 5);
+  for (double y = 0; y <= p.top; y += ys)
     svg += fmt::format("<line x1=\"{0:.1f}\" y1=\"{1:.1f}\" x2=\"{2:.1f}\" y2=\"{1:.1f}\" stroke=\"black\"/>"
                        "<text x=\"{3:.1f}\" y=\"{4:.1f}\" text-anchor=\"end\">{5:g}</text>\n",
-                       kLeft - 5, py(y), kLeft, kLeft - 8, py(y) + 4, y);
+                       kLeft - 5, p.py(y), kLeft, kLeft - 8, p.py(y) + 4, y);
   svg += fmt::format("<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"middle\">residual correlation "
                      "\u03c1\u1d62\u2c7c</text>\n",
-                     kLeft + plot_w / 2, kHeight - 12);
+                     kLeft + plot_w / 2, Plot::kHeight - 12);
   svg += fmt::format("<text transform=\"translate(16 {:.1f}) rotate(-90)\" text-anchor=\"middle\">"
                      "density</text>\n",
                      kTop + plot_h / 2);
+}
 
-  // Legend.
-  const double lx = kLeft + plot_w + 20;
-  double ly = kTop + 10;
+// The legend beside the plot: the curves' keys, then the tests and averages.
+void add_legend(std::string &svg, const CorrelationDensity &d, const analysis::Result &result) {
+  const double lx = Plot::kLeft + Plot::kPlotWidth + 20;
+  double ly = Plot::kTop + 10;
   auto line = [&](const std::string &text, double indent = 0) {
     svg += fmt::format("<text x=\"{:.1f}\" y=\"{:.1f}\">{}</text>\n", lx + indent, ly,
                        xml_escape(text));
@@ -208,6 +208,31 @@ std::string density_svg(const analysis::Result &result, const std::string &title
   line("no dependence: \u221aT\u1d62\u2c7c \u03c1 ~ N(0,1)", 20);
   ly += 8;
   for (const std::string &text : density_legend(result)) line(text);
+}
+
+}  // namespace
+
+std::string density_svg(const analysis::Result &result, const std::string &title) {
+  const CorrelationDensity d = correlation_density(result);
+  std::string svg = fmt::format(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{0:.0f}\" height=\"{1:.0f}\" "
+      "viewBox=\"0 0 {0:.0f} {1:.0f}\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+      "<text x=\"{2:.0f}\" y=\"22\" font-size=\"14\">{3}</text>\n",
+      Plot::kWidth, Plot::kHeight, Plot::kLeft, xml_escape(title));
+  if (d.pairs == 0) {
+    svg += fmt::format("<text x=\"{:.0f}\" y=\"{:.0f}\">no pair could be correlated</text>\n</svg>\n",
+                       Plot::kLeft, Plot::kTop + Plot::kPlotHeight / 2);
+    return svg;
+  }
+  double top = 0;
+  for (const auto *curve : {&d.bar_heights, &d.estimate, &d.null_density})
+    top = std::max(top, *std::max_element(curve->begin(), curve->end()));
+  const Plot plot{d.low, d.high, top * 1.05};
+  add_curves(svg, d, plot);
+  add_axes(svg, plot);
+  add_legend(svg, d, result);
   svg += "</svg>\n";
   return svg;
 }

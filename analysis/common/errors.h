@@ -2,8 +2,8 @@
 // one-line message meant for the user. Callers tell the kinds apart by type:
 // the command-line tool maps them to exit statuses, a binding to its own
 // exception classes.
-#ifndef QVDEP_ANALYSIS_ERRORS_H
-#define QVDEP_ANALYSIS_ERRORS_H
+#ifndef QVDEP_ANALYSIS_COMMON_ERRORS_H
+#define QVDEP_ANALYSIS_COMMON_ERRORS_H
 
 #include <cstddef>
 #include <stdexcept>

@@ -3,8 +3,8 @@
 // looks at it between its stages, a few bands or chunks of pairs at a time,
 // and throws Interrupted there. The module's own run is not interrupted
 // (a fraction of a second at 2,000 cross-sections; seconds at 10,000).
-#ifndef QVDEP_ANALYSIS_STOP_FLAG_H
-#define QVDEP_ANALYSIS_STOP_FLAG_H
+#ifndef QVDEP_ANALYSIS_COMMON_STOP_FLAG_H
+#define QVDEP_ANALYSIS_COMMON_STOP_FLAG_H
 
 #include <atomic>
 

@@ -20,8 +20,8 @@
 // after it, and its destructor waits too (discarding any exception, which
 // only a wait() that was skipped by an earlier exception would have
 // rethrown).
-#ifndef QVDEP_ANALYSIS_TASK_GROUP_H
-#define QVDEP_ANALYSIS_TASK_GROUP_H
+#ifndef QVDEP_ANALYSIS_COMMON_TASK_GROUP_H
+#define QVDEP_ANALYSIS_COMMON_TASK_GROUP_H
 
 #include <condition_variable>
 #include <cstddef>

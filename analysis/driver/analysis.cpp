@@ -343,29 +343,18 @@ void add_extended_rows(Result &r, const BiasAdjustedLm &adjusted, const CdStar &
                              local.pairs == 0 ? "no pair within the order has one" : ""));
 }
 
-// The analysis of a panel in long format or already laid out: `Data` is a
-// LongPanel or an ArrayPanel, which name their variables alike. Once the
-// panel is laid out, `laid_out` is called: a caller that owns the rows may
-// let them go.
-template <typename Data>
-Result analyse(const Data &data, const Options &options, const StopFlag &stop,
-               const std::function<void()> &laid_out) {
-  const host::TestOptions module_opts = module_options(options, data.regressor_names);
-  check_variables(data);
+// The options that need no panel to be judged.
+void check_options(const Options &options) {
   if (options.cdw_draws < 1)
     throw InputError("the weighted CD needs 1 or more draws, not " + std::to_string(options.cdw_draws));
   if (options.factors < 0)
     throw InputError("CD* takes 1 or more factors, not " + std::to_string(options.factors));
-  const std::uint64_t budget = options.max_memory != 0 ? options.max_memory : default_memory_budget();
-  const int h = static_cast<int>(options.restrictions.size());
-  WidePanel wide = make_wide_panel(data, {options.intercept, h, budget});
-  check_fittable(wide, options, data.source);
-  const int n = wide.panel.sections, t = wide.panel.periods;
-  if (options.factors != 0) {
-    const std::string misfit = factors_misfit(options.factors, n, t);
-    if (!misfit.empty()) throw InputError("CD*: " + misfit);
-  }
+}
 
+// The result's description of the panel and the model, before any figure.
+template <typename Data>
+Result described(const Data &data, const Options &options, const WidePanel &wide) {
+  const int n = wide.panel.sections, t = wide.panel.periods;
   Result r;
   r.options = options;
   r.section_labels = wide.section_labels;
@@ -375,27 +364,45 @@ Result analyse(const Data &data, const Options &options, const StopFlag &stop,
   r.dependent = data.dependent_name;
   r.regressors = data.regressor_names;
   r.warnings = warnings_for(data, wide, options);
-  r.shape = {n, t, wide.panel.regressors, h, static_cast<long>(data.rows()),
-             wide.complete_observations, 0, 0};
+  r.shape = {n, t, wide.panel.regressors, static_cast<int>(options.restrictions.size()),
+             static_cast<long>(data.rows()), wide.complete_observations, 0, 0};
   r.effective_order = std::min(options.order, n > 1 ? n - 1 : 0);
   r.factors = options.factors != 0 ? options.factors : kDefaultFactors;
-  const std::string cd_star_misfit = factors_misfit(r.factors, n, t);
+  return r;
+}
+
+// What the module's run and the statistics beyond it leave.
+struct Statistics {
+  PairTable pairs;
+  PairSums sums;
+  BiasAdjustedLm adjusted;
+  CdStar star;
+  std::string cd_star_misfit;  // why CD*'s p does not fit, if it does not
+  std::optional<UnbalancedBlock> block;
+};
+
+// Runs the module on `wide` and forms the statistics beyond its own; sets
+// the result's module figures and signs (`source` names the data in
+// messages).
+//
+// LM_adj's weights depend on the regressors alone: its first bands are
+// formed on the pool while the module runs on this thread (the module's
+// BLAS is its own), and this thread helps with what is left of them once
+// the module is done; the panel is then read no more. CD* and Pesaran's
+// unbalanced block need only the residuals, and go to the pool while this
+// thread makes the pair table and the sums over the pairs. The group waits
+// for its tasks before this function returns or unwinds, and what they
+// read and write is the function's own, made before the group.
+Statistics run_statistics(WidePanel &wide, const host::TestOptions &module_opts,
+                          const std::string &source, Result &r, const StopFlag &stop) {
+  const Options &options = r.options;
+  const int n = wide.panel.sections, t = wide.panel.periods;
   const bool with_unbalanced =
       wide.complete_observations != static_cast<long>(n) * t || options.unbalanced_block;
-  if (laid_out) laid_out();
-  stop.check();
-
-  // LM_adj's weights depend on the regressors alone: its first bands are
-  // formed on the pool while the module runs on this thread (the module's
-  // BLAS is its own), and this thread helps with what is left of them once
-  // the module is done; the panel is then read no more. CD* and Pesaran's
-  // unbalanced block need only the residuals, and go to the pool while this
-  // thread makes the pair table and the sums over the pairs. What the tasks
-  // read and write is declared before the group, so it outlives them.
-  BiasAdjustedLmBands lm_adj(wide.panel, options.intercept, h);
+  Statistics s;
+  s.cd_star_misfit = factors_misfit(r.factors, n, t);
+  BiasAdjustedLmBands lm_adj(wide.panel, options.intercept, r.shape.restrictions);
   WorkVector<double> rows;  // the residuals section by section
-  CdStar star;
-  std::optional<UnbalancedBlock> block;
   TaskGroup beside;
   lm_adj.start(beside);
   ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
@@ -405,39 +412,72 @@ Result analyse(const Data &data, const Options &options, const StopFlag &stop,
   stop.check();
   wide.panel.values = std::vector<double>();
   if (with_unbalanced)
-    beside.run([&] { block = unbalanced_block(rows.data(), n, t, options.order, stop); });
-  PairTable pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed), stop);
+    beside.run([&] { s.block = unbalanced_block(rows.data(), n, t, options.order, stop); });
+  s.pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed), stop);
   run.residuals = {};
-  check_pairs(pairs, rows, r.dependent, data.source);
+  check_pairs(s.pairs, rows, r.dependent, source);
   // CD* works on its own copy of the residuals, or on these once nothing
   // else needs them.
-  if (cd_star_misfit.empty())
+  if (s.cd_star_misfit.empty())
     beside.run([&, mine = with_unbalanced ? rows : std::move(rows)]() mutable {
-      star = cd_star(std::move(mine), n, t, r.factors);
+      s.star = cd_star(std::move(mine), n, t, r.factors);
     });
   // One draw (the default) keeps its signs for the report, and the pass
   // over the pairs forms its CD_W; R draws keep only R and the seed.
   if (options.cdw_draws == 1) r.signs = random_signs(n, options.seed);
-  const PairSums sums = pair_sums(pairs, options.cdw_draws == 1 ? &r.signs : nullptr,
-                                  lm_adj.early_scales(), lm_adj.early_rows());
-  const BiasAdjustedLm adjusted = lm_adj.finish(pairs, sums.scaled_squares, stop);
+  s.sums = pair_sums(s.pairs, options.cdw_draws == 1 ? &r.signs : nullptr, lm_adj.early_scales(),
+                     lm_adj.early_rows());
+  s.adjusted = lm_adj.finish(s.pairs, s.sums.scaled_squares, stop);
   beside.wait();
+  return s;
+}
 
-  r.shape.usable_pairs = pairs.usable;
-  r.shape.unusable_pairs = pairs.unusable;
-  r.lm_degrees_of_freedom = static_cast<double>(static_cast<long long>(n) * (n - 1) / 2);
+// The figures the statistics give, and the rows of every test.
+void add_figures(Result &r, Statistics &s, const StopFlag &stop) {
+  const Options &options = r.options;
+  const long long n = r.shape.sections;
+  r.shape.usable_pairs = s.pairs.usable;
+  r.shape.unusable_pairs = s.pairs.unusable;
+  r.lm_degrees_of_freedom = static_cast<double>(n * (n - 1) / 2);
   r.lm_pvalue_tool = chi2_upper_tail(r.module.lm, r.lm_degrees_of_freedom);
-  r.mean_correlation = sums.mean;
-  r.mean_abs_correlation = sums.mean_abs;
-  r.weighted_cd = sums.weighted_cd ? *sums.weighted_cd
-                                   : weighted_cd_draws(pairs, options.cdw_draws, options.seed, stop);
+  r.mean_correlation = s.sums.mean;
+  r.mean_abs_correlation = s.sums.mean_abs;
+  r.weighted_cd = s.sums.weighted_cd
+                      ? *s.sums.weighted_cd
+                      : weighted_cd_draws(s.pairs, options.cdw_draws, options.seed, stop);
   r.weighted_cd_pvalue = normal_two_sided(r.weighted_cd);
-  r.weighted_cd_plus = r.weighted_cd + sums.power_enhancement;  // CD_W+
+  r.weighted_cd_plus = r.weighted_cd + s.sums.power_enhancement;  // CD_W+
   r.weighted_cd_plus_pvalue = normal_two_sided(r.weighted_cd_plus);
   r.tests = module_rows(r);
-  add_extended_rows(r, adjusted, star, cd_star_misfit, block);
-  r.correlations = std::move(pairs.correlations);
-  r.common_periods = std::move(pairs.common_periods);
+  add_extended_rows(r, s.adjusted, s.star, s.cd_star_misfit, s.block);
+  r.correlations = std::move(s.pairs.correlations);
+  r.common_periods = std::move(s.pairs.common_periods);
+}
+
+// The analysis of a panel in long format or already laid out: `Data` is a
+// LongPanel or an ArrayPanel, which name their variables alike. Once the
+// panel is laid out, `laid_out` is called: a caller that owns the rows may
+// let them go.
+template <typename Data>
+Result analyse(const Data &data, const Options &options, const StopFlag &stop,
+               const std::function<void()> &laid_out) {
+  check_options(options);
+  const host::TestOptions module_opts = module_options(options, data.regressor_names);
+  check_variables(data);
+  const std::uint64_t budget = options.max_memory != 0 ? options.max_memory : default_memory_budget();
+  WidePanel wide = make_wide_panel(
+      data, {options.intercept, static_cast<int>(options.restrictions.size()), budget});
+  check_fittable(wide, options, data.source);
+  if (options.factors != 0) {
+    const std::string misfit = factors_misfit(options.factors, wide.panel.sections, wide.panel.periods);
+    if (!misfit.empty()) throw InputError("CD*: " + misfit);
+  }
+  Result r = described(data, options, wide);
+  const std::string source = data.source;
+  if (laid_out) laid_out();
+  stop.check();
+  Statistics s = run_statistics(wide, module_opts, source, r, stop);
+  add_figures(r, s, stop);
   return r;
 }
 

@@ -1,24 +1,24 @@
-// The dependence test as one call: a long-format panel and options in, one
-// result record out. The module is loaded and driven through its binary
-// interface by the reference host; every figure the module computes is kept
-// as it wrote it, and the library adds what follows from the module's
-// outputs and the data:
+// The dependence test as one call: a long-format panel (or one already laid
+// out in an array) and options in, one result record (result.h) out. The
+// module is loaded and driven through its binary interface by the reference
+// host; every figure the module computes is kept as it wrote it, and the
+// library adds what follows from the module's outputs and the data:
 //
 //  - the panel's shape: complete observations, pairs of cross-sections that
 //    could be correlated (both residual sums of squares over the common
 //    periods above 1e-12 and at least one common period) and those that
-//    could not;
-//  - the average and the average absolute residual correlation over the
-//    usable pairs;
-//  - the weighted CD of Juodis and Reese (2022): CD on the residuals
-//    multiplied by independent random signs w_i, one per cross-section. A
-//    sign changes no sum of squares and no common period, and turns rho_ij
-//    into w_i w_j rho_ij, so CD_W = sqrt(2/(N(N-1))) sum_{i<j} sqrt(T_ij)
-//    w_i w_j rho_ij over the usable pairs, two-sided normal;
+//    could not; the average and the average absolute residual correlation;
 //  - every test row's p-value, formed from its statistic with a complement
 //    that keeps full relative precision far into the tail
 //    (tail_probability.h); the module's own p-values, 1 - Phi and 1 - P,
-//    stay as it returned them in `module`.
+//    stay as it returned them in `module`;
+//  - the weighted CD of Juodis and Reese (2022) over one or more draws of
+//    random signs, and its power-enhanced form CDw+ (weighted_cd.h);
+//  - the bias-adjusted LM of Pesaran, Ullah and Yamagata (2008)
+//    (bias_adjusted_lm.h) and the CD* of Pesaran and Xie (2021), with p
+//    factors taken out (cd_star.h);
+//  - Pesaran's definitions for unbalanced panels, as R's plm computes them
+//    (unbalanced_cd.h), whenever a residual is missing or on request.
 //
 // Which pairs were usable is not in the correlations block (an unusable
 // pair's cell holds a raw sum), so the host keeps the residual block when
@@ -26,7 +26,10 @@
 // module's order. The correlation block itself becomes the result's: the
 // host hands it over as it lies, packed, and it is made over in place.
 //
-// Nothing is printed. Failures are thrown as the types of errors.h.
+// A model that leaves nothing to test (one cross-section, no cross-section
+// with more complete periods than coefficients, no pair that could be
+// correlated) is refused with a reason rather than reported. Nothing is
+// printed. Failures are thrown as the types of errors.h.
 #ifndef QVDEP_ANALYSIS_DRIVER_ANALYSIS_H
 #define QVDEP_ANALYSIS_DRIVER_ANALYSIS_H
 

@@ -8,8 +8,8 @@
 // never destroyed, so a thread still inside a run while the process exits
 // never meets a destroyed host. No other host may load the same module in
 // the process while this one serves it.
-#ifndef QVDEP_ANALYSIS_SHARED_HOST_H
-#define QVDEP_ANALYSIS_SHARED_HOST_H
+#ifndef QVDEP_ANALYSIS_DRIVER_SHARED_HOST_H
+#define QVDEP_ANALYSIS_DRIVER_SHARED_HOST_H
 
 #include <string>
 

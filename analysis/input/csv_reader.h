@@ -5,8 +5,8 @@
 //
 // An empty cell, NA or . in a numeric column is a missing value; any other
 // text must be a finite number, so nan, inf and the like are errors.
-#ifndef QVDEP_ANALYSIS_CSV_READER_H
-#define QVDEP_ANALYSIS_CSV_READER_H
+#ifndef QVDEP_ANALYSIS_INPUT_CSV_READER_H
+#define QVDEP_ANALYSIS_INPUT_CSV_READER_H
 
 #include <cstddef>
 #include <istream>

@@ -13,8 +13,8 @@
 //
 // Missing values are NaN (any NaN: the module's missing pattern and an
 // ordinary quiet NaN alike). Infinities are not data: they are refused.
-#ifndef QVDEP_ANALYSIS_LONG_PANEL_H
-#define QVDEP_ANALYSIS_LONG_PANEL_H
+#ifndef QVDEP_ANALYSIS_INPUT_LONG_PANEL_H
+#define QVDEP_ANALYSIS_INPUT_LONG_PANEL_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // A whole file mapped into memory read-only, so that a large CSV file is
 // parsed where the operating system's page cache holds it, with no copy.
-#ifndef QVDEP_ANALYSIS_MAPPED_FILE_H
-#define QVDEP_ANALYSIS_MAPPED_FILE_H
+#ifndef QVDEP_ANALYSIS_INPUT_MAPPED_FILE_H
+#define QVDEP_ANALYSIS_INPUT_MAPPED_FILE_H
 
 #include <cstddef>
 #include <optional>

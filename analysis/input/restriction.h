@@ -4,8 +4,8 @@
 // a variable name, or a number times a name ("2*value" or "2 value"); the
 // name const stands for the intercept. Moving everything onto the left
 // gives one row sum_s a_s beta_s = b of the module's restriction arrays.
-#ifndef QVDEP_ANALYSIS_RESTRICTION_H
-#define QVDEP_ANALYSIS_RESTRICTION_H
+#ifndef QVDEP_ANALYSIS_INPUT_RESTRICTION_H
+#define QVDEP_ANALYSIS_INPUT_RESTRICTION_H
 
 #include <string>
 #include <vector>

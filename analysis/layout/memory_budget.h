@@ -5,8 +5,8 @@
 // cross-section and a new period (the id and time columns swapped, say)
 // asks for N*T cells from N rows. The estimate is checked against a budget
 // before anything that large is allocated.
-#ifndef QVDEP_ANALYSIS_MEMORY_BUDGET_H
-#define QVDEP_ANALYSIS_MEMORY_BUDGET_H
+#ifndef QVDEP_ANALYSIS_LAYOUT_MEMORY_BUDGET_H
+#define QVDEP_ANALYSIS_LAYOUT_MEMORY_BUDGET_H
 
 #include <cstdint>
 #include <string>

@@ -7,8 +7,8 @@
 // The panel comes in long format (one row per observation, long_panel.h) or
 // already laid out in a caller's array, as a binding holds an (N, T, K + 1)
 // array; both give the same layout, value for value, for the same panel.
-#ifndef QVDEP_ANALYSIS_WIDE_PANEL_H
-#define QVDEP_ANALYSIS_WIDE_PANEL_H
+#ifndef QVDEP_ANALYSIS_LAYOUT_WIDE_PANEL_H
+#define QVDEP_ANALYSIS_LAYOUT_WIDE_PANEL_H
 
 #include <array>
 #include <cstddef>

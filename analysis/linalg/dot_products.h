@@ -18,8 +18,8 @@
 // AVX-512F; `dot_products_available()` says whether this processor and
 // build have it, and nothing else may use `DotProductPanels` where it does
 // not. Unlike the tools' serial OpenBLAS, it may run on several threads at once.
-#ifndef QVDEP_ANALYSIS_DOT_PRODUCTS_H
-#define QVDEP_ANALYSIS_DOT_PRODUCTS_H
+#ifndef QVDEP_ANALYSIS_LINALG_DOT_PRODUCTS_H
+#define QVDEP_ANALYSIS_LINALG_DOT_PRODUCTS_H
 
 #include <cstddef>
 #include <vector>

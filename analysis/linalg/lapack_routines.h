@@ -6,8 +6,8 @@
 // column-major, every argument goes by address, and the hidden lengths of
 // character arguments come last. Only present when the build has it
 // (QVDEP_HAVE_LAPACK): Debian builds no LAPACK for the Windows cross build.
-#ifndef QVDEP_ANALYSIS_LAPACK_ROUTINES_H
-#define QVDEP_ANALYSIS_LAPACK_ROUTINES_H
+#ifndef QVDEP_ANALYSIS_LINALG_LAPACK_ROUTINES_H
+#define QVDEP_ANALYSIS_LINALG_LAPACK_ROUTINES_H
 
 #include <cstddef>
 #include <cstdint>

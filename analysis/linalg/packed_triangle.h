@@ -9,8 +9,8 @@
 // triangle, one cell per stretch of the table; UpperRows reads a band of
 // rows at once instead, copying for every column j the band's cells above
 // the diagonal, which lie side by side, into rows of its own.
-#ifndef QVDEP_ANALYSIS_PACKED_TRIANGLE_H
-#define QVDEP_ANALYSIS_PACKED_TRIANGLE_H
+#ifndef QVDEP_ANALYSIS_LINALG_PACKED_TRIANGLE_H
+#define QVDEP_ANALYSIS_LINALG_PACKED_TRIANGLE_H
 
 #include <algorithm>
 #include <cstddef>

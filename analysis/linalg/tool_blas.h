@@ -2,8 +2,8 @@
 // LM and CD*): the tools' own serial OpenBLAS, and the kernels it chose for
 // this processor when the program started (OPENBLAS_CORETYPE in the
 // environment overrides the choice).
-#ifndef QVDEP_ANALYSIS_TOOL_BLAS_H
-#define QVDEP_ANALYSIS_TOOL_BLAS_H
+#ifndef QVDEP_ANALYSIS_LINALG_TOOL_BLAS_H
+#define QVDEP_ANALYSIS_LINALG_TOOL_BLAS_H
 
 #include <string>
 

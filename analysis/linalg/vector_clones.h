@@ -4,8 +4,8 @@
 // arithmetic is the same in every build (no operation is fused or
 // reordered), so the bits are too; only the number of elements per
 // instruction differs.
-#ifndef QVDEP_ANALYSIS_VECTOR_CLONES_H
-#define QVDEP_ANALYSIS_VECTOR_CLONES_H
+#ifndef QVDEP_ANALYSIS_LINALG_VECTOR_CLONES_H
+#define QVDEP_ANALYSIS_LINALG_VECTOR_CLONES_H
 
 // Builds with a sanitizer have one build of each: the load-time choice runs
 // during relocation, before a sanitizer's runtime is ready for the

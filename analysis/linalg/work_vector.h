@@ -6,8 +6,8 @@
 // thread, or in another process) can differ in the last bits. Every array
 // the analysis hands to those libraries starts on a 64-byte boundary, which
 // makes its figures the same wherever it runs.
-#ifndef QVDEP_ANALYSIS_ALIGNED_VECTOR_H
-#define QVDEP_ANALYSIS_ALIGNED_VECTOR_H
+#ifndef QVDEP_ANALYSIS_LINALG_WORK_VECTOR_H
+#define QVDEP_ANALYSIS_LINALG_WORK_VECTOR_H
 
 #include <cstddef>
 #include <new>

@@ -47,8 +47,8 @@
 // terms added to the sum as they come, so that the weights never hold more
 // than a bounded share of the N^2/2 pairs (400 MB at N = 10,000). Every
 // term is added in the pairs' row order either way: the same bits.
-#ifndef QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
-#define QVDEP_ANALYSIS_BIAS_ADJUSTED_LM_H
+#ifndef QVDEP_ANALYSIS_STATS_BIAS_ADJUSTED_LM_H
+#define QVDEP_ANALYSIS_STATS_BIAS_ADJUSTED_LM_H
 
 #include <cstddef>
 #include <memory>

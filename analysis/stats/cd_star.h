@@ -29,8 +29,8 @@
 // pairs uses sum_{i<j} u_i'u_j = (||sum_i u_i||^2 - sum_i ||u_i||^2)/2 for
 // the unit vectors u_i = eps_i/||eps_i||, O(NT) in place of O(N^2 T) (eps_i
 // has mean zero, being residuals of a regression with an intercept).
-#ifndef QVDEP_ANALYSIS_CD_STAR_H
-#define QVDEP_ANALYSIS_CD_STAR_H
+#ifndef QVDEP_ANALYSIS_STATS_CD_STAR_H
+#define QVDEP_ANALYSIS_STATS_CD_STAR_H
 
 #include <string>
 #include <vector>

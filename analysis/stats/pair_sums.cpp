@@ -6,7 +6,7 @@
 
 #include "analysis/common/not_a_number.h"
 #include "analysis/stats/bias_adjusted_lm.h"
-#include "analysis/stats/power_enhanced_cd.h"
+#include "analysis/stats/weighted_cd.h"
 
 namespace qvd::analysis {
 namespace {

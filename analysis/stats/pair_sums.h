@@ -8,8 +8,8 @@
 // table is read once. Every sum adds its terms in row order, so CD_W has
 // the bits of its own loop (weighted_cd), which its draws still use, and
 // LM_adj's sum those of BiasAdjustedLmBands, which goes on from it.
-#ifndef QVDEP_ANALYSIS_PAIR_SUMS_H
-#define QVDEP_ANALYSIS_PAIR_SUMS_H
+#ifndef QVDEP_ANALYSIS_STATS_PAIR_SUMS_H
+#define QVDEP_ANALYSIS_STATS_PAIR_SUMS_H
 
 #include <cstddef>
 #include <optional>

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <random>
 
 #include "analysis/common/not_a_number.h"
 #include "analysis/linalg/vector_clones.h"
@@ -178,30 +177,6 @@ int most_common_periods(const PairTable &pairs) {
   int most = 0;
   for (std::size_t i = 0; i < n; ++i) most = std::max(most, common_periods_of(pairs, i, i));
   return most;
-}
-
-std::vector<int> random_signs(int sections, std::uint64_t seed) {
-  std::mt19937_64 engine(seed);
-  std::vector<int> signs(static_cast<std::size_t>(sections > 0 ? sections : 0));
-  for (int &w : signs) w = (engine() >> 63) != 0 ? -1 : 1;
-  return signs;
-}
-
-double weighted_cd(const PairTable &pairs, const std::vector<int> &signs) {
-  const std::size_t n = static_cast<std::size_t>(pairs.sections);
-  if (n < 2) return 0.0;
-  const auto qr = weighted_cd_weights(pairs);
-  PairRows rows(pairs);
-  double cd = 0.0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const PairRow row = rows.row(i);
-    for (std::size_t j = i + 1; j < n; ++j) {
-      const double rho = row.rho[j];
-      if (std::isnan(rho)) continue;
-      cd += weighted_cd_term(qr(row.common(j)), signs[i], signs[j], rho);
-    }
-  }
-  return cd;
 }
 
 }  // namespace qvd::analysis

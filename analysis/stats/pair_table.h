@@ -9,8 +9,8 @@
 // formed again here from the residual block, adding e(t)*e(t) in period
 // order exactly as the module does, so the decision is the module's to the
 // bit (pair_table says how it is kept fast).
-#ifndef QVDEP_ANALYSIS_PAIR_STATISTICS_H
-#define QVDEP_ANALYSIS_PAIR_STATISTICS_H
+#ifndef QVDEP_ANALYSIS_STATS_PAIR_TABLE_H
+#define QVDEP_ANALYSIS_STATS_PAIR_TABLE_H
 
 #include <cmath>
 #include <cstdint>
@@ -120,32 +120,6 @@ class PerCommonPeriods {
   F f_;
   std::vector<double> values_;
 };
-
-// Q R = sqrt(2 T_ij) / sqrt(N (N - 1)) for each count T_ij of shared
-// periods: the weight of w_i w_j rho_ij in CD_W.
-inline auto weighted_cd_weights(const PairTable &pairs) {
-  const double n = pairs.sections;
-  const double q = 1.0 / std::sqrt(n * (n - 1));
-  return PerCommonPeriods([q](int common) { return q * std::sqrt(2.0 * common); },
-                          most_common_periods(pairs));
-}
-
-// A usable pair's term of CD_W: its weight Q R (weighted_cd_weights) times
-// w_i w_j rho_ij. Every sum of CD_W forms its terms here, so that any two
-// give the same bits.
-inline double weighted_cd_term(double qr, int w_i, int w_j, double rho) {
-  return qr * (static_cast<double>(w_i * w_j) * rho);
-}
-
-// N independent signs, +1 or -1 with equal probability, from a 64-bit
-// Mersenne twister seeded with `seed` (its output sequence is fixed by the
-// C++ standard, so a seed gives the same signs everywhere).
-std::vector<int> random_signs(int sections, std::uint64_t seed);
-
-// CD_W = sum over usable pairs of (Q*R)*(w_i w_j rho_ij), Q = 1/sqrt(N(N-1)),
-// R = sqrt(2 T_ij): the module's CD with every correlation's sign flipped by
-// the weights.
-double weighted_cd(const PairTable &pairs, const std::vector<int> &signs);
 
 }  // namespace qvd::analysis
 

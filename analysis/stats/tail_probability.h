@@ -18,8 +18,8 @@
 // Relative error within a few parts in 1e16 down to 1e-300 (checked
 // against MPFR references by tests/analysis/tail_probability_test.cpp);
 // below that the result runs into the double's subnormal range and then 0.
-#ifndef QVDEP_ANALYSIS_TAIL_PROBABILITY_H
-#define QVDEP_ANALYSIS_TAIL_PROBABILITY_H
+#ifndef QVDEP_ANALYSIS_STATS_TAIL_PROBABILITY_H
+#define QVDEP_ANALYSIS_STATS_TAIL_PROBABILITY_H
 
 namespace qvd::analysis {
 

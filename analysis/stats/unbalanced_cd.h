@@ -28,8 +28,8 @@
 //
 // plm reports the scaled LM with a two-sided p-value; Pesaran's test is one
 // sided (upper tail). Both are given.
-#ifndef QVDEP_ANALYSIS_UNBALANCED_CD_H
-#define QVDEP_ANALYSIS_UNBALANCED_CD_H
+#ifndef QVDEP_ANALYSIS_STATS_UNBALANCED_CD_H
+#define QVDEP_ANALYSIS_STATS_UNBALANCED_CD_H
 
 #include <climits>
 #include <vector>

@@ -22,7 +22,6 @@
 #include "analysis/stats/cd_star.h"
 #include "analysis/stats/pair_sums.h"
 #include "analysis/stats/pair_table.h"
-#include "analysis/stats/power_enhanced_cd.h"
 #include "analysis/stats/tail_probability.h"
 #include "analysis/stats/unbalanced_cd.h"
 #include "analysis/stats/weighted_cd.h"
