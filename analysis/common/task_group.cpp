@@ -15,8 +15,9 @@ namespace qvd::analysis {
 
 struct TaskGroup::State {
   // The group whose task made this one (null for a group made outside any
-  // task): waiting for that group runs this one's tasks too.
-  std::shared_ptr<State> parent;
+  // task): waiting for that group runs this one's tasks too. It outlives
+  // this one, whose tasks are part of the task that made it.
+  const State *parent = nullptr;
   std::size_t unfinished = 0;  // queued or running; under the pool's lock
   std::exception_ptr error;    // the first a task threw
   std::condition_variable finished;
@@ -25,17 +26,17 @@ struct TaskGroup::State {
 namespace {
 
 // The group of the task this thread is running, if any.
-thread_local std::shared_ptr<TaskGroup::State> t_running;
+thread_local const TaskGroup::State *t_running = nullptr;
 
 // Whether `group` is `waited` or was made, however deep, by its tasks.
 bool within(const TaskGroup::State *group, const TaskGroup::State *waited) {
-  for (; group != nullptr; group = group->parent.get())
+  for (; group != nullptr; group = group->parent)
     if (group == waited) return true;
   return false;
 }
 
 struct Entry {
-  std::shared_ptr<TaskGroup::State> group;
+  TaskGroup::State *group;  // which waits for the task before it goes
   std::function<void()> task;
 };
 
@@ -55,12 +56,11 @@ class Pool {
   // this thread until none of `group`'s is left queued or running. (A task
   // that waits for a group of its own thus never waits for a pool thread
   // that its own group's waiter could have stood in for.)
-  void wait_for(const std::shared_ptr<TaskGroup::State> &group) {
+  void wait_for(TaskGroup::State *group) {
     std::unique_lock<std::mutex> lock(mutex);
     while (group->unfinished > 0) {
-      const auto mine = std::find_if(queue_.begin(), queue_.end(), [&](const Entry &e) {
-        return within(e.group.get(), group.get());
-      });
+      const auto mine = std::find_if(queue_.begin(), queue_.end(),
+                                     [&](const Entry &e) { return within(e.group, group); });
       if (mine == queue_.end()) {
         group->finished.wait(lock);
         continue;
@@ -82,13 +82,13 @@ class Pool {
   static void execute(Entry &entry, std::unique_lock<std::mutex> &lock) {
     lock.unlock();
     std::exception_ptr error;
-    std::shared_ptr<TaskGroup::State> outer = std::exchange(t_running, entry.group);
+    const TaskGroup::State *outer = std::exchange(t_running, entry.group);
     try {
       entry.task();
     } catch (...) {
       error = std::current_exception();
     }
-    t_running = std::move(outer);
+    t_running = outer;
     entry.task = nullptr;  // what the task holds goes before the group hears of it
     lock.lock();
     TaskGroup::State &group = *entry.group;
@@ -146,19 +146,19 @@ Pool &pool() {
 
 }  // namespace
 
-TaskGroup::TaskGroup() : state_(std::make_shared<State>()) { state_->parent = t_running; }
+TaskGroup::TaskGroup() : state_(std::make_unique<State>()) { state_->parent = t_running; }
 
 TaskGroup::~TaskGroup() {
   try {
-    pool().wait_for(state_);
+    pool().wait_for(state_.get());
   } catch (...) {
   }
 }
 
-void TaskGroup::run(std::function<void()> task) { pool().queue({state_, std::move(task)}); }
+void TaskGroup::run(std::function<void()> task) { pool().queue({state_.get(), std::move(task)}); }
 
 void TaskGroup::wait() {
-  pool().wait_for(state_);
+  pool().wait_for(state_.get());
   std::exception_ptr error;
   {
     const std::lock_guard<std::mutex> lock(pool().mutex);

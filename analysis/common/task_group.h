@@ -31,12 +31,10 @@
 
 namespace qvd::analysis {
 
-class TaskGroup {
+class TaskGroup {  // neither copied nor moved: its tasks know it
  public:
   TaskGroup();
   ~TaskGroup();
-  TaskGroup(const TaskGroup &) = delete;
-  TaskGroup &operator=(const TaskGroup &) = delete;
 
   // Queues `task`. Throws std::bad_alloc only.
   void run(std::function<void()> task);
@@ -47,7 +45,7 @@ class TaskGroup {
   struct State;
 
  private:
-  std::shared_ptr<State> state_;
+  const std::unique_ptr<State> state_;
 };
 
 // f(i) for i in [0, count), spread over the pool and this thread; returns

@@ -24,9 +24,7 @@ namespace qvd::analysis {
 namespace {
 
 
-BiasAdjustedLm refused(std::string reason) {
-  return {false, std::move(reason), kNaN, kNaN};
-}
+BiasAdjustedLm refused(std::string reason) { return not_available(std::move(reason)); }
 
 // LM_adj = sqrt(2/(N(N-1))) [sum_{i<j} rho_ij^2 (T-k)/v_ij - sum_{i<j} mu_ij/v_ij].
 BiasAdjustedLm adjusted_lm(double scaled_squares, double centre, std::size_t sections) {

@@ -58,16 +58,13 @@
 #include "analysis/common/stop_flag.h"
 #include "analysis/common/task_group.h"
 #include "analysis/stats/pair_table.h"
+#include "analysis/stats/statistic.h"
 #include "host/dependence_run.h"
 
 namespace qvd::analysis {
 
-struct BiasAdjustedLm {
-  bool available = false;
-  std::string reason;      // why not, when not available
-  double statistic = 0;    // NaN when not available
-  double pvalue = 0;       // upper tail of N(0,1); NaN when not available
-};
+// LM_adj and its upper-tail N(0,1) p-value, or why there is none.
+using BiasAdjustedLm = Statistic;
 
 // A pair's term of the sum over pairs: rho_ij^2 (T-k)/v_ij from its scale.
 // Every such sum forms its terms here, so that any two give the same bits.

@@ -25,12 +25,7 @@ namespace {
 // does, [1, f] then spanning every period).
 constexpr double kExactFit = 1e-8;
 
-CdStar refused(std::string reason) {
-  CdStar r;
-  r.reason = std::move(reason);
-  r.statistic = r.pvalue = r.cd_eps = r.w = kNaN;
-  return r;
-}
+CdStar refused(std::string reason) { return {not_available(std::move(reason)), kNaN, kNaN}; }
 
 // 1. Each series standardised in place: z_it = (e_it - m_i)/s_i, s_i^2 its
 // mean square deviation (divisor T). The reason when one has no variation.

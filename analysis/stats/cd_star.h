@@ -36,15 +36,14 @@
 #include <vector>
 
 #include "analysis/linalg/work_vector.h"
+#include "analysis/stats/statistic.h"
 
 namespace qvd::analysis {
 
-struct CdStar {
-  bool available = false;
-  std::string reason;   // why not, when not available
-  double statistic = 0, pvalue = 0;  // CD* and its two-sided p-value; NaN when not available
-  double cd_eps = 0;    // CD of the defactored residuals
-  double w = 0;         // the correction's scale, in (0, 1]
+// CD* and its two-sided p-value, or why there is none; and its parts.
+struct CdStar : Statistic {
+  double cd_eps = 0;  // CD of the defactored residuals; NaN when not available
+  double w = 0;       // the correction's scale, in (0, 1]; NaN when not available
 };
 
 // `residuals`: N rows of T values (missing: qvdep_is_missing), which CD*
