@@ -7,6 +7,7 @@
 // Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
 // module, 1 anything else (module not loadable, file not writable), 128 +
 // the signal's number when SIGINT, SIGTERM or SIGHUP ends it.
+#include <algorithm>
 #include <cctype>
 #include <iostream>
 #include <new>
@@ -134,7 +135,8 @@ void define(CLI::App &app, Arguments &a) {
   app.add_option("--module", a.options.module_path,
                  "module to load (default: libqvdep beside the qvdep program)")
       ->type_name("PATH");
-  app.add_flag("--version", a.version, "print the module's version from its version record");
+  app.add_flag("--version", a.version,
+               "print the tool's version and the module's release from its version record");
 }
 
 int fail(const std::string &message, int status) {
@@ -173,12 +175,27 @@ std::string picture_file(PictureFormat format, std::string svg) {
   return svg;
 }
 
+// The module's release string, as its version record holds it, with its
+// parts named: a dotted version, a three-character maintenance level and
+// the build date as MMDDYYYY ("1.0.0.1M0P04242019").
+std::string explained_release(const std::string &release) {
+  const std::size_t n = release.size();
+  const bool dated = n > 11 && std::all_of(release.end() - 8, release.end(), [](char ch) {
+    return std::isdigit(static_cast<unsigned char>(ch)) != 0;
+  });
+  if (!dated) return "module " + release;
+  return "module " + release + ": release " + release.substr(0, n - 11) + ", maintenance level " +
+         release.substr(n - 11, 3) + ", built " + release.substr(n - 8, 2) + "/" +
+         release.substr(n - 6, 2) + "/" + release.substr(n - 4);
+}
+
 // What the program is doing, for the message when memory runs out.
 const char *g_doing = "starting";
 
 int run(Arguments &a) {
   if (a.version) {
-    std::cout << "qvdep " << qvd::analysis::module_version(a.options.module_path) << "\n";
+    std::cout << "qvdep " << QVDEP_VERSION << "\n"
+              << explained_release(qvd::analysis::module_version(a.options.module_path)) << "\n";
     return 0;
   }
   if (a.file.empty()) return fail("no input file (run qvdep --help for the options)", kExitInput);

@@ -181,15 +181,16 @@ TEST(Tool, PValuesComeFromTheStatisticsToTheFarTail) {
   }
 }
 
-// The README's JSON of the example is what the tool prints: every figure to
+// The JSON of the example in docs/output.md is what the tool prints: every figure to
 // the bit but those that come from the tools' LAPACK calls (LM_adj, CD* and
 // CD*'s scale w), which follow the kernels OpenBLAS picks for the processor
 // and may differ from one processor to another in their last bits; those
 // within 1e-12 of their size. A BLAS preloaded ahead of the tool, whose
 // every routine stops the process, answers none of its calls (the module's
 // daxpy and the tools' LAPACK are linked in) and changes no bit.
-TEST(Tool, ExampleJsonIsTheReadmesWhateverBlasTheProcessLoads) {
-  const std::string readme = slurp(fs::path(QVDEP_EXAMPLES_DIR).parent_path() / "README.md");
+TEST(Tool, ExampleJsonIsTheDocumentedOneWhateverBlasTheProcessLoads) {
+  const std::string readme =
+      slurp(fs::path(QVDEP_EXAMPLES_DIR).parent_path() / "docs" / "output.md");
   const std::size_t start = readme.find("```json\n") + 8;
   ASSERT_NE(start, std::string::npos + 8);
   json documented = json::parse(readme.substr(start, readme.find("```", start) - start));
@@ -510,7 +511,8 @@ TEST(Tool, PicturesRenderAndHelpAndVersionAnswer) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   const ProcessRun version = qvdep({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "qvdep 1.0.0.1M0P04242019\n");
+  EXPECT_EQ(version.out, "qvdep 1.0.0\nmodule 1.0.0.1M0P04242019: release 1.0.0.1, maintenance "
+                         "level M0P, built 04/24/2019\n");
 }
 
 // The Grunfeld heatmap, run as the README shows it from the project's
