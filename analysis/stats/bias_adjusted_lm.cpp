@@ -266,13 +266,13 @@ void BiasAdjustedLmBands::Model::form() {
 // sum of mu_ij/v_ij (each partner's members summed first, the partners in
 // order).
 double BiasAdjustedLmBands::Model::form_band(std::size_t band, double *scales) const {
-  const std::size_t b0 = first_row(band), b1 = first_row(band + 1);
   if (k == 0) {
     std::fill_n(scales, band_pairs(band), constant_scale);
     return 0.0;  // the centre is constant_centre
   }
   double centre = 0;
 #ifdef QVDEP_HAVE_LAPACK
+  const std::size_t b0 = first_row(band), b1 = first_row(band + 1);
   // Pair (i, j), i < j, of the band at first_pair(i) - first_pair(b0) + j - i - 1.
   const std::size_t offset = first_pair(b0);
   auto scale_at = [&](std::size_t i, std::size_t j) { return first_pair(i) - offset + j - i - 1; };
