@@ -60,6 +60,11 @@ class OwnedArray {
   bool empty() const { return size_ == 0; }
   T &operator[](std::size_t i) { return data_.get()[i]; }
   const T &operator[](std::size_t i) const { return data_.get()[i]; }
+  // Equal values, element by element, as vectors compare.
+  friend bool operator==(const OwnedArray &a, const OwnedArray &b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+
   T *begin() { return data(); }
   T *end() { return data() + size_; }
   const T *begin() const { return data(); }
