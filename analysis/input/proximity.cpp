@@ -190,7 +190,8 @@ Neighbours matrix_file(RecordSplitter &records, const Record &header, const Sect
     column_ids.emplace_back(trim(header.fields[f]));
   if (column_ids.size() != panel.size())
     throw InputError(at(source, header.line) + ": the header names " +
-                     std::to_string(column_ids.size()) + " columns of cross-sections; the panel has " +
+                     std::to_string(column_ids.size()) +
+                     " columns of cross-sections; the panel has " +
                      std::to_string(panel.size()) + ", so a proximity matrix is " +
                      std::to_string(panel.size()) + " x " + std::to_string(panel.size()));
   std::vector<long> lines;  // of each row read

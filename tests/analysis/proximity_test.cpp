@@ -54,16 +54,22 @@ TEST(Proximity, RefusesWhatPlmRefusesAndNamesThePlace) {
   static const double missing_cell[9] = {0, 1, 0, std::nan(""), 0, 1, 0, 1, 0};
   const Case cases[] = {
       // plm: wrong dimensions, ambiguous triangles, no neighbours
-      {file(",A,B\nA,0,1\nB,1,0\n"), "w.csv:1: the header names 2 columns of cross-sections; the panel has 3"},
-      {file(",A,B,C\nA,0,1,1\nB,1,0,0\nC,0,0,0\n"), "w.csv:4:2: zero below the diagonal, but not zero above it at line 2, column 4"},
-      {file(",A,B,C\nA,0,1,1\nB,0,0,1\nC,0,0,0\n"), "w.csv: no pair of cross-sections is neighbours below the diagonal"},
-      {file(",A,B,C\nA,0,0,0\nB,0,0,0\nC,0,0,0\n"), "w.csv: no pair of cross-sections is neighbours below the diagonal"},
+      {file(",A,B\nA,0,1\nB,1,0\n"),
+       "w.csv:1: the header names 2 columns of cross-sections; the panel has 3"},
+      {file(",A,B,C\nA,0,1,1\nB,1,0,0\nC,0,0,0\n"),
+       "w.csv:4:2: zero below the diagonal, but not zero above it at line 2, column 4"},
+      {file(",A,B,C\nA,0,1,1\nB,0,0,1\nC,0,0,0\n"),
+       "w.csv: no pair of cross-sections is neighbours below the diagonal"},
+      {file(",A,B,C\nA,0,0,0\nB,0,0,0\nC,0,0,0\n"),
+       "w.csv: no pair of cross-sections is neighbours below the diagonal"},
       // the places a matrix file can go wrong
       {file(",A,B,X\n"), "w.csv:1:4: \"X\" is not a cross-section of the panel"},
       {file(",A,B,A\n"), "w.csv:1:4: \"A\" names a second column"},
-      {file(",A,B,C\nA,0,1,0\n\"X\ty\",1,0,1\n"), "w.csv:3:1: \"X\\ty\" is not a cross-section of the panel"},
+      {file(",A,B,C\nA,0,1,0\n\"X\ty\",1,0,1\n"),
+       "w.csv:3:1: \"X\\ty\" is not a cross-section of the panel"},
       {file(",A,B,C\nA,0,1,0\nA,1,0,1\n"), "w.csv:3:1: a second row for cross-section \"A\""},
-      {file(",A,B,C\nA,0,1,0\nB,1,0,1\n"), "w.csv: no row for cross-section \"C\" (a proximity matrix is 3 x 3)"},
+      {file(",A,B,C\nA,0,1,0\nB,1,0,1\n"),
+       "w.csv: no row for cross-section \"C\" (a proximity matrix is 3 x 3)"},
       {file(",A,B,C\nA,0,1\n"), "w.csv:2: 3 fields where the header has 4"},
       {file(",A,B,C\nA,0,NA,0\n"), "w.csv:2:3: a missing cell (a proximity matrix has none)"},
       {file(",A,B,C\nA,0,yes,0\n"), "w.csv:2:3: not a number: \"yes\""},
