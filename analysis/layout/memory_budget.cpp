@@ -65,6 +65,11 @@ double analysis_bytes(double n, double t, double k, double m) {
   return panel + module + residuals + bases + weights + band + unbalanced;
 }
 
+double centred_pair_table_bytes(double n, double t) {
+  const double cells = n * (n + 1) / 2, band_rows = 32;
+  return cells * (8 + 4) + 2 * n * t * 8.0 + band_rows * n * (8 + 4);
+}
+
 std::string human_bytes(double bytes) {
   const char *units[] = {"bytes", "kB", "MB", "GB", "TB", "PB"};
   int u = 0;

@@ -24,6 +24,13 @@ std::uint64_t default_memory_budget();
 // Pesaran's unbalanced block.
 double analysis_bytes(double sections, double periods, double regressors, double order);
 
+// plm's pair table of a model's residuals (centred_pair_table in
+// unbalanced_cd.h): its packed correlations (8 bytes a cell) and common
+// periods (4), its masked copy of the residuals, and the bands of rows its
+// sums read. The same cells as the module's correlations and the table of
+// common periods that analysis_bytes counts: 600 MB at N = 10,000.
+double centred_pair_table_bytes(double sections, double periods);
+
 // Of those, the dense panel and the module's own eight buffers: the floor
 // that any analysis of the panel needs.
 double panel_bytes(double sections, double periods, double regressors);
