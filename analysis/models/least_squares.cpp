@@ -15,14 +15,24 @@ std::size_t LeastSquares::rank() const {
   return static_cast<std::size_t>(std::count(kept.begin(), kept.end(), true));
 }
 
-#ifdef QVDEP_HAVE_LAPACK
-namespace {
+WorkVector<double> residuals_of(const ColumnMatrix &data, const std::vector<double> &coefficients) {
+  WorkVector<double> e(data.column(0), data.column(0) + data.rows);
+  for (std::size_t j = 0; j < coefficients.size(); ++j)
+    if (!std::isnan(coefficients[j])) {
+      const double *x = data.column(j + 1);
+      for (std::size_t o = 0; o < data.rows; ++o) e[o] -= x[o] * coefficients[j];
+    }
+  return e;
+}
 
-double length(const double *x, std::size_t n) {
+double euclidean_length(const double *x, std::size_t n) {
   double sum = 0;
   for (std::size_t r = 0; r < n; ++r) sum += x[r] * x[r];
   return std::sqrt(sum);
 }
+
+#ifdef QVDEP_HAVE_LAPACK
+namespace {
 
 // The QR factorisation of [X_kept y] in place (R above the diagonal, the
 // reflectors below, their scales in tau).
@@ -44,7 +54,7 @@ LeastSquares least_squares(const ColumnMatrix &data, std::vector<bool> candidate
   if (candidates.empty()) candidates.assign(p, true);
   std::vector<double> lengths(p);
   for (std::size_t j = 0; j < p; ++j) {
-    lengths[j] = length(data.column(j + 1), m);
+    lengths[j] = euclidean_length(data.column(j + 1), m);
     if (lengths[j] == 0) lengths[j] = 1;  // as dqrdc2: an empty column is negligible
   }
   std::vector<std::size_t> in;
@@ -70,17 +80,12 @@ LeastSquares least_squares(const ColumnMatrix &data, std::vector<bool> candidate
   LeastSquares fit;
   fit.kept = candidates;
   fit.coefficients.assign(p, std::numeric_limits<double>::quiet_NaN());
-  fit.residuals.assign(y, y + m);
   if (r > 0) {
     const lapack_int n = static_cast<lapack_int>(r), lda = static_cast<lapack_int>(m), one = 1;
     lapack_int info = 0;
     double *b = a.data() + r * m;  // Q'y, its first r entries
     call_lapack<qvdep_dtrtrs>("U", "N", "N", &n, &one, a.data(), &lda, b, &lda, &info, 1, 1, 1);
-    for (std::size_t c = 0; c < r; ++c) {
-      fit.coefficients[in[c]] = b[c];
-      const double *x = data.column(in[c] + 1);
-      for (std::size_t o = 0; o < m; ++o) fit.residuals[o] -= x[o] * b[c];
-    }
+    for (std::size_t c = 0; c < r; ++c) fit.coefficients[in[c]] = b[c];
     if (want_basis) {
       lapack_int lwork = -1;
       double query = 0;
@@ -93,6 +98,7 @@ LeastSquares least_squares(const ColumnMatrix &data, std::vector<bool> candidate
       std::copy_n(a.data(), m * r, fit.basis.values.data());
     }
   }
+  fit.residuals = residuals_of(data, fit.coefficients);
   for (double e : fit.residuals) fit.residual_sum_of_squares += e * e;
   return fit;
 }

@@ -39,6 +39,12 @@ struct LeastSquares {
 LeastSquares least_squares(const ColumnMatrix &data, std::vector<bool> candidates = {},
                            bool want_basis = false);
 
+// y - X b over the columns whose coefficient is a number (`data` as above).
+WorkVector<double> residuals_of(const ColumnMatrix &data, const std::vector<double> &coefficients);
+
+// The Euclidean length of x[0 .. n).
+double euclidean_length(const double *x, std::size_t n);
+
 }  // namespace qvd::analysis
 
 #endif

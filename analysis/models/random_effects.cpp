@@ -123,14 +123,20 @@ VarianceComponents swamy_arora(const ColumnMatrix &data, bool intercept, const O
   if (by_section) sections = between_fit(data, intercept, obs, Grouping::section, !balanced);
   if (by_period) periods = between_fit(data, intercept, obs, Grouping::period, !balanced);
 
-  // M sigma2 = q: [w_nu 0 0; id_nu id_eta id_mu; ts_nu ts_eta ts_mu].
+  // M sigma2 = q: [w_nu 0 0; id_nu id_eta id_mu; ts_nu ts_eta ts_mu], the
+  // rows and columns of an effect the model lacks left out (here: made the
+  // identity's).
   double w_nu, id_nu = 0, id_eta = 1, id_mu = 0, ts_nu = 0, ts_eta = 0, ts_mu = 1;
   if (balanced) {
     w_nu = o - effects - static_cast<double>(within.fit.rank());
-    id_nu = n - sections.slopes - 1;
-    id_eta = t * id_nu;
-    ts_nu = t - periods.slopes - 1;
-    ts_mu = n * ts_nu;
+    if (by_section) {
+      id_nu = n - sections.slopes - 1;
+      id_eta = t * id_nu;
+    }
+    if (by_period) {
+      ts_nu = t - periods.slopes - 1;
+      ts_mu = n * ts_nu;
+    }
   } else {
     const double columns = static_cast<double>(data.columns - 1);  // plm's ncol(Z)
     w_nu = o - effects - (static_cast<double>(k) - absorbed);
@@ -191,6 +197,25 @@ VarianceComponents swamy_arora(const ColumnMatrix &data, bool intercept, const O
   return v;
 }
 
+// x - theta_i xbar_i - theta_t xbar_t + theta xbar for the parts asked, in
+// plm's order, every column.
+void quasi_demean(ColumnMatrix &m, const Observations &obs, const VarianceComponents &v,
+                  bool by_section, bool by_period) {
+  const ColumnMatrix section_means = by_section ? group_means(m, obs, Grouping::section) : ColumnMatrix();
+  const ColumnMatrix period_means = by_period ? group_means(m, obs, Grouping::period) : ColumnMatrix();
+  for (std::size_t j = 0; j < m.columns; ++j) {
+    double *x = m.column(j), overall = 0;
+    for (std::size_t o = 0; o < m.rows; ++o) overall += x[o];
+    overall /= static_cast<double>(m.rows);
+    for (std::size_t o = 0; o < m.rows; ++o) {
+      const std::size_t i = obs.section[o], s = obs.period[o];
+      if (by_section) x[o] -= v.theta_section[i] * section_means.column(j)[i];
+      if (by_period) x[o] -= v.theta_period[s] * period_means.column(j)[s];
+      if (by_section && by_period) x[o] += v.theta_total * overall;
+    }
+  }
+}
+
 }  // namespace
 
 RandomFit random_fit(const ColumnMatrix &data, bool intercept, const Observations &obs,
@@ -198,30 +223,16 @@ RandomFit random_fit(const ColumnMatrix &data, bool intercept, const Observation
   RandomFit r;
   r.components = swamy_arora(data, intercept, obs, effect, r.warnings);
   const VarianceComponents &v = r.components;
-  ColumnMatrix m = data;
   const bool by_section = effect != Effect::time, by_period = effect != Effect::individual;
-  const ColumnMatrix section_means =
-      by_section ? group_means(data, obs, Grouping::section) : ColumnMatrix();
-  const ColumnMatrix period_means =
-      by_period ? group_means(data, obs, Grouping::period) : ColumnMatrix();
-  const bool two_way_unbalanced = by_section && by_period && !obs.balanced();
-  for (std::size_t j = 0; j < m.columns; ++j) {
-    double *x = m.column(j);
-    double overall = 0;
-    for (std::size_t o = 0; o < m.rows; ++o) overall += data.column(j)[o];
-    overall /= static_cast<double>(m.rows);
-    for (std::size_t o = 0; o < m.rows; ++o) {
-      const std::size_t i = obs.section[o], s = obs.period[o];
-      if (by_section) x[o] -= v.theta_section[i] * section_means.column(j)[i];
-      if (by_period && !two_way_unbalanced) x[o] -= v.theta_period[s] * period_means.column(j)[s];
-      if (by_section && by_period && !two_way_unbalanced) x[o] += v.theta_total * overall;
-    }
-  }
-  if (!two_way_unbalanced) {
+  ColumnMatrix m = data;
+  if (!(by_section && by_period) || obs.balanced()) {
+    quasi_demean(m, obs, v, by_section, by_period);
     r.fit = least_squares(m);
     r.residuals = r.fit.residuals;
     return r;
   }
+  // Two-way, unbalanced: by cross-section, then whitened against the periods.
+  quasi_demean(m, obs, v, true, false);
   const double phi = v.time / v.idiosyncratic;
   if (phi > 0)
     remove_period_part(m, obs, v.theta_section, [phi](double lambda) {
@@ -229,11 +240,7 @@ RandomFit random_fit(const ColumnMatrix &data, bool intercept, const Observation
       return phi / (root * (root + 1));
     });
   r.fit = least_squares(m);
-  r.residuals.assign(data.column(0), data.column(0) + data.rows);
-  for (std::size_t j = 0; j + 1 < data.columns; ++j)
-    if (r.fit.kept[j])
-      for (std::size_t o = 0; o < data.rows; ++o)
-        r.residuals[o] -= data.column(j + 1)[o] * r.fit.coefficients[j];
+  r.residuals = residuals_of(data, r.fit.coefficients);
   return r;
 }
 

@@ -8,12 +8,6 @@
 namespace qvd::analysis {
 namespace {
 
-double length(const double *x, std::size_t n) {
-  double sum = 0;
-  for (std::size_t r = 0; r < n; ++r) sum += x[r] * x[r];
-  return std::sqrt(sum);
-}
-
 // x - (cross-section mean) - (period mean) + (overall mean), in plm's order:
 // (x - cross-section mean + overall mean) - period mean.
 void balanced_two_way(ColumnMatrix &m, const Observations &obs) {
@@ -52,13 +46,13 @@ void within_transform(ColumnMatrix &m, const Observations &obs, Effect effect) {
 WithinFit within_fit(ColumnMatrix data, const Observations &obs, Effect effect) {
   const std::size_t k = data.columns - 1;
   std::vector<double> lengths(k);
-  for (std::size_t v = 0; v < k; ++v) lengths[v] = length(data.column(v + 1), data.rows);
+  for (std::size_t v = 0; v < k; ++v) lengths[v] = euclidean_length(data.column(v + 1), data.rows);
   within_transform(data, obs, effect);
   WithinFit within;
   within.absorbed.resize(k);
   std::vector<bool> candidates(k);
   for (std::size_t v = 0; v < k; ++v) {
-    within.absorbed[v] = !(length(data.column(v + 1), data.rows) >= kAliasTolerance * lengths[v]);
+    within.absorbed[v] = !(euclidean_length(data.column(v + 1), data.rows) >= kAliasTolerance * lengths[v]);
     candidates[v] = !within.absorbed[v];
   }
   within.fit = least_squares(data, candidates);
