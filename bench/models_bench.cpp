@@ -16,7 +16,6 @@
 // threads too), which other work on the machine disturbs least.
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +24,7 @@
 #include "analysis/models/cce_panel.h"
 #include "analysis/models/panel_model.h"
 #include "factor_panel.h"
+#include "fastest_repetition.h"
 #include "module_runs.h"
 
 namespace {
@@ -81,28 +81,8 @@ BENCHMARK(BM_Unit)->Arg(0)->Arg(5)->MeasureProcessCPUTime()->Unit(benchmark::kMi
 BENCHMARK(BM_Fit)->Apply(fits)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Cce)->Arg(0)->Arg(5)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
-// The fastest repetition of every benchmark, in seconds.
-class Collector : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> best;
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-      const double s = r.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
-      std::string name = r.run_name.str();
-      name = name.substr(0, name.find("/process_time"));
-      auto it = best.find(name);
-      if (it == best.end() || s < it->second) best[name] = s;
-    }
-  }
-};
-
-void print_ratios(const Collector &c) {
-  auto get = [&](const std::string &name) {
-    auto it = c.best.find(name);
-    return it == c.best.end() ? -1.0 : it->second;
-  };
+void print_ratios(const FastestRepetition &c) {
+  auto get = [&](const std::string &name) { return c.get(name); };
   std::printf("\n%-28s %10s %10s %8s  (target 2)\n", "2000/250/4", "fit ms", "unit ms", "ratio");
   for (const char *miss : {"0", "5"}) {
     const double unit = get(std::string("BM_Unit/") + miss);
@@ -127,11 +107,6 @@ void print_ratios(const Collector &c) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Collector collector;
-  benchmark::RunSpecifiedBenchmarks(&collector);
-  print_ratios(collector);
-  benchmark::Shutdown();
-  return 0;
+  FastestRepetition fastest;
+  return run_benchmarks(argc, argv, fastest, print_ratios);
 }
