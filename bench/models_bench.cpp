@@ -99,8 +99,9 @@ void print_ratios(const FastestRepetition &c) {
     }
     const double cce = get(std::string("BM_Cce/") + miss);
     if (cce < 0) continue;
-    std::printf("%-28s %10.2f %10.2f %8.2f  %s\n", (std::string("cce, ") + miss + "% missing").c_str(),
-                cce * 1e3, unit * 1e3, cce / unit, cce / unit <= 2 ? "met" : "NOT MET");
+    std::printf("%-28s %10.2f %10.2f %8.2f  %s\n",
+                (std::string("cce, ") + miss + "% missing").c_str(), cce * 1e3, unit * 1e3,
+                cce / unit, cce / unit <= 2 ? "met" : "NOT MET");
   }
 }
 

@@ -18,7 +18,8 @@ bool complete(const double *cell, std::size_t width) {
 
 WidePanel cce_panel(const WidePanel &wide) {
   const host::Panel &in = wide.panel;
-  const std::size_t n = static_cast<std::size_t>(in.sections), t = static_cast<std::size_t>(in.periods),
+  const std::size_t n = static_cast<std::size_t>(in.sections),
+                    t = static_cast<std::size_t>(in.periods),
                     k = static_cast<std::size_t>(in.regressors), width = k + 1;
   // The means at each period over its complete cells, cross-section by
   // cross-section: the dependent variable's, then the regressors'.
@@ -34,8 +35,8 @@ WidePanel cce_panel(const WidePanel &wide) {
     }
   for (std::size_t s = 0; s < t; ++s)
     for (std::size_t v = 0; v < width; ++v)
-      means[s * width + v] = count[s] > 0 ? means[s * width + v] / static_cast<double>(count[s])
-                                          : missing_value();
+      means[s * width + v] =
+          count[s] > 0 ? means[s * width + v] / static_cast<double>(count[s]) : missing_value();
   WidePanel out;
   out.panel.sections = in.sections;
   out.panel.periods = in.periods;

@@ -65,8 +65,7 @@ LeastSquares least_squares(const ColumnMatrix &data, std::vector<bool> candidate
       if (candidates[j]) in.push_back(j);
     const std::size_t r = in.size();
     a.assign(m * (r + 1), 0.0);
-    for (std::size_t c = 0; c < r; ++c)
-      std::copy_n(data.column(in[c] + 1), m, a.data() + c * m);
+    for (std::size_t c = 0; c < r; ++c) std::copy_n(data.column(in[c] + 1), m, a.data() + c * m);
     std::copy_n(y, m, a.data() + r * m);
     tau.assign(r + 1, 0.0);
     if (m > 0) factorise(a, tau, static_cast<lapack_int>(m), static_cast<lapack_int>(r + 1));

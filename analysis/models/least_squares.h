@@ -28,7 +28,7 @@ struct LeastSquares {
   std::vector<bool> kept;            // the columns that entered
   WorkVector<double> residuals;      // y - X b, one per row
   double residual_sum_of_squares = 0;
-  ColumnMatrix basis;                // with want_basis: orthonormal basis of the kept columns
+  ColumnMatrix basis;  // with want_basis: orthonormal basis of the kept columns
 
   std::size_t rank() const;
 };

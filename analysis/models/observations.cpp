@@ -32,7 +32,8 @@ ColumnMatrix variables(const host::Panel &panel, const Observations &obs, bool i
   const std::size_t k = static_cast<std::size_t>(panel.regressors), c = intercept ? 1 : 0;
   ColumnMatrix m(obs.size(), 1 + c + k);
   for (std::size_t o = 0; o < obs.size(); ++o) {
-    const double *cell = panel.values.data() + (obs.section[o] * obs.periods + obs.period[o]) * (k + 1);
+    const double *cell =
+        panel.values.data() + (obs.section[o] * obs.periods + obs.period[o]) * (k + 1);
     m.column(0)[o] = cell[k];
     if (intercept) m.column(1)[o] = 1.0;
     for (std::size_t v = 0; v < k; ++v) m.column(1 + c + v)[o] = cell[v];

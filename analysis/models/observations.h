@@ -31,10 +31,10 @@ struct ColumnMatrix {
 enum class Grouping { section, period };
 
 struct Observations {
-  std::size_t sections = 0, periods = 0;     // N and T of the layout
+  std::size_t sections = 0, periods = 0;       // N and T of the layout
   std::vector<std::uint32_t> section, period;  // of each observation
-  std::vector<long> per_section;  // T_i, N of them (0: not in the model)
-  std::vector<long> per_period;   // N_t, T of them
+  std::vector<long> per_section;               // T_i, N of them (0: not in the model)
+  std::vector<long> per_period;                // N_t, T of them
   long present_sections = 0, present_periods = 0;
 
   std::size_t size() const { return section.size(); }

@@ -49,7 +49,7 @@ struct Coefficient {
 struct ModelFit {
   ModelSpec spec;
   WorkVector<double> residuals;  // N rows of T; missing_value() where the cell is incomplete
-  std::vector<Coefficient> coefficients;  // pooling, within, random
+  std::vector<Coefficient> coefficients;         // pooling, within, random
   std::optional<VarianceComponents> components;  // random
   std::vector<std::string> warnings;             // one line each
   long observations = 0;                         // the complete cells

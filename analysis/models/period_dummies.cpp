@@ -36,7 +36,8 @@ WorkVector<double> period_cross_product(const Observations &obs, const std::vect
     indicators[static_cast<std::size_t>(at[obs.period[o]]) * np + row_of[i]] = std::sqrt(c);
   }
   for (std::size_t t = 0; t < obs.periods; ++t)
-    if (at[t] >= 0) g[static_cast<std::size_t>(at[t]) * (tp + 1)] = static_cast<double>(obs.per_period[t]);
+    if (at[t] >= 0)
+      g[static_cast<std::size_t>(at[t]) * (tp + 1)] = static_cast<double>(obs.per_period[t]);
   const lapack_int n = static_cast<lapack_int>(tp), k = static_cast<lapack_int>(np);
   const double minus_one = -1, one = 1;
   call_lapack<qvdep_dsyrk>("L", "T", &n, &k, &minus_one, indicators.data(), &k, &one, g.data(), &n,
@@ -60,9 +61,10 @@ SymmetricEigen eigen(WorkVector<double> g, std::size_t size) {
   WorkVector<lapack_int> iwork(static_cast<std::size_t>(liwork));
   call_lapack<qvdep_dsyevr>("V", "A", "L", &n, g.data(), &n, &unused, &unused, &unused_index,
                             &unused_index, &abstol, &found, e.values.data(), e.vectors.data(), &n,
-                            support.data(), work.data(), &lwork, iwork.data(), &liwork, &info, 1,
-                            1, 1);
-  if (info != 0) throw AnalysisError("the eigenvalues of the period effects' cross-product did not converge");
+                            support.data(), work.data(), &lwork, iwork.data(), &liwork, &info, 1, 1,
+                            1);
+  if (info != 0)
+    throw AnalysisError("the eigenvalues of the period effects' cross-product did not converge");
   return e;
 }
 
@@ -110,7 +112,8 @@ void remove_period_part(ColumnMatrix &m, const Observations &obs, const std::vec
   const ColumnMatrix fbar = group_means(spread_f, obs, Grouping::section);
   for (std::size_t j = 0; j < k; ++j)
     for (std::size_t o = 0; o < obs.size(); ++o)
-      m.column(j)[o] -= spread_f.column(j)[o] - theta[obs.section[o]] * fbar.column(j)[obs.section[o]];
+      m.column(j)[o] -=
+          spread_f.column(j)[o] - theta[obs.section[o]] * fbar.column(j)[obs.section[o]];
 }
 
 #else

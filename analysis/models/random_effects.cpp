@@ -20,9 +20,9 @@ constexpr double kSqrtEpsilon = 1.4901161193847656e-08;
 // The between regression on group means, each row weighted by its count.
 struct BetweenFit {
   LeastSquares fit;
-  double slopes = 0;                 // coefficients it kept, the intercept not counted
-  std::vector<std::size_t> group;    // the layout's group of each row
-  std::vector<double> counts;        // and its number of observations
+  double slopes = 0;               // coefficients it kept, the intercept not counted
+  std::vector<std::size_t> group;  // the layout's group of each row
+  std::vector<double> counts;      // and its number of observations
 };
 
 BetweenFit between_fit(const ColumnMatrix &data, bool intercept, const Observations &obs,
@@ -71,7 +71,8 @@ double weighted_leverage(const BetweenFit &b) {
   double sum = 0;
   for (std::size_t r = 0; r < b.group.size(); ++r) {
     double h = 0;
-    for (std::size_t j = 0; j < b.fit.basis.columns; ++j) h += b.fit.basis.column(j)[r] * b.fit.basis.column(j)[r];
+    for (std::size_t j = 0; j < b.fit.basis.columns; ++j)
+      h += b.fit.basis.column(j)[r] * b.fit.basis.column(j)[r];
     sum += b.counts[r] * h;
   }
   return sum;
@@ -157,13 +158,15 @@ VarianceComponents swamy_arora(const ColumnMatrix &data, bool intercept, const O
   const double q_mu = by_period ? periods.fit.residual_sum_of_squares : 0;
   const double det = id_eta * ts_mu - id_mu * ts_eta;
   if (!(w_nu > 0) || !(det != 0))
-    throw InputError("random effects: too few observations for Swamy and Arora's variance "
-                     "components (no degrees of freedom left)");
+    throw InputError(
+        "random effects: too few observations for Swamy and Arora's variance "
+        "components (no degrees of freedom left)");
   VarianceComponents v;
   v.idiosyncratic = within.fit.residual_sum_of_squares / w_nu;
   if (!(v.idiosyncratic > 0))
-    throw InputError("random effects: the within model fits the dependent variable exactly, "
-                     "so there is no idiosyncratic variance to weigh the effects by");
+    throw InputError(
+        "random effects: the within model fits the dependent variable exactly, "
+        "so there is no idiosyncratic variance to weigh the effects by");
   const double r_eta = q_eta - id_nu * v.idiosyncratic, r_mu = q_mu - ts_nu * v.idiosyncratic;
   v.individual = by_section ? (r_eta * ts_mu - id_mu * r_mu) / det : kNaN;
   v.time = by_period ? (id_eta * r_mu - ts_eta * r_eta) / det : kNaN;
@@ -201,8 +204,10 @@ VarianceComponents swamy_arora(const ColumnMatrix &data, bool intercept, const O
 // plm's order, every column.
 void quasi_demean(ColumnMatrix &m, const Observations &obs, const VarianceComponents &v,
                   bool by_section, bool by_period) {
-  const ColumnMatrix section_means = by_section ? group_means(m, obs, Grouping::section) : ColumnMatrix();
-  const ColumnMatrix period_means = by_period ? group_means(m, obs, Grouping::period) : ColumnMatrix();
+  const ColumnMatrix section_means =
+      by_section ? group_means(m, obs, Grouping::section) : ColumnMatrix();
+  const ColumnMatrix period_means =
+      by_period ? group_means(m, obs, Grouping::period) : ColumnMatrix();
   for (std::size_t j = 0; j < m.columns; ++j) {
     double *x = m.column(j), overall = 0;
     for (std::size_t o = 0; o < m.rows; ++o) overall += x[o];

@@ -48,16 +48,16 @@
 namespace qvd::analysis {
 
 struct VarianceComponents {
-  double idiosyncratic = 0;  // sigma2_nu
-  double individual = 0;     // sigma2_eta; NaN without a cross-section effect
-  double time = 0;           // sigma2_mu; NaN without a period effect
+  double idiosyncratic = 0;           // sigma2_nu
+  double individual = 0;              // sigma2_eta; NaN without a cross-section effect
+  double time = 0;                    // sigma2_mu; NaN without a period effect
   std::vector<double> theta_section;  // theta_i (N); NaN where there is none
   std::vector<double> theta_period;   // theta_t (T); NaN where there is none
-  double theta_total = 0;  // two-way balanced: the overall mean's weight; else NaN
+  double theta_total = 0;             // two-way balanced: the overall mean's weight; else NaN
 };
 
 struct RandomFit {
-  LeastSquares fit;           // coefficients, the columns kept
+  LeastSquares fit;              // coefficients, the columns kept
   WorkVector<double> residuals;  // one per observation, as above
   VarianceComponents components;
   std::vector<std::string> warnings;

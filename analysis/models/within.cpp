@@ -52,7 +52,8 @@ WithinFit within_fit(ColumnMatrix data, const Observations &obs, Effect effect) 
   within.absorbed.resize(k);
   std::vector<bool> candidates(k);
   for (std::size_t v = 0; v < k; ++v) {
-    within.absorbed[v] = !(euclidean_length(data.column(v + 1), data.rows) >= kAliasTolerance * lengths[v]);
+    within.absorbed[v] =
+        !(euclidean_length(data.column(v + 1), data.rows) >= kAliasTolerance * lengths[v]);
     candidates[v] = !within.absorbed[v];
   }
   within.fit = least_squares(data, candidates);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <span>
 #include <string>
@@ -39,8 +40,21 @@ struct Rows {
 
 using Column = std::function<double(const Rows &, std::size_t)>;
 
+// Grunfeld's rows, or those the unbalanced panel keeps with its missing values.
+std::vector<double> rows(bool balanced) {
+  using namespace qvd::fixtures;
+  if (balanced) return {std::begin(kGrunfeldRows), std::end(kGrunfeldRows)};
+  std::vector<double> d;
+  for (int r : kUnbalancedKept)
+    d.insert(d.end(), kGrunfeldRows + r * kColumns, kGrunfeldRows + (r + 1) * kColumns);
+  for (std::size_t m = 0; m < std::size(kUnbalancedMissing); m += 2)
+    d[static_cast<std::size_t>(kUnbalancedMissing[m] * kColumns + kUnbalancedMissing[m + 1])] = NAN;
+  return d;
+}
+
 Column column(int c, bool logs = false) {
-  return [c, logs](const Rows &d, std::size_t r) { return logs ? std::log(d.at(r, c)) : d.at(r, c); };
+  return
+      [c, logs](const Rows &d, std::size_t r) { return logs ? std::log(d.at(r, c)) : d.at(r, c); };
 }
 
 WidePanel wide(const Rows &d, const Column &y, const std::vector<Column> &x) {
@@ -59,7 +73,8 @@ WidePanel wide(const Rows &d, const Column &y, const std::vector<Column> &x) {
 }
 
 std::size_t cell_of(const Rows &d, std::size_t r) {
-  return static_cast<std::size_t>(d.at(r, 0) - 1) * 20 + static_cast<std::size_t>(d.at(r, 1) - 1935);
+  return static_cast<std::size_t>(d.at(r, 0) - 1) * 20 +
+         static_cast<std::size_t>(d.at(r, 1) - 1935);
 }
 
 // The largest difference from plm's residuals relative to their largest
@@ -97,7 +112,7 @@ struct Case {
   ModelSpec spec;
   int dependent;  // column of the fixture's rows; the other two are the regressors
   bool logs;
-  std::span<const double> balanced, unbalanced;                 // plm's residuals
+  std::span<const double> balanced, unbalanced;                // plm's residuals
   std::span<const double> balanced_sigma2, unbalanced_sigma2;  // random: idios, id, time
 };
 
@@ -111,23 +126,54 @@ TEST(PanelModels, ResidualsEqualPlms) {
       {{within, ind, true}, 2, false, kBalancedCase3, kUnbalancedCase3, {}, {}},
       {{within, time, true}, 2, false, kBalancedCase4, kUnbalancedCase4, {}, {}},
       {{within, two, true}, 2, false, kBalancedCase5, kUnbalancedCase5, {}, {}},
-      {{random, ind, true}, 2, false, kBalancedCase6, kUnbalancedCase6, kBalancedCase6Sigma2,
+      {{random, ind, true},
+       2,
+       false,
+       kBalancedCase6,
+       kUnbalancedCase6,
+       kBalancedCase6Sigma2,
        kUnbalancedCase6Sigma2},
-      {{random, time, true}, 2, false, kBalancedCase7, kUnbalancedCase7, kBalancedCase7Sigma2,
+      {{random, time, true},
+       2,
+       false,
+       kBalancedCase7,
+       kUnbalancedCase7,
+       kBalancedCase7Sigma2,
        kUnbalancedCase7Sigma2},
-      {{random, two, true}, 2, false, kBalancedCase8, kUnbalancedCase8, kBalancedCase8Sigma2,
+      {{random, two, true},
+       2,
+       false,
+       kBalancedCase8,
+       kUnbalancedCase8,
+       kBalancedCase8Sigma2,
        kUnbalancedCase8Sigma2},
-      {{random, ind, false}, 2, false, kBalancedCase9, kUnbalancedCase9, kBalancedCase9Sigma2,
+      {{random, ind, false},
+       2,
+       false,
+       kBalancedCase9,
+       kUnbalancedCase9,
+       kBalancedCase9Sigma2,
        kUnbalancedCase9Sigma2},
-      {{random, time, true}, 4, true, kBalancedCase10, kUnbalancedCase10, kBalancedCase10Sigma2,
+      {{random, time, true},
+       4,
+       true,
+       kBalancedCase10,
+       kUnbalancedCase10,
+       kBalancedCase10Sigma2,
        kUnbalancedCase10Sigma2},
-      {{random, two, true}, 4, false, kBalancedCase11, kUnbalancedCase11, kBalancedCase11Sigma2,
+      {{random, two, true},
+       4,
+       false,
+       kBalancedCase11,
+       kUnbalancedCase11,
+       kBalancedCase11Sigma2,
        kUnbalancedCase11Sigma2},
       {{Model::cce, ind, true}, 2, false, kBalancedCase12, kUnbalancedCase12, {}, {}},
   };
   for (const Case &c : cases)
     for (const bool balanced : {true, false}) {
-      const Rows d{balanced ? std::span<const double>(kBalancedRows) : kUnbalancedRows};
+      const std::vector<double> values = rows(balanced);
+      const Rows d{values};
       std::vector<Column> x;
       for (int v = 2; v < kColumns; ++v)
         if (v != c.dependent) x.push_back(column(v, c.logs));
@@ -136,8 +182,8 @@ TEST(PanelModels, ResidualsEqualPlms) {
                                effect_name(c.spec.effect) + (c.spec.intercept ? "" : " -1") +
                                " of " + kNames[c.dependent] + (balanced ? "" : ", unbalanced");
       if (c.spec.model == Model::cce) {
-        const double worst = difference(d, balanced ? c.balanced : c.unbalanced,
-                                        cce_residuals(w, c.spec.intercept));
+        const double worst =
+            difference(d, balanced ? c.balanced : c.unbalanced, cce_residuals(w, c.spec.intercept));
         EXPECT_TRUE(worst >= 0 && worst <= 1e-10) << what << ": " << worst;
         std::printf("%-40s largest difference from plm %.1e\n", what.c_str(), worst);
         continue;
@@ -172,8 +218,10 @@ TEST(PanelModels, ResidualsEqualPlms) {
 }
 
 TEST(PanelModels, NoneTestsTheDependentColumnAtCompleteCells) {
-  const Rows d{fixtures::kUnbalancedRows};
-  const ModelFit fit = fit_model(wide(d, column(2), {column(3), column(4)}), {.model = Model::none}, {"v", "c"});
+  const std::vector<double> values = rows(false);
+  const Rows d{values};
+  const ModelFit fit =
+      fit_model(wide(d, column(2), {column(3), column(4)}), {.model = Model::none}, {"v", "c"});
   std::vector<double> y(d.count());
   for (std::size_t r = 0; r < d.count(); ++r)
     y[r] = std::isnan(d.at(r, 3)) || std::isnan(d.at(r, 4)) ? NAN : d.at(r, 2);
@@ -186,7 +234,9 @@ TEST(PanelModels, AliasedColumnsAreDroppedAsPlmDropsThem) {
   using namespace qvd::fixtures;
   const Column firm_mean = [](const Rows &d, std::size_t r) { return 100 * d.at(r, 0) + 7; };
   const Column year = column(1);
-  const Column combination = [](const Rows &d, std::size_t r) { return d.at(r, 3) + 2 * d.at(r, 4); };
+  const Column combination = [](const Rows &d, std::size_t r) {
+    return d.at(r, 3) + 2 * d.at(r, 4);
+  };
   struct Aliased {
     ModelSpec spec;
     bool balanced;
@@ -194,19 +244,32 @@ TEST(PanelModels, AliasedColumnsAreDroppedAsPlmDropsThem) {
     std::span<const double> plm;
     const char *warning;
   } cases[] = {
-      {{Model::within, Effect::individual}, true, firm_mean, kBalancedCase3,
+      {{Model::within, Effect::individual},
+       true,
+       firm_mean,
+       kBalancedCase3,
        "\"extra\" is constant within every cross-section"},
-      {{Model::within, Effect::twoways}, true, year, kBalancedCase5,
+      {{Model::within, Effect::twoways},
+       true,
+       year,
+       kBalancedCase5,
        "\"extra\" is a sum of cross-section and period effects"},
-      {{Model::within, Effect::twoways}, false, year, kUnbalancedCase5,
+      {{Model::within, Effect::twoways},
+       false,
+       year,
+       kUnbalancedCase5,
        "\"extra\" is a sum of cross-section and period effects"},
-      {{Model::pooling}, false, combination, kUnbalancedCase1,
+      {{Model::pooling},
+       false,
+       combination,
+       kUnbalancedCase1,
        "\"extra\" is a linear combination of \"const\", \"value\", \"capital\""},
   };
   for (const Aliased &c : cases) {
-    const Rows d{c.balanced ? std::span<const double>(kBalancedRows) : kUnbalancedRows};
-    const ModelFit fit =
-        fit_model(wide(d, column(2), {column(3), column(4), c.extra}), c.spec, {"value", "capital", "extra"});
+    const std::vector<double> values = rows(c.balanced);
+    const Rows d{values};
+    const ModelFit fit = fit_model(wide(d, column(2), {column(3), column(4), c.extra}), c.spec,
+                                   {"value", "capital", "extra"});
     EXPECT_LE(difference(d, c.plm, fit.residuals), 1e-10) << c.warning;
     ASSERT_EQ(fit.warnings.size(), 1u);
     EXPECT_EQ(fit.warnings[0].rfind(c.warning, 0), 0u) << fit.warnings[0];
@@ -216,11 +279,12 @@ TEST(PanelModels, AliasedColumnsAreDroppedAsPlmDropsThem) {
 
 TEST(PanelModels, RefusesWhatCannotBeEstimated) {
   // Three firms cannot carry a between regression with three coefficients.
-  const Rows three{std::span<const double>(fixtures::kBalancedRows).first(60 * kColumns)};
+  const Rows three{std::span<const double>(fixtures::kGrunfeldRows).first(60 * kColumns)};
   const WidePanel w = wide(three, column(2), {column(3), column(4)});
   EXPECT_THROW(fit_model(w, {.model = Model::random}, {"value", "capital"}), InputError);
   WidePanel empty = w;
-  for (std::size_t c = 2; c < empty.panel.values.size(); c += 3) empty.panel.values[c] = missing_value();
+  for (std::size_t c = 2; c < empty.panel.values.size(); c += 3)
+    empty.panel.values[c] = missing_value();
   EXPECT_THROW(fit_model(empty, {.model = Model::pooling}, {"value", "capital"}), InputError);
   EXPECT_THROW(fit_model(w, {.model = Model::cce}, {"value", "capital"}), std::invalid_argument);
 }
@@ -230,7 +294,8 @@ TEST(PanelModels, RefusesWhatCannotBeEstimated) {
 std::vector<double> dummy_residuals(const host::Panel &p) {
   std::vector<double> a, y;
   std::vector<std::size_t> cells;
-  const std::size_t n = static_cast<std::size_t>(p.sections), t = static_cast<std::size_t>(p.periods);
+  const std::size_t n = static_cast<std::size_t>(p.sections),
+                    t = static_cast<std::size_t>(p.periods);
   for (std::size_t c = 0; c < n * t; ++c)
     if (!qvdep_is_missing(p.values[c * 2]) && !qvdep_is_missing(p.values[c * 2 + 1]))
       cells.push_back(c);
@@ -243,9 +308,11 @@ std::vector<double> dummy_residuals(const host::Panel &p) {
     y.push_back(p.values[cells[o] * 2 + 1]);
   }
   const int r = std::min(m, k), lwork = 10 * (m + k);
-  std::vector<double> s(static_cast<std::size_t>(r)), u(static_cast<std::size_t>(m * r)), work(static_cast<std::size_t>(lwork));
+  std::vector<double> s(static_cast<std::size_t>(r)), u(static_cast<std::size_t>(m * r)),
+      work(static_cast<std::size_t>(lwork));
   int info = 0, one = 1;
-  dgesvd_("S", "N", &m, &k, a.data(), &m, s.data(), u.data(), &m, nullptr, &one, work.data(), &lwork, &info, 1, 1);
+  dgesvd_("S", "N", &m, &k, a.data(), &m, s.data(), u.data(), &m, nullptr, &one, work.data(),
+          &lwork, &info, 1, 1);
   EXPECT_EQ(info, 0);
   std::vector<double> e(n * t, missing_value());
   std::vector<double> fitted(cells.size(), 0.0);
@@ -281,7 +348,8 @@ TEST(PanelModels, UnbalancedTwoWayWithinIsTheDummyRegression) {
     const std::vector<double> reference = dummy_residuals(w.panel);
     double scale = 0;  // of y
     for (std::size_t c = 1; c < w.panel.values.size(); c += 2)
-      scale = qvdep_is_missing(w.panel.values[c]) ? scale : std::max(scale, std::fabs(w.panel.values[c]));
+      scale = qvdep_is_missing(w.panel.values[c]) ? scale
+                                                  : std::max(scale, std::fabs(w.panel.values[c]));
     for (std::size_t c = 0; c < reference.size(); ++c) {
       ASSERT_EQ(qvdep_is_missing(reference[c]), qvdep_is_missing(fit.residuals[c])) << round;
       if (!qvdep_is_missing(reference[c])) {
