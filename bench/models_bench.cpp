@@ -6,7 +6,8 @@
 //   regressions and the pairwise statistics), the reference;
 // - Fit/model/effect/miss: fit_model alone, the residuals of pooled, within
 //   and random effects models;
-// - Cce/miss: the CCE panel formed and the module run on it.
+// - Cce/miss: the CCE panel formed and the module run on it; CcePanel/miss:
+//   the forming alone.
 //
 // A model's whole run is its estimation and one module run over its
 // residuals, which has no regressors to fit and so costs at most the unit
@@ -67,6 +68,11 @@ void BM_Cce(benchmark::State &state) {
   }
 }
 
+void BM_CcePanel(benchmark::State &state) {
+  const qvd::analysis::WidePanel w = panel(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(qvd::analysis::cce_panel(w));
+}
+
 void fits(benchmark::internal::Benchmark *b) {
   for (int m : {0, 5}) {
     b->Args({static_cast<int>(Model::pooling), 0, m});
@@ -80,6 +86,7 @@ void fits(benchmark::internal::Benchmark *b) {
 BENCHMARK(BM_Unit)->Arg(0)->Arg(5)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fit)->Apply(fits)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Cce)->Arg(0)->Arg(5)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CcePanel)->Arg(0)->Arg(5)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 void print_ratios(const FastestRepetition &c) {
   auto get = [&](const std::string &name) { return c.get(name); };
