@@ -48,10 +48,10 @@ void BM_Unit(benchmark::State &state) {
 
 void BM_Fit(benchmark::State &state) {
   const qvd::analysis::WidePanel w = panel(static_cast<int>(state.range(2)));
-  const qvd::analysis::ModelSpec spec{static_cast<Model>(state.range(0)),
-                                      static_cast<Effect>(state.range(1)), true};
+  const qvd::analysis::ModelChoice choice{static_cast<Model>(state.range(0)),
+                                          static_cast<Effect>(state.range(1)), true};
   const std::vector<std::string> names(kK, "x");
-  for (auto _ : state) benchmark::DoNotOptimize(qvd::analysis::fit_model(w, spec, names));
+  for (auto _ : state) benchmark::DoNotOptimize(qvd::analysis::fit_model(w, choice, names));
 }
 
 void BM_Cce(benchmark::State &state) {

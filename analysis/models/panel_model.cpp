@@ -47,42 +47,42 @@ void describe(ModelFit &out, const LeastSquares &fit, const std::vector<std::str
 
 }  // namespace
 
-ModelFit fit_model(const WidePanel &wide, const ModelSpec &spec,
+ModelFit fit_model(const WidePanel &wide, const ModelChoice &choice,
                    const std::vector<std::string> &regressor_names) {
-  if (spec.model == Model::cce)
+  if (choice.model == Model::cce)
     throw std::invalid_argument("the cce model is fitted by the module, on cce_panel()");
   if (regressor_names.size() != static_cast<std::size_t>(wide.panel.regressors))
     throw std::invalid_argument("fit_model: one name per regressor");
   const Observations obs = complete_cells(wide.panel);
   if (obs.size() == 0) throw InputError("the panel has no complete observation to fit a model to");
   ModelFit out;
-  out.spec = spec;
+  out.choice = choice;
   out.observations = static_cast<long>(obs.size());
   out.sections = obs.present_sections;
   out.periods = obs.present_periods;
   out.balanced = obs.balanced();
-  const bool intercept = spec.intercept && spec.model != Model::within;
+  const bool intercept = choice.intercept && choice.model != Model::within;
   std::vector<std::string> names;
   if (intercept) names.push_back("const");
   names.insert(names.end(), regressor_names.begin(), regressor_names.end());
   ColumnMatrix data = variables(wide.panel, obs, intercept);
-  switch (spec.model) {
+  switch (choice.model) {
     case Model::pooling: {
       const LeastSquares fit = least_squares(data);
-      describe(out, fit, names, {}, spec.effect);
+      describe(out, fit, names, {}, choice.effect);
       out.residuals = spread(fit.residuals.data(), obs);
       break;
     }
     case Model::within: {
-      const WithinFit within = within_fit(std::move(data), obs, spec.effect);
-      describe(out, within.fit, names, within.absorbed, spec.effect);
+      const WithinFit within = within_fit(std::move(data), obs, choice.effect);
+      describe(out, within.fit, names, within.absorbed, choice.effect);
       out.residuals = spread(within.fit.residuals.data(), obs);
       break;
     }
     case Model::random: {
-      RandomFit random = random_fit(data, intercept, obs, spec.effect);
+      RandomFit random = random_fit(data, intercept, obs, choice.effect);
       out.warnings = std::move(random.warnings);
-      describe(out, random.fit, names, {}, spec.effect);
+      describe(out, random.fit, names, {}, choice.effect);
       out.residuals = spread(random.residuals.data(), obs);
       out.components = std::move(random.components);
       break;

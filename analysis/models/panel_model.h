@@ -3,7 +3,7 @@
 // `model`), so that the statistics on them equal plm's:
 //
 //   pooling  y - X b over every complete cell, X with the intercept unless
-//            the spec drops it (plm's pooling model)
+//            the model is asked without one (plm's pooling model)
 //   within   the within-transformed y less the transformed regressors times
 //            the within coefficients (within.h), by cross-section, period or
 //            both, balanced or not
@@ -36,7 +36,7 @@
 
 #include "analysis/layout/wide_panel.h"
 #include "analysis/linalg/work_vector.h"
-#include "analysis/models/model_spec.h"
+#include "analysis/models/model_choice.h"
 #include "analysis/models/random_effects.h"
 
 namespace qvd::analysis {
@@ -47,7 +47,7 @@ struct Coefficient {
 };
 
 struct ModelFit {
-  ModelSpec spec;
+  ModelChoice choice;
   WorkVector<double> residuals;  // N rows of T; missing_value() where the cell is incomplete
   std::vector<Coefficient> coefficients;         // pooling, within, random
   std::optional<VarianceComponents> components;  // random
@@ -62,7 +62,7 @@ struct ModelFit {
 // where random_effects.h cannot form its components; std::invalid_argument
 // for cce (cce_panel.h) or names that do not match the panel; AnalysisError
 // in a build without LAPACK.
-ModelFit fit_model(const WidePanel &wide, const ModelSpec &spec,
+ModelFit fit_model(const WidePanel &wide, const ModelChoice &choice,
                    const std::vector<std::string> &regressor_names);
 
 }  // namespace qvd::analysis

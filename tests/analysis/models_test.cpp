@@ -1,6 +1,6 @@
 // Panel models against R's plm 2.6-2: the residuals pcdtest tests for every
 // model and effect plm offers, on Grunfeld's panel and on an unbalanced
-// version of it (fixtures/plm_models_fixture.h), CCE's through the module;
+// version of it (fixtures/plm_residuals_fixture.h), CCE's through the module;
 // aliased columns dropped as plm drops them; and the unbalanced two-way
 // within transformation against least squares on explicit dummies.
 #include <algorithm>
@@ -19,7 +19,7 @@
 #include "analysis/layout/wide_panel.h"
 #include "analysis/models/cce_panel.h"
 #include "analysis/models/panel_model.h"
-#include "fixtures/plm_models_fixture.h"
+#include "fixtures/plm_residuals_fixture.h"
 #include "host/dependence_run.h"
 #include "qvdep.h"
 #include "support/lapack.h"
@@ -109,7 +109,7 @@ WorkVector<double> cce_residuals(const WidePanel &w, bool intercept) {
 }
 
 struct Case {
-  ModelSpec spec;
+  ModelChoice choice;
   int dependent;  // column of the fixture's rows; the other two are the regressors
   bool logs;
   std::span<const double> balanced, unbalanced;                // plm's residuals
@@ -178,17 +178,17 @@ TEST(PanelModels, ResidualsEqualPlms) {
       for (int v = 2; v < kColumns; ++v)
         if (v != c.dependent) x.push_back(column(v, c.logs));
       const WidePanel w = wide(d, column(c.dependent, c.logs), x);
-      const std::string what = std::string(model_name(c.spec.model)) + " " +
-                               effect_name(c.spec.effect) + (c.spec.intercept ? "" : " -1") +
+      const std::string what = std::string(model_name(c.choice.model)) + " " +
+                               effect_name(c.choice.effect) + (c.choice.intercept ? "" : " -1") +
                                " of " + kNames[c.dependent] + (balanced ? "" : ", unbalanced");
-      if (c.spec.model == Model::cce) {
-        const double worst =
-            difference(d, balanced ? c.balanced : c.unbalanced, cce_residuals(w, c.spec.intercept));
+      if (c.choice.model == Model::cce) {
+        const double worst = difference(d, balanced ? c.balanced : c.unbalanced,
+                                        cce_residuals(w, c.choice.intercept));
         EXPECT_TRUE(worst >= 0 && worst <= 1e-10) << what << ": " << worst;
         std::printf("%-40s largest difference from plm %.1e\n", what.c_str(), worst);
         continue;
       }
-      const ModelFit fit = fit_model(w, c.spec, {"x0", "x1"});
+      const ModelFit fit = fit_model(w, c.choice, {"x0", "x1"});
       const double worst = difference(d, balanced ? c.balanced : c.unbalanced, fit.residuals);
       EXPECT_TRUE(worst >= 0 && worst <= 1e-10) << what << ": " << worst;
       EXPECT_EQ(fit.balanced, balanced) << what;
@@ -238,7 +238,7 @@ TEST(PanelModels, AliasedColumnsAreDroppedAsPlmDropsThem) {
     return d.at(r, 3) + 2 * d.at(r, 4);
   };
   struct Aliased {
-    ModelSpec spec;
+    ModelChoice choice;
     bool balanced;
     Column extra;
     std::span<const double> plm;
@@ -268,7 +268,7 @@ TEST(PanelModels, AliasedColumnsAreDroppedAsPlmDropsThem) {
   for (const Aliased &c : cases) {
     const std::vector<double> values = rows(c.balanced);
     const Rows d{values};
-    const ModelFit fit = fit_model(wide(d, column(2), {column(3), column(4), c.extra}), c.spec,
+    const ModelFit fit = fit_model(wide(d, column(2), {column(3), column(4), c.extra}), c.choice,
                                    {"value", "capital", "extra"});
     EXPECT_LE(difference(d, c.plm, fit.residuals), 1e-10) << c.warning;
     ASSERT_EQ(fit.warnings.size(), 1u);

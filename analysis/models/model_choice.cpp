@@ -1,4 +1,4 @@
-#include "analysis/models/model_spec.h"
+#include "analysis/models/model_choice.h"
 
 #include <array>
 #include <cstddef>

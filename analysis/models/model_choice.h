@@ -10,8 +10,8 @@
 //            formed elsewhere), as pcdtest tests a pseries
 //
 // The effect matters to within and random models only.
-#ifndef QVDEP_ANALYSIS_MODELS_MODEL_SPEC_H
-#define QVDEP_ANALYSIS_MODELS_MODEL_SPEC_H
+#ifndef QVDEP_ANALYSIS_MODELS_MODEL_CHOICE_H
+#define QVDEP_ANALYSIS_MODELS_MODEL_CHOICE_H
 
 #include <optional>
 #include <string_view>
@@ -21,7 +21,7 @@ namespace qvd::analysis {
 enum class Model { pooling, within, random, cce, none };
 enum class Effect { individual, time, twoways };
 
-struct ModelSpec {
+struct ModelChoice {
   Model model = Model::pooling;
   Effect effect = Effect::individual;
   bool intercept = true;  // pooling, random and cce; a within model has none
