@@ -37,6 +37,7 @@
 #include "matrix/packed_storage.h"
 
 #include "factor_panel.h"
+#include "fastest_repetition.h"
 #include "module_runs.h"
 
 namespace {
@@ -217,26 +218,18 @@ BENCHMARK(BM_PairwiseStraightforward)
     ->Args({2000, 250, 4, 5})
     ->Unit(benchmark::kMillisecond);
 
-// Keeps the fastest repetition of every benchmark, in seconds.
-class Collector : public benchmark::ConsoleReporter {
+// The fastest repetitions, and the counters of the runs.
+class Collector : public FastestRepetition {
  public:
-  std::map<std::string, double> best;
   std::map<std::string, double> masked_calls;
   std::map<std::string, std::map<std::string, double>> memory;
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-      const std::string name = r.run_name.str();
-      const double s = r.GetAdjustedCPUTime() /
-                       benchmark::GetTimeUnitMultiplier(r.time_unit);
-      auto it = best.find(name);
-      if (it == best.end() || s < it->second) best[name] = s;
-      auto c = r.counters.find("masked_calls");
-      if (c != r.counters.end()) masked_calls[name] = c->second;
-      for (const char *key : {"pool_blocks", "pool_bytes", "eight_buffers_bytes"})
-        if (r.counters.count(key)) memory[name][key] = r.counters.at(key);
-    }
+
+ protected:
+  void keep(const std::string &name, const Run &r) override {
+    auto c = r.counters.find("masked_calls");
+    if (c != r.counters.end()) masked_calls[name] = c->second;
+    for (const char *key : {"pool_blocks", "pool_bytes", "eight_buffers_bytes"})
+      if (r.counters.count(key)) memory[name][key] = r.counters.at(key);
   }
 };
 
@@ -246,10 +239,7 @@ std::string args(int n, int t, int k, int m) {
 }
 
 void print_ratios(const Collector &c) {
-  auto get = [&](const std::string &name) {
-    auto it = c.best.find(name);
-    return it == c.best.end() ? -1.0 : it->second;
-  };
+  auto get = [&](const std::string &name) { return c.get(name); };
   std::printf("\nRatios to the references of this run (fastest repetition)\n");
   std::printf("%-18s %8s %9s %9s %9s %10s %10s\n", "N/T/K/miss%", "run ms",
               "run/syrk", "pair/syrk", "regr/floor", "syrk ms", "floor ms");
@@ -304,11 +294,6 @@ void print_ratios(const Collector &c) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   Collector collector;
-  benchmark::RunSpecifiedBenchmarks(&collector);
-  print_ratios(collector);
-  benchmark::Shutdown();
-  return 0;
+  return run_benchmarks(argc, argv, collector, print_ratios);
 }

@@ -1,5 +1,6 @@
-# The LAPACK and BLAS of the tools (the analysis library's bias-adjusted LM
-# and CD*, in the command-line tool, the Python package and the tests).
+# The LAPACK and BLAS of the tools (the analysis library's panel models,
+# bias-adjusted LM and CD*, in the command-line tool, the Python package and
+# the tests).
 #
 # They are Debian's serial OpenBLAS with 64-bit integers
 # (libopenblas64-serial-dev), linked into every program that uses the
@@ -55,7 +56,8 @@ endif()
 # The routines the analysis calls, and OpenBLAS's own description of the
 # build and of the kernels it chose (printed by the end-to-end benchmark).
 set(QVDEP_TOOL_LAPACK_ROUTINES
-  dgeqrf_ dorgqr_ dgels_ dsyevr_ dgemm_ dsyrk_ openblas_get_config openblas_get_corename)
+  dgeqrf_ dorgqr_ dgels_ dtrtrs_ dsyevr_ dgemm_ dsyrk_ openblas_get_config
+  openblas_get_corename)
 
 function(qvdep_add_tool_lapack target)
   set(whole "${CMAKE_CURRENT_BINARY_DIR}/tool_lapack_whole.o")

@@ -26,6 +26,11 @@ void qvdep_dgels(const char *trans, const std::int64_t *m, const std::int64_t *n
                  const std::int64_t *nrhs, double *a, const std::int64_t *lda, double *b,
                  const std::int64_t *ldb, double *work, const std::int64_t *lwork,
                  std::int64_t *info, std::size_t trans_len);
+// Solves op(A) X = B for triangular A, several right-hand sides.
+void qvdep_dtrtrs(const char *uplo, const char *trans, const char *diag, const std::int64_t *n,
+                  const std::int64_t *nrhs, const double *a, const std::int64_t *lda, double *b,
+                  const std::int64_t *ldb, std::int64_t *info, std::size_t uplo_len,
+                  std::size_t trans_len, std::size_t diag_len);
 // Selected eigenvalues and eigenvectors of a symmetric matrix.
 void qvdep_dsyevr(const char *jobz, const char *range, const char *uplo, const std::int64_t *n,
                   double *a, const std::int64_t *lda, const double *vl, const double *vu,
