@@ -29,7 +29,7 @@ std::string model_line(const analysis::Result &r) {
 
 // The row's title in the report, from the catalogue of test kinds.
 std::string title_of(const analysis::TestRow &row, const analysis::Result &r) {
-  return analysis::filled(analysis::test_kind(row.kind).title, analysis::pattern_values(r));
+  return analysis::filled(analysis::test_kind(row.kind).title, analysis::pattern_values(r, row.kind));
 }
 
 std::string statistic(double x) {

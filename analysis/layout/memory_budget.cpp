@@ -65,6 +65,22 @@ double analysis_bytes(double n, double t, double k, double m) {
   return panel + module + residuals + bases + weights + band + unbalanced;
 }
 
+double model_analysis_bytes(Model model, double n, double t, double k, double m) {
+  const double cell = 8.0, residuals = 2 * n * t * cell;
+  switch (model) {
+    case Model::unit: return analysis_bytes(n, t, k, m);
+    case Model::cce: {
+      const double augmented = 2 * k + 1;
+      return panel_bytes(n, t, k) + panel_bytes(n, t, augmented) +
+             module_bytes(n, t, augmented, m + k + 1) + residuals + centred_pair_table_bytes(n, t);
+    }
+    default: {
+      const double design = 2 * n * t * (k + 2) * cell;
+      return panel_bytes(n, t, k) + design + residuals + centred_pair_table_bytes(n, t);
+    }
+  }
+}
+
 double centred_pair_table_bytes(double n, double t) {
   const double cells = n * (n + 1) / 2, band_rows = 32;
   return cells * (8 + 4) + 2 * n * t * 8.0 + band_rows * n * (8 + 4);

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/common/model_choice.h"
+
 namespace qvd::analysis {
 
 // Half of the machine's physical memory (8 GiB when it cannot be told).
@@ -31,6 +33,14 @@ double analysis_bytes(double sections, double periods, double regressors, double
 // common periods that analysis_bytes counts: 600 MB at N = 10,000.
 double centred_pair_table_bytes(double sections, double periods);
 
+// What the analysis of a panel model's residuals needs (model_choice.h):
+// analysis_bytes for each cross-section's own regression; for CCE the
+// panel, the panel with its 2K + 1 regressors, the module's buffers on it
+// and plm's pair table; for the others the panel, the model's design and
+// its transformed copy, the residuals (and CD*'s copy) and plm's pair
+// table.
+double model_analysis_bytes(Model model, double sections, double periods, double regressors,
+                            double order);
 // Of those, the dense panel and the module's own eight buffers: the floor
 // that any analysis of the panel needs.
 double panel_bytes(double sections, double periods, double regressors);

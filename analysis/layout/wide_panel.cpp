@@ -197,8 +197,9 @@ void check_shape(const Data &data, std::size_t n, std::size_t t, const LayoutLim
   check_dimensions(data.source, n, t, regressors, limits);
   if (limits.memory_budget == 0) return;
   const double k = static_cast<double>(regressors);
-  const double need = analysis_bytes(static_cast<double>(n), static_cast<double>(t), k,
-                                     cross_product_order(k, limits.intercept, limits.restrictions));
+  const double need =
+      model_analysis_bytes(limits.model, static_cast<double>(n), static_cast<double>(t), k,
+                           cross_product_order(k, limits.intercept, limits.restrictions));
   if (need <= static_cast<double>(limits.memory_budget)) return;
   // Asking after the columns only where the rows leave the layout nearly
   // empty: a well-filled panel is simply large.

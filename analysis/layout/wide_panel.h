@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/common/model_choice.h"
 #include "analysis/input/long_panel.h"
 #include "host/dependence_run.h"
 
@@ -61,6 +62,7 @@ struct LayoutLimits {
   bool intercept = true;
   int restrictions = 0;
   std::uint64_t memory_budget = 0;
+  Model model = Model::unit;  // whose residuals are tested
 };
 
 // Throws InputError for columns of unequal length, a label code past its

@@ -49,8 +49,8 @@ void describe(ModelFit &out, const LeastSquares &fit, const std::vector<std::str
 
 ModelFit fit_model(const WidePanel &wide, const ModelChoice &choice,
                    const std::vector<std::string> &regressor_names) {
-  if (choice.model == Model::cce)
-    throw std::invalid_argument("the cce model is fitted by the module, on cce_panel()");
+  if (choice.model == Model::cce || choice.model == Model::unit)
+    throw std::invalid_argument("the unit and cce models are fitted by the module");
   if (regressor_names.size() != static_cast<std::size_t>(wide.panel.regressors))
     throw std::invalid_argument("fit_model: one name per regressor");
   const Observations obs = complete_cells(wide.panel);
@@ -88,6 +88,7 @@ ModelFit fit_model(const WidePanel &wide, const ModelChoice &choice,
       break;
     }
     case Model::none: out.residuals = spread(data.column(0), obs); break;
+    case Model::unit:
     case Model::cce: break;
   }
   return out;

@@ -36,7 +36,7 @@
 
 #include "analysis/layout/wide_panel.h"
 #include "analysis/linalg/work_vector.h"
-#include "analysis/models/model_choice.h"
+#include "analysis/common/model_choice.h"
 #include "analysis/models/random_effects.h"
 
 namespace qvd::analysis {

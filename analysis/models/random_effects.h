@@ -42,7 +42,7 @@
 #include <vector>
 
 #include "analysis/models/least_squares.h"
-#include "analysis/models/model_choice.h"
+#include "analysis/common/model_choice.h"
 #include "analysis/models/observations.h"
 
 namespace qvd::analysis {

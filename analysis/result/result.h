@@ -7,10 +7,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "analysis/input/neighbours.h"
 #include "analysis/linalg/packed_triangle.h"
+#include "analysis/common/model_choice.h"
 #include "host/module_figures.h"
 #include "host/owned_array.h"
 
@@ -34,6 +38,16 @@ struct Options {
   // Pesaran's unbalanced-panel block for a balanced panel too (it is always
   // there when a residual is missing).
   bool unbalanced_block = false;
+  // The model whose residuals are tested (model_choice.h): each
+  // cross-section's own regression, the module's, or one of plm's panel
+  // models; their effect, where they have one (none: individual).
+  Model model = Model::unit;
+  std::optional<Effect> effect;
+  // The neighbours of the local statistics, formed once the panel's
+  // cross-sections are known (their labels in panel order): a proximity
+  // matrix, as plm's w. None: the pairs at most `order` apart.
+  std::function<Neighbours(const std::vector<std::string> &labels)> neighbours;
+  std::string neighbours_name;  // where they came from ("w.csv"), for the report
 };
 
 constexpr int kDefaultFactors = 4;
@@ -63,17 +77,23 @@ const char *p_value_source_name(PValueSource source);
 enum class TestKind {
   lm,                 // Breusch-Pagan LM
   scaled_lm,          // Pesaran's scaled LM
+  bias_corrected_scaled_lm,  // LM_BC of Baltagi, Feng and Kao, for fixed effects
   cd,                 // Pesaran's CD
-  local_cd,           // CD(p), pairs at most p apart
+  local_lm,           // LM over the neighbours of a proximity matrix
+  local_scaled_lm,    // scaled LM over them
+  local_cd,           // CD(p), pairs at most p apart, or over the neighbours
   weighted_cd,        // CD of the sign-flipped residuals (Juodis and Reese), R draws
   weighted_cd_plus,   // power-enhanced weighted CD (Juodis and Reese, Fan, Liao and Yao)
   bias_adjusted_lm,   // LM_adj of Pesaran, Ullah and Yamagata
   cd_star,            // CD* of Pesaran and Xie, p factors taken out
-  // Pesaran's definitions for unbalanced panels: correlations centred over
-  // each pair's common periods, only pairs that have one counted.
+  // Pesaran's definitions for unbalanced panels beside the module's:
+  // correlations centred over each pair's common periods, only pairs that
+  // have one counted.
   unbalanced_lm,
   unbalanced_scaled_lm,
   unbalanced_cd,
+  unbalanced_local_lm,         // over the neighbours of a proximity matrix
+  unbalanced_local_scaled_lm,  // over them
   unbalanced_local_cd,  // the last: kTestKinds counts from it
 };
 constexpr int kTestKinds = static_cast<int>(TestKind::unbalanced_local_cd) + 1;
@@ -111,6 +131,10 @@ struct Result {
   std::vector<std::string> regressors;
   Options options;               // as given
   int effective_order = 0;       // the order the module used: min(p, N - 1)
+  Effect effect = Effect::individual;  // of a within or random model, as used
+  // Whether the module ran (on the panel, or on the CCE regressors): the
+  // other models' residuals are the library's, and `module` holds nothing.
+  bool module_ran = false;
 
   ModuleResults module;
   double lm_degrees_of_freedom = 0;  // N(N - 1)/2

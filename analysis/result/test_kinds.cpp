@@ -10,8 +10,15 @@ const std::vector<TestKindInfo> &test_kinds() {
        "lm", "lm_pvalue"},
       {TestKind::scaled_lm, "scaled_lm", "scaled LM", "Pesaran scaled LM", "N(0,1) upper tail",
        "Pesaran (2004)", "scaled_lm", "scaled_lm_pvalue"},
+      {TestKind::bias_corrected_scaled_lm, "bias_corrected_scaled_lm", "LM_BC",
+       "bias-corrected scaled LM", "N(0,1) upper tail", "Baltagi, Feng and Kao (2012)", "lm_bc",
+       "lm_bc_pvalue"},
       {TestKind::cd, "cd", "CD", "Pesaran CD", "N(0,1) two-sided", "Pesaran (2004, 2015)", "cd",
        "cd_pvalue"},
+      {TestKind::local_lm, "local_lm", "LM({p})", "local LM({p})", "chi2({df})",
+       "Pesaran (2004)", "local_lm", "local_lm_pvalue"},
+      {TestKind::local_scaled_lm, "local_scaled_lm", "scaled LM({p})", "local scaled LM({p})",
+       "N(0,1) upper tail", "Pesaran (2004)", "local_scaled_lm", "local_scaled_lm_pvalue"},
       {TestKind::local_cd, "local_cd", "CD({p})", "local CD({p})", "N(0,1) two-sided",
        "Pesaran (2004)", "cdp", "cdp_pvalue"},
       {TestKind::weighted_cd, "weighted_cd", "weighted CD{r}", "weighted CD{r}",
@@ -30,6 +37,12 @@ const std::vector<TestKindInfo> &test_kinds() {
        "unbalanced_scaled_lm_pvalue"},
       {TestKind::unbalanced_cd, "unbalanced_cd", "CD (unbalanced)", "CD", "N(0,1) two-sided",
        "Pesaran (2015)", "unbalanced_cd", "unbalanced_cd_pvalue"},
+      {TestKind::unbalanced_local_lm, "unbalanced_local_lm", "LM({p}) (unbalanced)",
+       "local LM({p})", "chi2({df})", "Pesaran (2015)", "unbalanced_local_lm",
+       "unbalanced_local_lm_pvalue"},
+      {TestKind::unbalanced_local_scaled_lm, "unbalanced_local_scaled_lm",
+       "scaled LM({p}) (unbalanced)", "local scaled LM({p})", "N(0,1) upper tail",
+       "Pesaran (2015)", "unbalanced_local_scaled_lm", "unbalanced_local_scaled_lm_pvalue"},
       {TestKind::unbalanced_local_cd, "unbalanced_local_cd", "CD({p}) (unbalanced)",
        "local CD({p})", "N(0,1) two-sided", "Pesaran (2015)", "unbalanced_cdp",
        "unbalanced_cdp_pvalue"},
@@ -43,8 +56,10 @@ const TestKindInfo &test_kind(TestKind kind) {
   throw std::logic_error("a test kind without its row in the catalogue");
 }
 
-PatternValues pattern_values(const Result &r) {
-  return {r.options.order, r.factors, r.options.cdw_draws, 0};
+PatternValues pattern_values(const Result &r, TestKind kind) {
+  const bool modules_band = r.options.model == Model::unit && kind == TestKind::local_cd;
+  return {r.options.neighbours && !modules_band ? "w" : std::to_string(r.options.order),
+          r.factors, r.options.cdw_draws, 0};
 }
 
 std::string filled(std::string_view pattern, const PatternValues &v) {
@@ -62,7 +77,7 @@ std::string filled(std::string_view pattern, const PatternValues &v) {
       break;
     }
     const std::string_view token = pattern.substr(open + 1, close - open - 1);
-    if (token == "p") out += std::to_string(v.order);
+    if (token == "p") out += v.local;
     else if (token == "k") out += std::to_string(v.factors);
     else if (token == "df") out += std::to_string(v.df);
     else if (token == "r" && v.draws != 1) out += ", " + std::to_string(v.draws) + " draws";

@@ -3,9 +3,10 @@
 // and Python's names), so that no layer keeps a list of its own.
 //
 // Names, titles and distributions are patterns: {p} stands for the local
-// CD's order, {k} for CD*'s factors, {r} for the weighted CD's draws
-// (", 3 draws"; nothing for one) and {df} for a chi-square's degrees of
-// freedom (pattern_values and filled below).
+// statistics' neighbours (the order p, or "w" for a proximity matrix), {k}
+// for CD*'s factors, {r} for the weighted CD's draws (", 3 draws"; nothing
+// for one) and {df} for a chi-square's degrees of freedom (pattern_values
+// and filled below).
 #ifndef QVDEP_ANALYSIS_RESULT_TEST_KINDS_H
 #define QVDEP_ANALYSIS_RESULT_TEST_KINDS_H
 
@@ -34,14 +35,17 @@ const TestKindInfo &test_kind(TestKind kind);
 
 // What the patterns stand for.
 struct PatternValues {
-  int order = 1;        // {p}
-  int factors = 0;      // {k}
-  int draws = 1;        // {r}
-  long long df = 0;     // {df}
+  std::string local = "1";  // {p}
+  int factors = 0;          // {k}
+  int draws = 1;            // {r}
+  long long df = 0;         // {df}
 };
 
-// The values of a result's options (df 0: a row's own distribution says it).
-PatternValues pattern_values(const Result &r);
+// The values of a result's options for a row of `kind` (df 0: a row's own
+// distribution says it). The module's CD(p) is over its band whatever
+// neighbours were named: with each cross-section's own regression (model
+// unit) only the unbalanced-panel block's local rows are over them.
+PatternValues pattern_values(const Result &r, TestKind kind);
 
 // `pattern` with its {p}, {k}, {r} and {df} filled in.
 std::string filled(std::string_view pattern, const PatternValues &values);

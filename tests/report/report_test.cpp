@@ -162,7 +162,7 @@ TEST(TestKinds, EveryKindHasOneRowAndItsOwnNames) {
     EXPECT_TRUE(attributes.insert(info.statistic_attribute).second) << info.statistic_attribute;
     EXPECT_TRUE(attributes.insert(info.pvalue_attribute).second) << info.pvalue_attribute;
   }
-  EXPECT_EQ(analysis::filled("CD({p}) {k} {df}{r}", {2, 4, 3, 45}), "CD(2) 4 45, 3 draws");
+  EXPECT_EQ(analysis::filled("CD({p}) {k} {df}{r}", {"2", 4, 3, 45}), "CD(2) 4 45, 3 draws");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "analysis/models/model_choice.h"
+#include "analysis/common/model_choice.h"
 
 #include <array>
 #include <cstddef>
@@ -6,7 +6,8 @@
 namespace qvd::analysis {
 namespace {
 
-constexpr std::array<const char *, 5> kModelNames = {"pooling", "within", "random", "cce", "none"};
+constexpr std::array<const char *, 6> kModelNames = {"unit",  "pooling", "within",
+                                                     "random", "cce",    "none"};
 constexpr std::array<const char *, 3> kEffectNames = {"individual", "time", "twoways"};
 
 }  // namespace

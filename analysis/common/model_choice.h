@@ -1,5 +1,7 @@
 // Which panel model's residuals are tested, named as R's plm names them:
 //
+//   unit     each cross-section's own least-squares regression, the
+//            module's (the default; the module fits it)
 //   pooling  one least-squares fit over every complete cell
 //   within   fixed effects by cross-section, by period or both
 //   random   random effects, Swamy and Arora's variance components
@@ -10,15 +12,15 @@
 //            formed elsewhere), as pcdtest tests a pseries
 //
 // The effect matters to within and random models only.
-#ifndef QVDEP_ANALYSIS_MODELS_MODEL_CHOICE_H
-#define QVDEP_ANALYSIS_MODELS_MODEL_CHOICE_H
+#ifndef QVDEP_ANALYSIS_COMMON_MODEL_CHOICE_H
+#define QVDEP_ANALYSIS_COMMON_MODEL_CHOICE_H
 
 #include <optional>
 #include <string_view>
 
 namespace qvd::analysis {
 
-enum class Model { pooling, within, random, cce, none };
+enum class Model { unit, pooling, within, random, cce, none };
 enum class Effect { individual, time, twoways };
 
 struct ModelChoice {
@@ -27,12 +29,16 @@ struct ModelChoice {
   bool intercept = true;  // pooling, random and cce; a within model has none
 };
 
-// plm's words: "pooling", "within", "random", "cce", "none"; "individual",
-// "time", "twoways". The *_named functions return nothing for any other.
+// "unit" and plm's words: "pooling", "within", "random", "cce", "none";
+// "individual", "time", "twoways". The *_named functions return nothing for
+// any other.
 const char *model_name(Model model);
 const char *effect_name(Effect effect);
 std::optional<Model> model_named(std::string_view name);
 std::optional<Effect> effect_named(std::string_view name);
+
+// Whether the model has effects to choose (within and random).
+constexpr bool has_effects(Model model) { return model == Model::within || model == Model::random; }
 
 }  // namespace qvd::analysis
 
