@@ -1,0 +1,159 @@
+\name{cdtest}
+\alias{cdtest}
+\alias{cdtest.formula}
+\alias{cdtest.panelmodel}
+\alias{cdtest.default}
+\title{Tests for cross-sectional dependence in the residuals of a panel regression}
+\description{
+  Fits a panel regression and tests its residuals for cross-sectional
+  dependence: the Breusch-Pagan LM, Pesaran's scaled LM, CD and local
+  CD(p), the weighted CD and CDw+ of Juodis and Reese, the bias-adjusted LM
+  of Pesaran, Ullah and Yamagata, Pesaran and Xie's CD*, and Pesaran's
+  definitions for unbalanced panels, each with its p-value. The computation
+  is the qvdep analysis library's, through the module the package carries:
+  the figures are those of the command-line tool (\code{qvdep --format json})
+  and the Python package on the same panel, to the bit.
+}
+\usage{
+cdtest(formula, ...)
+
+\method{cdtest}{formula}(formula, data, index = NULL, model = "unit",
+       effect = "individual", order = 1, neighbours = NULL, restrict = NULL,
+       seed = 20220101, cdw_draws = 1, factors = NULL, unbalanced = FALSE,
+       max_memory = NULL, ...)
+
+\method{cdtest}{panelmodel}(formula, order = 1, neighbours = NULL,
+       seed = 20220101, cdw_draws = 1, factors = NULL, unbalanced = FALSE,
+       max_memory = NULL, ...)
+
+\method{cdtest}{default}(formula, ...)
+}
+\arguments{
+  \item{formula}{a model formula, \code{y ~ x1 + x2}, evaluated by R's
+    \code{model.frame} in \code{data} (transformations such as
+    \code{log(gsp) ~ log(pcap) + unemp} and factors as R expands them;
+    \code{- 1} fits no intercept; \code{y ~ .} takes every column but the
+    index); or a model fitted by \pkg{plm} (\code{plm}, \code{pcce}, \ldots),
+    whose residuals are tested.}
+  \item{data}{a \code{data.frame} in long format, one row per cross-section
+    and period, or a \code{pdata.frame} of \pkg{plm}, whose index names the
+    cross-sections and periods.}
+  \item{index}{for a \code{data.frame}, the names (or positions) of its id
+    and time columns; by default the first two columns.}
+  \item{model}{the model whose residuals are tested: \code{"unit"}, each
+    cross-section's own regression (the module's); \code{"pooling"},
+    \code{"within"} (fixed effects), \code{"random"} (Swamy and Arora's
+    random effects) and \code{"cce"} (common correlated effects, mean
+    group), as \pkg{plm} defines them; \code{"none"}, the response as it is
+    (residuals formed elsewhere).}
+  \item{effect}{the effects of a within or random model: \code{"individual"},
+    \code{"time"} or \code{"twoways"}. Given for any other model it is an
+    error; left at its default it is not given.}
+  \item{order}{the order p of the local CD(p): pairs at most p apart in
+    panel order (cross-sections in order of first appearance).}
+  \item{neighbours}{the neighbours of the local statistics instead of the
+    pairs at most \code{order} apart, as \pkg{plm}'s proximity matrix
+    \code{w}: an N x N numeric or logical matrix (a cell not zero makes its
+    row's and column's cross-sections neighbours; the lower triangle
+    suffices), its rows and columns named by cross-section or in panel
+    order; or a data frame of two id columns, one pair of neighbours a
+    row.}
+  \item{restrict}{linear restrictions on every cross-section's coefficients
+    (model \code{"unit"}), as text: \code{"value + capital = 0.2"},
+    \code{"2*value - capital = 0"}; \code{const} is the intercept. Names
+    are those of the regressors as they are written in the formula.}
+  \item{seed}{the seed of the weighted CD's random signs.}
+  \item{cdw_draws}{the weighted CD's draws of signs (the statistic is
+    their sum over the square root of their number).}
+  \item{factors}{the principal components CD* takes out, 1 or more and less
+    than min(N, T); \code{NULL}: 4, where that fits.}
+  \item{unbalanced}{whether to report Pesaran's block of definitions for
+    unbalanced panels for a balanced panel too (it is always there when a
+    residual is missing).}
+  \item{max_memory}{the memory the analysis may take, in bytes or as text
+    (\code{"4G"}, \code{"512M"}); \code{NULL}: half of the physical memory.
+    A larger panel is refused before it is laid out.}
+  \item{\dots}{nothing else is taken: an unknown argument is an error.}
+}
+\details{
+  Missing values (\code{NA}) are kept by \code{model.frame}
+  (\code{na.action = na.pass}) and left out by the library cell by cell: a
+  (cross-section, period) cell with any value missing is incomplete, and
+  the residuals are correlated over the periods both cross-sections of a
+  pair observe. Periods are ordered as numbers when every period is a
+  number, else as text.
+
+  For a model fitted by \pkg{plm}, \code{cdtest} tests its residuals
+  \code{resid(model)} as they are (model \code{"none"}), as
+  \code{plm::pcdtest(model)} does: the LM, scaled LM and CD are
+  \code{pcdtest}'s (the scaled LM's p-value here is its upper tail,
+  \code{pcdtest}'s is two-sided). For the bias-corrected scaled LM of
+  fixed effects, fit the model here: \code{cdtest(formula, data, model =
+  "within")}.
+
+  The analysis runs on a thread of its own; an interrupt (Ctrl-C) stops it
+  within about a second and returns to the prompt.
+}
+\value{
+  An object of class \code{"cdtest"}, a list with
+  \item{tests}{a named list of \code{"htest"} objects, one per test
+    (\code{lm}, \code{scaled_lm}, \code{cd}, \code{local_cd},
+    \code{weighted_cd}, \code{weighted_cd_plus}, \code{bias_adjusted_lm},
+    \code{cd_star}, and others where they apply); a test that is not
+    available has \code{NA} for its statistic and p-value and says why in
+    its \code{method}.}
+  \item{correlations}{the N x N matrix of residual correlations, its rows
+    and columns named by cross-section, \code{NA} for pairs that could not
+    be correlated.}
+  \item{warnings}{the report's warnings, one string each.}
+  \item{model, effect}{the model whose residuals were tested and its effect
+    (\code{NA} for a model without effects).}
+  \item{panel}{the panel's shape: cross-sections, periods, regressors,
+    rows, complete observations, usable and unusable pairs.}
+  \item{figures}{every figure of the command-line tool's JSON object, as a
+    list.}
+  \item{report, density, formula, call}{the text report, the curves of the
+    density picture, the formula and the call.}
+  See \code{\link{print.cdtest}} for printing, tabulating and plotting it.
+}
+\section{Errors}{
+  Data, formulas and options that cannot be used are errors of class
+  \code{"qvdep_error"} (subclass \code{"qvdep_input_error"}) with the
+  library's message, which names the row and column where there is one.
+  A module that cannot be loaded is a \code{"qvdep_module_error"}, a
+  floating-point fault in the module a \code{"qvdep_floating_point_error"}.
+}
+\references{
+  Breusch, T. S. and Pagan, A. R. (1980). The Lagrange multiplier test and
+  its applications to model specification in econometrics. \emph{Review of
+  Economic Studies} 47, 239--253.
+
+  Pesaran, M. H. (2004, 2015). General diagnostic tests for cross section
+  dependence in panels; Testing weak cross-sectional dependence in large
+  panels. \emph{Econometric Reviews} 34, 1089--1117.
+
+  Pesaran, M. H., Ullah, A. and Yamagata, T. (2008). A bias-adjusted LM
+  test of error cross-section independence. \emph{Econometrics Journal}
+  11, 105--127.
+
+  Pesaran, M. H. and Xie, Y. (2021). A bias-corrected CD test for error
+  cross-sectional dependence in panel data models with latent factors.
+
+  Juodis, A. and Reese, S. (2022). The incidental parameters problem in
+  testing for remaining cross-section correlation. \emph{Journal of
+  Business and Economic Statistics} 40, 1191--1203.
+}
+\seealso{\code{\link{print.cdtest}}; \code{pcdtest} in \pkg{plm}.}
+\examples{
+# Grunfeld's investment panel: 10 firms, 1935-1954.
+grunfeld <- read.csv(system.file("extdata", "grunfeld.csv", package = "qvdep"))
+result <- cdtest(inv ~ value + capital, data = grunfeld, index = c("firm", "year"),
+                 order = 2)
+result
+result$tests$cd
+as.data.frame(result)[, c("test", "statistic", "p.value")]
+
+# Fixed effects, as plm's within model, with the bias-corrected scaled LM.
+cdtest(log(inv) ~ log(value) + log(capital), data = grunfeld, model = "within")$tests$cd
+}
+\keyword{htest}

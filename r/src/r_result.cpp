@@ -1,0 +1,130 @@
+#include "r_result.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/common/model_choice.h"
+#include "analysis/linalg/packed_triangle.h"
+#include "analysis/result/test_kinds.h"
+#include "report/density_svg.h"
+#include "report/json_output.h"
+#include "report/report.h"
+
+namespace qvd::r {
+namespace {
+
+using nlohmann::json;
+
+// A JSON number as R's double (integers past 2^53 round, as R's own do).
+double number_of(const json &j) {
+  switch (j.type()) {
+    case json::value_t::number_integer: return static_cast<double>(j.get<std::int64_t>());
+    case json::value_t::number_unsigned: return static_cast<double>(j.get<std::uint64_t>());
+    default: return j.get<double>();
+  }
+}
+
+bool all_of_kind(const json &array, bool (json::*is)() const) {
+  for (const json &item : array)
+    if (!(item.*is)()) return false;
+  return true;
+}
+
+SEXP from_json(const json &j) {
+  switch (j.type()) {
+    case json::value_t::object: {
+      Rcpp::List list(j.size());
+      Rcpp::CharacterVector names(j.size());
+      R_xlen_t at = 0;
+      for (const auto &[key, value] : j.items()) {
+        list[at] = from_json(value);
+        names[at++] = key;
+      }
+      list.names() = names;
+      return list;
+    }
+    case json::value_t::array:
+      if (!j.empty() && all_of_kind(j, &json::is_number)) {
+        Rcpp::NumericVector v(j.size());
+        for (std::size_t i = 0; i < j.size(); ++i) v[i] = number_of(j[i]);
+        return v;
+      }
+      if (!j.empty() && all_of_kind(j, &json::is_string)) {
+        Rcpp::CharacterVector v(j.size());
+        for (std::size_t i = 0; i < j.size(); ++i) v[i] = j[i].get_ref<const std::string &>();
+        return v;
+      }
+      if (!j.empty() && all_of_kind(j, &json::is_boolean)) {
+        Rcpp::LogicalVector v(j.size());
+        for (std::size_t i = 0; i < j.size(); ++i) v[i] = j[i].get<bool>();
+        return v;
+      }
+      {
+        Rcpp::List list(j.size());
+        for (std::size_t i = 0; i < j.size(); ++i) list[i] = from_json(j[i]);
+        return list;
+      }
+    case json::value_t::string: return Rcpp::wrap(j.get_ref<const std::string &>());
+    case json::value_t::boolean: return Rcpp::wrap(j.get<bool>());
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned:
+    case json::value_t::number_float: return Rcpp::wrap(number_of(j));
+    default: return Rcpp::wrap(NA_LOGICAL);
+  }
+}
+
+// The packed correlations as R's N x N matrix (column after column): the
+// packed table's row j holds cells (0..j, j) side by side.
+Rcpp::NumericMatrix correlation_matrix(const analysis::Result &r) {
+  const auto n = static_cast<std::size_t>(r.shape.sections);
+  Rcpp::NumericMatrix m(static_cast<int>(n), static_cast<int>(n));
+  double *out = m.begin();
+  const double *packed = r.correlations.data();
+  for (std::size_t j = 0; j < n; ++j) {
+    const double *row = packed + analysis::packed_index(0, j);
+    for (std::size_t i = 0; i <= j; ++i) {
+      const double rho = std::isnan(row[i]) ? NA_REAL : row[i];
+      out[i + j * n] = rho;
+      out[j + i * n] = rho;
+    }
+  }
+  const Rcpp::CharacterVector labels(r.section_labels.begin(), r.section_labels.end());
+  m.attr("dimnames") = Rcpp::List::create(labels, labels);
+  return m;
+}
+
+Rcpp::List density_of(const analysis::Result &r) {
+  const report::CorrelationDensity d = report::correlation_density(r);
+  return Rcpp::List::create(
+      Rcpp::Named("low") = d.low, Rcpp::Named("high") = d.high,
+      Rcpp::Named("bar_heights") = d.bar_heights, Rcpp::Named("x") = d.x,
+      Rcpp::Named("estimate") = d.estimate, Rcpp::Named("null_density") = d.null_density,
+      Rcpp::Named("bandwidth") = d.bandwidth, Rcpp::Named("pairs") = static_cast<double>(d.pairs),
+      Rcpp::Named("legend") = report::density_legend(r));
+}
+
+}  // namespace
+
+Rcpp::List result_to_r(const std::string &source, const analysis::Result &r) {
+  Rcpp::CharacterVector titles(r.tests.size());
+  for (std::size_t t = 0; t < r.tests.size(); ++t) {
+    const analysis::TestKind kind = r.tests[t].kind;
+    titles[t] = analysis::filled(analysis::test_kind(kind).title, analysis::pattern_values(r, kind));
+  }
+  const bool effects = analysis::has_effects(r.options.model);
+  return Rcpp::List::create(
+      Rcpp::Named("report") = report::report_text(source, r),
+      Rcpp::Named("figures") = from_json(report::result_json(source, r)),
+      Rcpp::Named("titles") = titles,
+      Rcpp::Named("correlations") = correlation_matrix(r),
+      Rcpp::Named("model") = std::string(analysis::model_name(r.options.model)),
+      Rcpp::Named("effect") = effects ? Rcpp::CharacterVector(analysis::effect_name(r.effect))
+                                      : Rcpp::CharacterVector::create(NA_STRING),
+      Rcpp::Named("density") = density_of(r));
+}
+
+}  // namespace qvd::r

@@ -1,0 +1,4 @@
+library(testthat)
+library(qvdep)
+
+test_check("qvdep")

@@ -1,0 +1,66 @@
+# The figures equal the command-line tool's JSON object on the same panel,
+# bit for bit. Each case's object is the tool's output for its command line,
+# stored in fixtures/<case>.json, written by the tool as
+#   qvdep --id firm --time year --y inv --x value,capital ARGS --format json FILE
+# (FILE: the package's extdata/grunfeld.csv or fixtures/grunfeld-gaps.csv).
+# With QVDEP_CLI naming the tool (scripts/test r), the tool is run instead.
+
+grunfeld <- function() read.csv(system.file("extdata", "grunfeld.csv", package = "qvdep"))
+gaps_file <- test_path("fixtures", "grunfeld-gaps.csv")
+
+cases <- list(
+  list(name = "grunfeld-order2", file = "grunfeld", args = c("--order", "2"),
+       run = function(d) cdtest(inv ~ value + capital, data = d, index = c("firm", "year"),
+                                order = 2)),
+  # Missing cells and periods: Pesaran's unbalanced block; seed and draws.
+  list(name = "grunfeld-gaps", file = "gaps",
+       args = c("--order", "3", "--seed", "7", "--cdw-draws", "3"),
+       run = function(d) cdtest(inv ~ value + capital, data = d, order = 3, seed = 7,
+                                cdw_draws = 3)),
+  # No intercept, a restriction, the unbalanced block asked for, two factors.
+  list(name = "grunfeld-restricted", file = "grunfeld",
+       args = c("--no-intercept", "--restrict", "value + capital = 0.2", "--unbalanced",
+                "--factors", "2"),
+       run = function(d) cdtest(inv ~ value + capital - 1, data = d,
+                                restrict = "value + capital = 0.2", unbalanced = TRUE,
+                                factors = 2)))
+
+tool_json <- function(case) {
+  cli <- Sys.getenv("QVDEP_CLI")
+  if (!nzchar(cli)) return(jsonlite::fromJSON(test_path("fixtures", paste0(case$name, ".json")),
+                                              simplifyVector = FALSE))
+  file <- if (case$file == "gaps") gaps_file else system.file("extdata", "grunfeld.csv", package = "qvdep")
+  out <- system2(cli, c("--id", "firm", "--time", "year", "--y", "inv", "--x", "value,capital",
+                        shQuote(case$args), "--format", "json", shQuote(file)), stdout = TRUE)
+  jsonlite::fromJSON(paste(out, collapse = "\n"), simplifyVector = FALSE)
+}
+
+# A JSON number (null: NA) as R's double.
+num <- function(x) if (is.null(x) || (length(x) == 1L && is.na(x))) NA_real_ else as.double(unlist(x))
+
+test_that("the figures are the command-line tool's, bit for bit", {
+  skip_if_not_installed("jsonlite")
+  for (case in cases) {
+    data <- if (case$file == "gaps") read.csv(gaps_file) else grunfeld()
+    r <- case$run(data)
+    json <- tool_json(case)
+    f <- r$figures
+    for (key in c("lm_df", "lm_pvalue_tool", "average_correlation", "average_abs_correlation",
+                  "weighted_cd", "weighted_cd_pvalue", "weighted_cd_plus",
+                  "weighted_cd_plus_pvalue", "cd_star_w", "weighted_cd_signs"))
+      expect_identical(num(f[[key]]), num(json[[key]]), label = paste(case$name, key))
+    for (block in c("module", "panel", "unbalanced"))
+      for (key in names(json[[block]]))
+        expect_identical(num(f[[block]][[key]]), num(json[[block]][[key]]),
+                         label = paste(case$name, block, key))
+    kinds <- vapply(json$tests, function(row) row$kind, "")
+    expect_identical(names(r$tests), kinds, label = case$name)
+    for (i in seq_along(kinds)) {
+      expect_identical(num(unname(r$tests[[i]]$statistic)), num(json$tests[[i]]$statistic),
+                       label = paste(case$name, kinds[[i]]))
+      expect_identical(num(r$tests[[i]]$p.value), num(json$tests[[i]]$p_value),
+                       label = paste(case$name, kinds[[i]], "p-value"))
+    }
+    expect_identical(r$warnings, as.character(unlist(json$warnings)), label = case$name)
+  }
+})
