@@ -16,6 +16,9 @@
 // - Python: qvdep.cdtest on the DataFrame pandas read (untimed) and on the
 //   same values as an (N, T, K + 1) array, timed inside the interpreter
 //   (end_to_end.py);
+// - R: qvdep's cdtest on the data.frame read.csv read (untimed), timed
+//   inside R (end_to_end.R), where R is installed and scripts/bench has
+//   installed the package into the build tree's r-library;
 // - memory: the CLI's peak resident memory against the analysis library's
 //   own estimate analysis_bytes(N, T, K, K + 2) (intercept, no restriction);
 // - an unbalanced panel: the same shape with each value missing with a
@@ -51,8 +54,10 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/input/csv_reader.h"
@@ -99,40 +104,72 @@ ProgramTiming time_program(const std::vector<std::string> &argv) {
   return t;
 }
 
-struct PythonTimings {
-  std::optional<double> frame, array, first;  // first: the process's first call
-  std::optional<double> frame_cd, array_cd;
+// A binding's entry points timed by its own script, which prints one line
+// per entry point: its name, the seconds and the CD statistic ("first": the
+// process's first call, timed apart).
+struct ScriptTimings {
+  std::map<std::string, double> seconds, cd;
   std::string failure;  // why there are none
+
+  std::optional<double> seconds_of(const std::string &what) const { return find(seconds, what); }
+  std::optional<double> cd_of(const std::string &what) const { return find(cd, what); }
+
+ private:
+  static std::optional<double> find(const std::map<std::string, double> &m, const std::string &k) {
+    const auto at = m.find(k);
+    return at == m.end() ? std::nullopt : std::optional(at->second);
+  }
 };
 
-PythonTimings time_python(const std::filesystem::path &dir, const std::string &csv,
-                          int n, int t, int k) {
-  PythonTimings p;
-  if (!std::filesystem::exists(std::filesystem::path(QVDEP_PYTHON_DIR) / "qvdep")) {
-    p.failure = "not built (QVDEP_PYTHON off)";
-    return p;
+// Runs `script` under `interpreter` on the panel's file, its output in
+// `dir`; `missing` says why it cannot run, if it cannot.
+ScriptTimings time_script(const std::filesystem::path &dir, const std::string &interpreter,
+                          const std::string &script, const std::string &csv, int n, int t, int k,
+                          const std::vector<std::pair<std::string, std::string>> &environment,
+                          const std::string &missing) {
+  ScriptTimings timings;
+  if (!missing.empty()) {
+    timings.failure = missing;
+    return timings;
   }
-  const std::string out = (dir / "python.out").string();
+  const std::string out = (dir / "script.out").string();
   const ChildRun run = run_child(
-      {QVDEP_PYTHON_EXECUTABLE, QVDEP_BENCH_SOURCE_DIR "/end_to_end.py", csv,
-       std::to_string(n), std::to_string(t), std::to_string(k), std::to_string(kRepeats)},
-      out, {{"PYTHONPATH", QVDEP_PYTHON_DIR}, {"PYTHONDONTWRITEBYTECODE", "1"}});
+      {interpreter, std::string(QVDEP_BENCH_SOURCE_DIR "/") + script, csv, std::to_string(n),
+       std::to_string(t), std::to_string(k), std::to_string(kRepeats)},
+      out, environment);
   if (!run.ok) {
-    p.failure = "failed";
-    return p;
+    timings.failure = "failed";
+    return timings;
   }
   std::ifstream in(out);
   std::string what;
   double seconds, cd;
   while (in >> what >> seconds >> cd) {
-    if (what == "first") {
-      p.first = seconds;
-      continue;
-    }
-    (what == "dataframe" ? p.frame : p.array) = seconds;
-    (what == "dataframe" ? p.frame_cd : p.array_cd) = cd;
+    timings.seconds[what] = seconds;
+    timings.cd[what] = cd;
   }
-  return p;
+  return timings;
+}
+
+ScriptTimings time_python(const std::filesystem::path &dir, const std::string &csv, int n, int t,
+                          int k) {
+  const bool built = std::filesystem::exists(std::filesystem::path(QVDEP_PYTHON_DIR) / "qvdep");
+  return time_script(dir, QVDEP_PYTHON_EXECUTABLE, "end_to_end.py", csv, n, t, k,
+                     {{"PYTHONPATH", QVDEP_PYTHON_DIR}, {"PYTHONDONTWRITEBYTECODE", "1"}},
+                     built ? "" : "not built (QVDEP_PYTHON off)");
+}
+
+// The R package, from the library scripts/bench installs it into.
+ScriptTimings time_r(const std::filesystem::path &dir, const std::string &csv, int n, int t,
+                     int k) {
+  const std::string rscript = QVDEP_RSCRIPT;
+  const bool installed =
+      std::filesystem::exists(std::filesystem::path(QVDEP_R_LIBRARY) / "qvdep" / "DESCRIPTION");
+  return time_script(dir, rscript, "end_to_end.R", csv, n, t, k,
+                     {{"R_LIBS", QVDEP_R_LIBRARY}},
+                     rscript.empty() ? "R not installed"
+                     : installed     ? ""
+                                     : "not installed in " QVDEP_R_LIBRARY " (scripts/bench does)");
 }
 
 // x0 .. x{K-1}, the regressors' columns in the file.
@@ -310,8 +347,10 @@ int main(int argc, char **argv) {
     const ModuleTiming m1 = module_now(0);
     const ProgramTiming files = time_program(with_files);
     const ModuleTiming m2 = module_now(0);
-    const PythonTimings python = time_python(dir, csv, n, t, k);
+    const ScriptTimings python = time_python(dir, csv, n, t, k);
     const ModuleTiming m3 = module_now(0);
+    const ScriptTimings r = time_r(dir, csv, n, t, k);
+    const ModuleTiming m4 = module_now(0);
     const ModuleTiming g0 = module_now(kMissingPercent);
     const ProgramTiming gappy = time_program(gappy_cli);
     const ModuleTiming g1 = module_now(kMissingPercent);
@@ -321,12 +360,13 @@ int main(int argc, char **argv) {
       return qvd::analysis::read_csv_file(csv, columns).rows() == std::size_t(n) * t;
     });
 
-    const std::optional<double> run = fastest({&m0, &m1, &m2, &m3});
+    const std::optional<double> run = fastest({&m0, &m1, &m2, &m3, &m4});
     const std::optional<double> gappy_run = fastest({&g0, &g1});
     const double module_cd = m3.cd;
 
-    all_ran = run && text.seconds && files.seconds && reading && python.frame && python.array &&
-              gappy_run && gappy.seconds;
+    // R is timed where it is installed; its absence is no failure.
+    all_ran = run && text.seconds && files.seconds && reading && python.seconds_of("dataframe") &&
+              python.seconds_of("array") && gappy_run && gappy.seconds && r.failure != "failed";
     // A path's time against the faster module run just before and after it.
     auto ratio_between = [](std::optional<double> s, const ModuleTiming &before,
                             const ModuleTiming &after) -> std::optional<double> {
@@ -337,9 +377,11 @@ int main(int argc, char **argv) {
     auto within = [](std::optional<double> r, double limit) { return r && *r <= limit; };
     const std::optional<double> text_ratio = ratio_between(text.seconds, m0, m1),
                                 files_ratio = ratio_between(files.seconds, m1, m2),
-                                frame_ratio = ratio_between(python.frame, m2, m3),
-                                array_ratio = ratio_between(python.array, m2, m3),
-                                first_ratio = ratio_between(python.first, m2, m3);
+                                frame_ratio = ratio_between(python.seconds_of("dataframe"), m2, m3),
+                                array_ratio = ratio_between(python.seconds_of("array"), m2, m3),
+                                first_ratio = ratio_between(python.seconds_of("first"), m2, m3),
+                                r_ratio = ratio_between(r.seconds_of("dataframe"), m3, m4),
+                                r_first_ratio = ratio_between(r.seconds_of("first"), m3, m4);
     auto ratio = [&](std::optional<double> s) -> std::optional<double> {
       if (!s || !run) return std::nullopt;
       return *s / *run;
@@ -363,14 +405,23 @@ int main(int argc, char **argv) {
         reading && bytes / 1e6 / *reading >= 150);
     if (reading) row("  (its time)", seconds_text(reading), std::nullopt, "", std::nullopt);
     if (python.failure.empty()) {
-      row("Python, cdtest on a DataFrame", seconds_text(python.frame), frame_ratio, "<= 1.5",
-          within(frame_ratio, 1.5));
-      row("Python, cdtest on an (N, T, K+1) array", seconds_text(python.array), array_ratio,
-          "<= 1.2", within(array_ratio, 1.2));
-      row("  (its first call in the interpreter)", seconds_text(python.first), first_ratio, "",
-          std::nullopt);
+      row("Python, cdtest on a DataFrame", seconds_text(python.seconds_of("dataframe")),
+          frame_ratio, "<= 1.5", within(frame_ratio, 1.5));
+      row("Python, cdtest on an (N, T, K+1) array", seconds_text(python.seconds_of("array")),
+          array_ratio, "<= 1.2", within(array_ratio, 1.2));
+      row("  (its first call in the interpreter)", seconds_text(python.seconds_of("first")),
+          first_ratio, "", std::nullopt);
     } else {
       row("Python", python.failure, std::nullopt, "", false);
+    }
+    if (r.failure.empty()) {
+      row("R, cdtest on a data.frame", seconds_text(r.seconds_of("dataframe")), r_ratio,
+          "<= 1.5", within(r_ratio, 1.5));
+      row("  (its first call in the session)", seconds_text(r.seconds_of("first")),
+          r_first_ratio, "", std::nullopt);
+    } else {
+      row("R", r.failure, std::nullopt, "", r.failure == "failed" ? std::optional(false)
+                                                               : std::nullopt);
     }
 
     std::printf("\nWith %d %% of the values missing\n", kMissingPercent);
@@ -389,13 +440,13 @@ int main(int argc, char **argv) {
     row("CLI, --correlations and --heatmap", qvd::analysis::human_bytes(files.peak_bytes),
         files.peak_bytes / estimate, "", std::nullopt);
 
-    // The paths ran the same test: the Python calls give the module's CD
-    // to the last bit.
-    for (const auto &[what, cd] : {std::pair{"DataFrame", python.frame_cd},
-                                   std::pair{"array", python.array_cd}})
+    // The paths ran the same test: the Python and R calls give the
+    // module's CD to the last bit.
+    for (const auto &[what, cd] : {std::pair{"Python on the DataFrame", python.cd_of("dataframe")},
+                                   std::pair{"Python on the array", python.cd_of("array")},
+                                   std::pair{"R on the data.frame", r.cd_of("dataframe")}})
       if (cd && *cd != module_cd) {
-        std::printf("Python on the %s gave CD %.17g, the module's run %.17g\n", what, *cd,
-                    module_cd);
+        std::printf("%s gave CD %.17g, the module's run %.17g\n", what, *cd, module_cd);
         same_test = false;
       }
     if (!all_ran) std::printf("\nsome path did not run: its row says failed\n");

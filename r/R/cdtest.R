@@ -125,8 +125,9 @@ new_cdtest <- function(out, formula, source, call) {
                  effect = out$effect,
                  panel = figures$panel,
                  figures = figures,
+                 common_periods = out$common_periods,
                  report = out$report,
-                 density = out$density,
+                 legend = out$legend,
                  formula = formula_text,
                  call = call),
             class = "cdtest")

@@ -38,9 +38,9 @@ panel_key <- function(x, name, row_names) {
 }
 
 # The data frame's own row names (NULL for automatic ones, which are the
-# rows' numbers).
+# rows' numbers), read without expanding R's compact form of those.
 own_row_names <- function(data) {
-  names <- attr(data, "row.names")
+  names <- .row_names_info(data, type = 0L)
   if (is.character(names)) names else NULL
 }
 
@@ -81,6 +81,21 @@ panel_index <- function(data, index) {
   list(id = data[[index[[1L]]]], time = data[[index[[2L]]]], names = index)
 }
 
+# The regressors' columns of a model frame: each term's own column where
+# every term is one numeric variable (the frame's vectors, not copied),
+# else the columns of R's model matrix (factors, interactions, matrices),
+# without the intercept's.
+regressor_columns <- function(frame, model_terms, intercept) {
+  variables <- as.list(frame)[-1L]
+  plain <- function(v) is.numeric(v) && !is.matrix(v) && (!is.object(v) || inherits(v, "AsIs"))
+  if (identical(names(variables), attr(model_terms, "term.labels")) &&
+      all(vapply(variables, plain, NA)))
+    return(lapply(variables, function(v) as.double(unclass(v))))
+  x <- model.matrix(model_terms, frame)
+  keep <- colnames(x) != "(Intercept)"
+  stats::setNames(lapply(which(keep), function(j) as.double(x[, j])), colnames(x)[keep])
+}
+
 # The response and the regressors of `formula` over the rows of `data`,
 # evaluated by R (transformations and all) with missing values kept. The
 # library fits the intercept itself: "- 1" drops it.
@@ -107,12 +122,10 @@ model_columns <- function(formula, data, index_names) {
     qvdep_stop(sprintf("the dependent variable \"%s\" is also among the regressors", y_name))
   if (!(is.numeric(y) || is.logical(y)) || is.matrix(y))
     qvdep_stop(sprintf("the formula: the response %s is not one numeric column", y_name))
-  x <- in_formula(model.matrix(model_terms, frame))
   intercept <- attr(model_terms, "intercept") == 1L
-  if (intercept) x <- x[, colnames(x) != "(Intercept)", drop = FALSE]
-  storage.mode(x) <- "double"
-  list(y_name = y_name, y = as.double(y), x_names = as.character(colnames(x)),
-       x = x, intercept = intercept, formula = formula)
+  x <- in_formula(regressor_columns(frame, model_terms, intercept))
+  list(y_name = y_name, y = as.double(unname(y)), x_names = as.character(names(x)),
+       x = unname(x), intercept = intercept, formula = formula)
 }
 
 # The panel's columns for the library, from `data` and `formula`.

@@ -23,12 +23,11 @@ cdtest.panelmodel <- function(formula, order = 1, neighbours = NULL, seed = 2022
   keys <- names(index)[1:2]
   id <- panel_key(index[[1L]], keys[[1L]], NULL)
   time <- panel_key(index[[2L]], keys[[2L]], NULL)
-  rows <- length(residuals)
   panel <- list(id_name = keys[[1L]], time_name = keys[[2L]],
                 id_codes = id$codes, id_labels = id$labels,
                 time_codes = time$codes, time_labels = time$labels,
                 y_name = "residuals", y = as.double(residuals),
-                x_names = character(), x = matrix(0, rows, 0L), row_names = NULL)
+                x_names = character(), x = list(), row_names = NULL)
   options <- analysis_options(
     model = "none", effect = NULL, intercept = FALSE, order = order,
     neighbours = neighbours, neighbours_name = paste(deparse(substitute(neighbours)), collapse = " "),

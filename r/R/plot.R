@@ -13,7 +13,7 @@ plot.cdtest <- function(x, type = c("heatmap", "density"), main = NULL, ...) {
 # Blue for -1, white for 0, red for +1, mixed linearly, as the tool's
 # heatmap (report/colour_scale.h); grey for pairs that could not be
 # correlated.
-correlation_colours <- grDevices::colorRampPalette(c("#2166ac", "#f7f7f7", "#b2182b"))
+correlation_colours <- colorRampPalette(c("#2166ac", "#f7f7f7", "#b2182b"))
 
 heatmap_plot <- function(x, main, ...) {
   rho <- x$correlations
@@ -42,29 +42,49 @@ heatmap_plot <- function(x, main, ...) {
   graphics::box()
 }
 
+# The usable correlations rho_ij, i < j, and their common periods T_ij.
+usable_pairs <- function(x) {
+  lower <- lower.tri(x$correlations)
+  rho <- x$correlations[lower]
+  usable <- !is.na(rho)
+  periods <- if (is.null(x$common_periods)) rep(x$panel$periods, sum(usable))
+             else x$common_periods[lower][usable]
+  list(rho = rho[usable], periods = periods)
+}
+
+# The histogram and the kernel density of the correlations (R's, with
+# Silverman's bandwidth), and the density they would have without
+# dependence, where sqrt(T_ij) rho_ij is about N(0, 1): the mixture over the
+# pairs of N(0, 1/T_ij) densities.
 density_plot <- function(x, main, ...) {
-  d <- x$density
+  pairs <- usable_pairs(x)
   title <- if (is.null(main)) paste("Residual correlations:", x$formula) else main
-  if (d$pairs == 0) {
+  if (!length(pairs$rho)) {
     graphics::plot.new()
     graphics::title(main = title)
     graphics::text(0.5, 0.5, "no pair could be correlated")
     return(invisible())
   }
-  edges <- seq(d$low, d$high, length.out = length(d$bar_heights) + 1L)
-  top <- max(d$bar_heights, d$estimate, d$null_density)
-  graphics::plot(range(edges), c(0, top * 1.05), type = "n", xlab = "residual correlation",
-                 ylab = "density", main = title, ...)
-  graphics::rect(edges[-length(edges)], 0, edges[-1L], d$bar_heights, col = "grey85",
-                 border = "white")
-  graphics::lines(d$x, d$estimate, col = "#2166ac", lwd = 2)
-  graphics::lines(d$x, d$null_density, col = "black", lty = 2)
+  m <- length(pairs$rho)
+  bars <- graphics::hist(pairs$rho, breaks = min(60, max(10, round(sqrt(m)))), plot = FALSE)
+  kernel <- stats::density(pairs$rho)
+  shares <- table(pairs$periods) / m
+  roots <- sqrt(as.double(names(shares)))
+  null <- vapply(kernel$x, function(r) sum(shares * roots * stats::dnorm(r * roots)), 0)
+  top <- max(bars$density, kernel$y, null)
+  graphics::plot(range(bars$breaks, kernel$x), c(0, top * 1.05), type = "n",
+                 xlab = "residual correlation", ylab = "density", main = title, ...)
+  graphics::rect(bars$breaks[-length(bars$breaks)], 0, bars$breaks[-1L], bars$density,
+                 col = "grey85", border = "white")
+  graphics::lines(kernel, col = "#2166ac", lwd = 2)
+  graphics::lines(kernel$x, null, col = "#b2182b", lty = 2, lwd = 1.5)
+  legend <- x$legend
   graphics::legend("topright", bty = "n", cex = 0.8,
-                   legend = c(sprintf("histogram of %d pairs", as.integer(d$pairs)),
-                              sprintf("kernel density (h = %.3g)", d$bandwidth),
-                              "density without dependence", d$legend),
-                   fill = c("grey85", NA, NA, rep(NA, length(d$legend))),
-                   border = c("white", NA, NA, rep(NA, length(d$legend))),
-                   lty = c(NA, 1, 2, rep(NA, length(d$legend))),
-                   col = c(NA, "#2166ac", "black", rep(NA, length(d$legend))))
+                   legend = c(sprintf("histogram of %d pairs", m),
+                              sprintf("kernel density (h = %.3g)", kernel$bw),
+                              "density without dependence", legend),
+                   fill = c("grey85", NA, NA, rep(NA, length(legend))),
+                   border = c("white", NA, NA, rep(NA, length(legend))),
+                   lty = c(NA, 1, 2, rep(NA, length(legend))),
+                   col = c(NA, "#2166ac", "#b2182b", rep(NA, length(legend))))
 }

@@ -112,8 +112,11 @@ cdtest(formula, ...)
     rows, complete observations, usable and unusable pairs.}
   \item{figures}{every figure of the command-line tool's JSON object, as a
     list.}
-  \item{report, density, formula, call}{the text report, the curves of the
-    density picture, the formula and the call.}
+  \item{common_periods}{the periods each pair of cross-sections shares, an
+    N x N integer matrix; \code{NULL} when no residual is missing (each pair
+    then shares all the panel's periods).}
+  \item{report, legend, formula, call}{the text report, the lines of the
+    density picture's legend, the formula and the call.}
   See \code{\link{print.cdtest}} for printing, tabulating and plotting it.
 }
 \section{Errors}{

@@ -164,14 +164,19 @@ analysis::LongPanel panel_from(SEXP panel) {
   data.dependent.assign(REAL(y), REAL(y) + rows);
 
   data.regressor_names = strings_element(panel, "x_names");
-  const SEXP x = typed(panel, "x", REALSXP);
+  const SEXP x = typed(panel, "x", VECSXP);
   const std::size_t k = data.regressor_names.size();
-  if (static_cast<std::size_t>(XLENGTH(x)) != rows * k)
-    throw InputError("internal: the regressors' matrix does not have " + std::to_string(rows) +
-                     " rows of " + std::to_string(k));
+  if (static_cast<std::size_t>(XLENGTH(x)) != k)
+    throw InputError("internal: " + std::to_string(XLENGTH(x)) + " regressors' columns for " +
+                     std::to_string(k) + " names");
   data.regressors.resize(k);
-  for (std::size_t v = 0; v < k; ++v)  // a column of R's matrix is one regressor
-    data.regressors[v].assign(REAL(x) + v * rows, REAL(x) + (v + 1) * rows);
+  for (std::size_t v = 0; v < k; ++v) {
+    const SEXP column = VECTOR_ELT(x, static_cast<R_xlen_t>(v));
+    if (TYPEOF(column) != REALSXP || static_cast<std::size_t>(XLENGTH(column)) != rows)
+      throw InputError("internal: the regressor \"" + data.regressor_names[v] +
+                       "\" is not a column of " + std::to_string(rows) + " doubles");
+    data.regressors[v].assign(REAL(column), REAL(column) + rows);
+  }
 
   const SEXP row_names = element(panel, "row_names");
   if (row_names != R_NilValue) {

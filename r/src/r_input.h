@@ -1,6 +1,6 @@
 // The analysis's input read from the R objects the package's R code hands
 // over: the long-format panel (ids and periods as 0-based codes into their
-// labels, the dependent column, the regressors as the columns of a matrix,
+// labels, the dependent column and the regressors' columns,
 // missing values NA) and the options. The R code has given every value its
 // type (integer codes, doubles, character labels); anything else is refused
 // here as an InputError, never coerced.
@@ -26,7 +26,8 @@ namespace qvd::r {
 //   id_codes, time_codes integer, one 0-based code per row
 //   id_labels, time_labels   character, the codes' labels
 //   y_name, y            the dependent variable's name and its doubles
-//   x_names, x           the regressors' names and an n x K double matrix
+//   x_names, x           the regressors' names and their columns (a list of
+//                        doubles)
 //   row_names            character, each row's name in messages, or NULL
 //                        (rows are then named by their 1-based position)
 analysis::LongPanel panel_from(SEXP panel);

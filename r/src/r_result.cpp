@@ -97,14 +97,16 @@ Rcpp::NumericMatrix correlation_matrix(const analysis::Result &r) {
   return m;
 }
 
-Rcpp::List density_of(const analysis::Result &r) {
-  const report::CorrelationDensity d = report::correlation_density(r);
-  return Rcpp::List::create(
-      Rcpp::Named("low") = d.low, Rcpp::Named("high") = d.high,
-      Rcpp::Named("bar_heights") = d.bar_heights, Rcpp::Named("x") = d.x,
-      Rcpp::Named("estimate") = d.estimate, Rcpp::Named("null_density") = d.null_density,
-      Rcpp::Named("bandwidth") = d.bandwidth, Rcpp::Named("pairs") = static_cast<double>(d.pairs),
-      Rcpp::Named("legend") = report::density_legend(r));
+// T_ij as R's N x N integer matrix, or NULL where the library keeps no
+// table (every pair then shares all T periods).
+SEXP common_period_matrix(const analysis::Result &r) {
+  if (r.common_periods.empty()) return R_NilValue;
+  const auto n = static_cast<std::size_t>(r.shape.sections);
+  Rcpp::IntegerMatrix m(static_cast<int>(n), static_cast<int>(n));
+  for (std::size_t j = 0; j < n; ++j)
+    for (std::size_t i = 0; i <= j; ++i)
+      m[i + j * n] = m[j + i * n] = analysis::common_periods_of(r, i, j);
+  return m;
 }
 
 }  // namespace
@@ -124,7 +126,8 @@ Rcpp::List result_to_r(const std::string &source, const analysis::Result &r) {
       Rcpp::Named("model") = std::string(analysis::model_name(r.options.model)),
       Rcpp::Named("effect") = effects ? Rcpp::CharacterVector(analysis::effect_name(r.effect))
                                       : Rcpp::CharacterVector::create(NA_STRING),
-      Rcpp::Named("density") = density_of(r));
+      Rcpp::Named("common_periods") = common_period_matrix(r),
+      Rcpp::Named("legend") = report::density_legend(r));
 }
 
 }  // namespace qvd::r

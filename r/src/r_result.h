@@ -11,8 +11,11 @@
 //                 not be correlated
 //   model, effect the model whose residuals were tested, and its effect
 //                 (NA for a model without effects)
-//   density       the curves and bars of the density picture
-//                 (correlation_density), and legend, its legend's lines
+//   common_periods  T_ij, the periods each pair of cross-sections shares,
+//                 as an N x N integer matrix; NULL when every residual is
+//                 there (every T_ij is then the panel's T)
+//   legend        the lines of the density picture's legend (CD and CDw+
+//                 with their p-values, the averages)
 //
 // Every number is the library's double as it is, so each figure is the
 // JSON's to the bit. Only on R's thread: it allocates R objects.

@@ -1,0 +1,28 @@
+# The R package's cdtest timed on the end-to-end panel.
+#
+#   Rscript end_to_end.R FILE N T K REPEATS
+#
+# Reads FILE (long format: id, t, y, x0 .. x{K-1}, cross-sections in turn)
+# with read.csv, untimed, then times cdtest(y ~ x0 + ... , data = frame) on
+# the data frame in memory, the best of REPEATS calls by the wall clock, and
+# prints one line: "dataframe", the seconds and the CD statistic with every
+# digit, so the caller can tell that it ran the same test as the module. The
+# first call, the session's first of the package (it loads the module and
+# meets fresh memory), is printed apart as "first".
+args <- commandArgs(trailingOnly = TRUE)
+path <- args[[1L]]
+k <- as.integer(args[[4L]])
+repeats <- as.integer(args[[5L]])
+suppressPackageStartupMessages(library(qvdep))
+
+frame <- utils::read.csv(path)
+formula <- stats::reformulate(paste0("x", seq_len(k) - 1L), response = "y")
+seconds <- numeric(repeats)
+for (r in seq_len(repeats)) {
+  started <- Sys.time()
+  result <- cdtest(formula, data = frame, index = c("id", "t"))
+  seconds[[r]] <- as.double(difftime(Sys.time(), started, units = "secs"))
+}
+cd <- sprintf("%.17g", result$tests$cd$statistic)
+cat("first", sprintf("%.17g", seconds[[1L]]), cd, "\n")
+cat("dataframe", sprintf("%.17g", min(seconds)), cd, "\n")
