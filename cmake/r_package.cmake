@@ -19,8 +19,8 @@
 
 # The link items of `target`'s link interface, depth first: static
 # libraries built here and imported libraries (as their files, for the
-# build's configuration), and flags or system libraries as given. Header-only and interface
-# targets contribute what they link.
+# build's configuration), and flags or system libraries as given.
+# Header-only and interface targets contribute what they link.
 function(_qvdep_link_items target archives_var others_var)
   set(archives ${${archives_var}})
   set(others ${${others_var}})
@@ -75,12 +75,22 @@ foreach(folder ${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES})
   list(APPEND _qvdep_r_implicit "^${folder}/?$")
 endforeach()
 list(JOIN _qvdep_r_implicit "|" _qvdep_r_implicit)
-set(_qvdep_r_includes "$<FILTER:$<REMOVE_DUPLICATES:$<TARGET_PROPERTY:qvdep_analysis,INTERFACE_INCLUDE_DIRECTORIES>;$<TARGET_PROPERTY:qvdep_report,INTERFACE_INCLUDE_DIRECTORIES>>,EXCLUDE,${_qvdep_r_implicit}>")
-set(_qvdep_r_definitions "$<REMOVE_DUPLICATES:$<TARGET_PROPERTY:qvdep_analysis,INTERFACE_COMPILE_DEFINITIONS>;$<TARGET_PROPERTY:qvdep_report,INTERFACE_COMPILE_DEFINITIONS>>")
+set(_qvdep_r_includes "")
+set(_qvdep_r_definitions "")
+foreach(library qvdep_analysis qvdep_report)
+  list(APPEND _qvdep_r_includes "$<TARGET_PROPERTY:${library},INTERFACE_INCLUDE_DIRECTORIES>")
+  list(APPEND _qvdep_r_definitions "$<TARGET_PROPERTY:${library},INTERFACE_COMPILE_DEFINITIONS>")
+endforeach()
+set(_qvdep_r_includes
+  "$<FILTER:$<REMOVE_DUPLICATES:${_qvdep_r_includes}>,EXCLUDE,${_qvdep_r_implicit}>")
+set(_qvdep_r_definitions "$<REMOVE_DUPLICATES:${_qvdep_r_definitions}>")
+set(_qvdep_r_cppflags "-I$<JOIN:${_qvdep_r_includes}, -I>")
+string(APPEND _qvdep_r_cppflags
+  "$<$<BOOL:${_qvdep_r_definitions}>: -D$<JOIN:${_qvdep_r_definitions}, -D>>")
 
 file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/r-package.mk" CONTENT
 "# Written by CMake (cmake/r_package.cmake) for the R package's configure script.
-QVDEP_CPPFLAGS = -I$<JOIN:${_qvdep_r_includes}, -I>$<$<BOOL:${_qvdep_r_definitions}>: -D$<JOIN:${_qvdep_r_definitions}, -D>>
+QVDEP_CPPFLAGS = ${_qvdep_r_cppflags}
 QVDEP_LIBS = -Wl,--start-group ${_qvdep_r_archive_line} -Wl,--end-group ${_qvdep_r_other_line}
 QVDEP_MODULE = $<TARGET_FILE:qvdep>
 ")

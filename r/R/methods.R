@@ -44,7 +44,8 @@ print.summary.cdtest <- function(x, digits = max(3L, getOption("digits") - 3L), 
   t <- x$table
   shown <- data.frame(statistic = format(t$statistic, digits = digits),
                       distribution = t$distribution,
-                      p.value = ifelse(t$available, format.pval(t$p.value, digits = digits), "not available"),
+                      p.value = ifelse(t$available, format.pval(t$p.value, digits = digits),
+                                       "not available"),
                       row.names = t$test, check.names = FALSE)
   print(shown, right = TRUE)
   cat(sprintf("\naverage correlation %s, average absolute correlation %s\n",

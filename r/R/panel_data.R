@@ -37,11 +37,11 @@ panel_key <- function(x, name, row_names) {
   list(codes = match(x, distinct) - 1L, labels = label_text(distinct))
 }
 
-# The data frame's own row names (NULL for automatic ones, which are the
-# rows' numbers), read without expanding R's compact form of those.
+# The data frame's own row names, as print() shows them (those of a subset,
+# say); NULL for automatic ones, which are the rows' numbers (told apart
+# without expanding R's compact form of them).
 own_row_names <- function(data) {
-  names <- .row_names_info(data, type = 0L)
-  if (is.character(names)) names else NULL
+  if (.row_names_info(data, type = 1L) < 0L) NULL else as.character(attr(data, "row.names"))
 }
 
 # A pdata.frame's columns (pseries) as plain vectors.

@@ -30,7 +30,8 @@ cdtest.panelmodel <- function(formula, order = 1, neighbours = NULL, seed = 2022
                 x_names = character(), x = list(), row_names = NULL)
   options <- analysis_options(
     model = "none", effect = NULL, intercept = FALSE, order = order,
-    neighbours = neighbours, neighbours_name = paste(deparse(substitute(neighbours)), collapse = " "),
+    neighbours = neighbours,
+    neighbours_name = paste(deparse(substitute(neighbours)), collapse = " "),
     restrict = NULL, seed = seed, cdw_draws = cdw_draws, factors = factors,
     unbalanced = unbalanced, max_memory = max_memory)
   source <- paste(deparse(substitute(formula)), collapse = " ")

@@ -30,7 +30,8 @@ struct RunOutcome {
 
 // Runs `analysis` (which must not touch R) with a flag that an interrupt
 // sets. Any exception it throws comes back in the outcome.
-RunOutcome run_interruptibly(const std::function<analysis::Result(const analysis::StopFlag &)> &analysis);
+RunOutcome run_interruptibly(
+    const std::function<analysis::Result(const analysis::StopFlag &)> &analysis);
 
 // Whether R has an interrupt pending (the user's Ctrl-C), which this
 // consumes. Only on R's thread.

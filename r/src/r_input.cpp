@@ -50,7 +50,8 @@ std::vector<std::string> strings_element(SEXP list, const char *name) {
 
 double number_element(SEXP list, const char *name) {
   const SEXP x = typed(list, name, REALSXP);
-  if (XLENGTH(x) != 1) throw InputError(std::string("internal: \"") + name + "\" is not one number");
+  if (XLENGTH(x) != 1)
+    throw InputError(std::string("internal: \"") + name + "\" is not one number");
   return REAL(x)[0];
 }
 
@@ -113,7 +114,8 @@ std::function<analysis::Neighbours(const std::vector<std::string> &)> neighbours
     for (std::size_t j = 0; j < columns; ++j)
       for (std::size_t i = 0; i < rows; ++i) by_row[i * columns + j] = in[j * rows + i];
     if (element(spec, "row_ids") == R_NilValue)
-      return [by_row = std::move(by_row), rows, columns, source](const std::vector<std::string> &ids) {
+      return [by_row = std::move(by_row), rows, columns,
+              source](const std::vector<std::string> &ids) {
         return analysis::proximity_matrix(by_row.data(), rows, columns, ids, source);
       };
     std::vector<std::string> row_ids = strings_element(spec, "row_ids");
@@ -151,7 +153,8 @@ analysis::LongPanel panel_from(SEXP panel) {
   data.id_labels = strings_element(panel, "id_labels");
   data.time_labels = strings_element(panel, "time_labels");
   data.id_of_row = codes(typed(panel, "id_codes", INTSXP), data.id_labels.size(), data.id_name);
-  data.time_of_row = codes(typed(panel, "time_codes", INTSXP), data.time_labels.size(), data.time_name);
+  data.time_of_row =
+      codes(typed(panel, "time_codes", INTSXP), data.time_labels.size(), data.time_name);
   const std::size_t rows = data.id_of_row.size();
   if (data.time_of_row.size() != rows)
     throw InputError("internal: the id and time columns differ in length");
@@ -187,7 +190,8 @@ analysis::LongPanel panel_from(SEXP panel) {
     // them); R's strings are neither moved nor freed while the call holds
     // the data frame.
     std::vector<const char *> names(rows);
-    for (std::size_t r = 0; r < rows; ++r) names[r] = CHAR(STRING_ELT(row_names, static_cast<R_xlen_t>(r)));
+    for (std::size_t r = 0; r < rows; ++r)
+      names[r] = CHAR(STRING_ELT(row_names, static_cast<R_xlen_t>(r)));
     data.row_name = [names = std::move(names)](std::size_t r) { return std::string(names[r]); };
   }
   return data;

@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/common/model_choice.h"
-#include "analysis/linalg/packed_triangle.h"
 #include "analysis/result/test_kinds.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
@@ -77,21 +76,16 @@ SEXP from_json(const json &j) {
   }
 }
 
-// The packed correlations as R's N x N matrix (column after column): the
-// packed table's row j holds cells (0..j, j) side by side.
+// The packed correlations as R's N x N matrix (column after column).
 Rcpp::NumericMatrix correlation_matrix(const analysis::Result &r) {
   const auto n = static_cast<std::size_t>(r.shape.sections);
   Rcpp::NumericMatrix m(static_cast<int>(n), static_cast<int>(n));
   double *out = m.begin();
-  const double *packed = r.correlations.data();
-  for (std::size_t j = 0; j < n; ++j) {
-    const double *row = packed + analysis::packed_index(0, j);
+  for (std::size_t j = 0; j < n; ++j)
     for (std::size_t i = 0; i <= j; ++i) {
-      const double rho = std::isnan(row[i]) ? NA_REAL : row[i];
-      out[i + j * n] = rho;
-      out[j + i * n] = rho;
+      const double rho = analysis::correlation_of(r, i, j);
+      out[i + j * n] = out[j + i * n] = std::isnan(rho) ? NA_REAL : rho;
     }
-  }
   const Rcpp::CharacterVector labels(r.section_labels.begin(), r.section_labels.end());
   m.attr("dimnames") = Rcpp::List::create(labels, labels);
   return m;
@@ -115,7 +109,8 @@ Rcpp::List result_to_r(const std::string &source, const analysis::Result &r) {
   Rcpp::CharacterVector titles(r.tests.size());
   for (std::size_t t = 0; t < r.tests.size(); ++t) {
     const analysis::TestKind kind = r.tests[t].kind;
-    titles[t] = analysis::filled(analysis::test_kind(kind).title, analysis::pattern_values(r, kind));
+    titles[t] =
+        analysis::filled(analysis::test_kind(kind).title, analysis::pattern_values(r, kind));
   }
   const bool effects = analysis::has_effects(r.options.model);
   return Rcpp::List::create(

@@ -29,14 +29,17 @@ tool_json <- function(case) {
   cli <- Sys.getenv("QVDEP_CLI")
   if (!nzchar(cli)) return(jsonlite::fromJSON(test_path("fixtures", paste0(case$name, ".json")),
                                               simplifyVector = FALSE))
-  file <- if (case$file == "gaps") gaps_file else system.file("extdata", "grunfeld.csv", package = "qvdep")
+  file <- if (case$file == "gaps") gaps_file
+          else system.file("extdata", "grunfeld.csv", package = "qvdep")
   out <- system2(cli, c("--id", "firm", "--time", "year", "--y", "inv", "--x", "value,capital",
                         shQuote(case$args), "--format", "json", shQuote(file)), stdout = TRUE)
   jsonlite::fromJSON(paste(out, collapse = "\n"), simplifyVector = FALSE)
 }
 
 # A JSON number (null: NA) as R's double.
-num <- function(x) if (is.null(x) || (length(x) == 1L && is.na(x))) NA_real_ else as.double(unlist(x))
+num <- function(x) {
+  if (is.null(x) || (length(x) == 1L && is.na(x))) NA_real_ else as.double(unlist(x))
+}
 
 test_that("the figures are the command-line tool's, bit for bit", {
   skip_if_not_installed("jsonlite")

@@ -13,6 +13,7 @@ test_that("bad formulas, columns, values and options are qvdep_error", {
     list(quote(cdtest(inv ~ nothing, data = grunfeld)), "object 'nothing' not found"),
     list(quote(cdtest(f, data = grunfeld, index = c("firm", "date"))), "no column \"date\""),
     list(quote(cdtest(f, data = infinite)), "row 17.*value"),
+    list(quote(cdtest(f, data = infinite[-(1:3), ])), "row 17.*value"),  # by its row name
     list(quote(cdtest(f, data = duplicated_row)), "(duplicate|twice)"),
     list(quote(cdtest(inv ~ value + inv, data = grunfeld)), "also among the regressors"),
     list(quote(cdtest(f, data = grunfeld, model = "fixed")), "model \"fixed\" is none of"),
