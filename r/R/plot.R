@@ -20,6 +20,8 @@ heatmap_plot <- function(x, main, ...) {
   n <- nrow(rho)
   labels <- rownames(rho)
   colours <- correlation_colours(201L)
+  # A large matrix is drawn as one image, not a rectangle a cell.
+  raster <- identical(grDevices::dev.capabilities("rasterImage")$rasterImage, "yes")
   graphics::layout(matrix(1:2, 1L), widths = c(6, 1))
   graphics::par(mar = c(5, 5, 3, 1))
   # Row 1 on top, as the matrix is printed.
@@ -27,8 +29,9 @@ heatmap_plot <- function(x, main, ...) {
   graphics::image(seq_len(n), seq_len(n), is.na(shown) + 0, col = c("white", "#bdbdbd"),
                   zlim = c(0, 1), axes = FALSE, xlab = x$figures$options$id, ylab = "",
                   main = if (is.null(main)) paste("Residual correlations:", x$formula) else main,
-                  ...)
-  graphics::image(seq_len(n), seq_len(n), shown, col = colours, zlim = c(-1, 1), add = TRUE)
+                  useRaster = raster, ...)
+  graphics::image(seq_len(n), seq_len(n), shown, col = colours, zlim = c(-1, 1), add = TRUE,
+                  useRaster = raster)
   step <- max(1L, ceiling(n / 40))
   at <- seq(1L, n, by = step)
   graphics::axis(1, at = at, labels = labels[at], las = 2, cex.axis = 0.7)
@@ -36,7 +39,8 @@ heatmap_plot <- function(x, main, ...) {
   graphics::box()
   graphics::par(mar = c(5, 1, 3, 3.5))
   scale <- seq(-1, 1, length.out = length(colours))
-  graphics::image(1, scale, matrix(scale, 1L), col = colours, axes = FALSE, xlab = "", ylab = "")
+  graphics::image(1, scale, matrix(scale, 1L), col = colours, axes = FALSE, xlab = "", ylab = "",
+                  useRaster = raster)
   graphics::axis(4, las = 1)
   graphics::mtext("residual correlation", side = 4, line = 2.5, cex = 0.8)
   graphics::box()
@@ -67,7 +71,12 @@ density_plot <- function(x, main, ...) {
   }
   m <- length(pairs$rho)
   bars <- graphics::hist(pairs$rho, breaks = min(60, max(10, round(sqrt(m)))), plot = FALSE)
-  kernel <- stats::density(pairs$rho)
+  # The kernel's tails end at the data's range widened by three bandwidths,
+  # and within [-1, 1].
+  bandwidth <- if (m > 1L) stats::bw.nrd0(pairs$rho) else 0.01
+  kernel <- stats::density(pairs$rho, bw = bandwidth,
+                           from = max(-1, min(pairs$rho) - 3 * bandwidth),
+                           to = min(1, max(pairs$rho) + 3 * bandwidth))
   shares <- table(pairs$periods) / m
   roots <- sqrt(as.double(names(shares)))
   null <- vapply(kernel$x, function(r) sum(shares * roots * stats::dnorm(r * roots)), 0)
@@ -78,7 +87,8 @@ density_plot <- function(x, main, ...) {
                  col = "grey85", border = "white")
   graphics::lines(kernel, col = "#2166ac", lwd = 2)
   graphics::lines(kernel$x, null, col = "#b2182b", lty = 2, lwd = 1.5)
-  legend <- x$legend
+  # (Greek letters spelt out: not every device's fonts have them.)
+  legend <- gsub("\u03c1", "rho", x$legend, fixed = TRUE)
   graphics::legend("topright", bty = "n", cex = 0.8,
                    legend = c(sprintf("histogram of %d pairs", m),
                               sprintf("kernel density (h = %.3g)", kernel$bw),

@@ -27,8 +27,9 @@ namespace {
 using namespace qvd;
 
 SEXP refusal(const char *condition_class, const std::string &message) {
-  return Rcpp::List::create(Rcpp::Named("error") = condition_class,
-                            Rcpp::Named("message") = message);
+  return Rcpp::List::create(
+      Rcpp::Named("error") = condition_class,
+      Rcpp::Named("message") = Rcpp::CharacterVector::create(r::utf8(message)));
 }
 
 // The analysis, from R's arguments to R's list; sets `interrupted` (and

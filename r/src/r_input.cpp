@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -23,7 +24,7 @@ SEXP element(SEXP list, const char *name) {
   if (TYPEOF(list) != VECSXP || TYPEOF(names) != STRSXP) return R_NilValue;
   const R_xlen_t n = XLENGTH(list);
   for (R_xlen_t i = 0; i < n; ++i)
-    if (std::string(CHAR(STRING_ELT(names, i))) == name) return VECTOR_ELT(list, i);
+    if (std::strcmp(CHAR(STRING_ELT(names, i)), name) == 0) return VECTOR_ELT(list, i);
   return R_NilValue;
 }
 
@@ -39,7 +40,7 @@ std::vector<std::string> strings(SEXP x) {
   std::vector<std::string> out(static_cast<std::size_t>(XLENGTH(x)));
   for (std::size_t i = 0; i < out.size(); ++i) {
     const SEXP s = STRING_ELT(x, static_cast<R_xlen_t>(i));
-    out[i] = s == NA_STRING ? std::string("NA") : std::string(CHAR(s));
+    out[i] = s == NA_STRING ? std::string("NA") : std::string(Rf_translateCharUTF8(s));
   }
   return out;
 }
@@ -143,7 +144,7 @@ std::string string_element(SEXP list, const char *name) {
   const SEXP x = typed(list, name, STRSXP);
   if (XLENGTH(x) != 1 || STRING_ELT(x, 0) == NA_STRING)
     throw InputError(std::string(name) + " must be one string");
-  return CHAR(STRING_ELT(x, 0));
+  return Rf_translateCharUTF8(STRING_ELT(x, 0));
 }
 
 analysis::LongPanel panel_from(SEXP panel) {

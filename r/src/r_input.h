@@ -5,10 +5,10 @@
 // type (integer codes, doubles, character labels); anything else is refused
 // here as an InputError, never coerced.
 //
-// Everything is read on R's thread with R's read-only accessors (nothing
-// is allocated, so nothing can raise an R error) and copied: the panel
-// and the options own their data, and the analysis's thread never touches
-// an R object.
+// Everything is read on R's thread and copied, text as UTF-8 (the
+// library's text is UTF-8): the panel and the options own their data, and
+// the analysis's thread never touches an R object. Text already in UTF-8
+// or ASCII, as R holds it in a UTF-8 session, is read where it lies.
 #ifndef QVDEP_R_INPUT_H
 #define QVDEP_R_INPUT_H
 

@@ -18,6 +18,12 @@ namespace {
 
 using nlohmann::json;
 
+Rcpp::CharacterVector utf8_vector(const std::vector<std::string> &texts) {
+  Rcpp::CharacterVector v(texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) v[i] = utf8(texts[i]);
+  return v;
+}
+
 // A JSON number as R's double (integers past 2^53 round, as R's own do).
 double number_of(const json &j) {
   switch (j.type()) {
@@ -41,7 +47,7 @@ SEXP from_json(const json &j) {
       R_xlen_t at = 0;
       for (const auto &[key, value] : j.items()) {
         list[at] = from_json(value);
-        names[at++] = key;
+        names[at++] = utf8(key);
       }
       list.names() = names;
       return list;
@@ -54,7 +60,7 @@ SEXP from_json(const json &j) {
       }
       if (!j.empty() && all_of_kind(j, &json::is_string)) {
         Rcpp::CharacterVector v(j.size());
-        for (std::size_t i = 0; i < j.size(); ++i) v[i] = j[i].get_ref<const std::string &>();
+        for (std::size_t i = 0; i < j.size(); ++i) v[i] = utf8(j[i].get_ref<const std::string &>());
         return v;
       }
       if (!j.empty() && all_of_kind(j, &json::is_boolean)) {
@@ -67,7 +73,8 @@ SEXP from_json(const json &j) {
         for (std::size_t i = 0; i < j.size(); ++i) list[i] = from_json(j[i]);
         return list;
       }
-    case json::value_t::string: return Rcpp::wrap(j.get_ref<const std::string &>());
+    case json::value_t::string:
+      return Rcpp::CharacterVector::create(utf8(j.get_ref<const std::string &>()));
     case json::value_t::boolean: return Rcpp::wrap(j.get<bool>());
     case json::value_t::number_integer:
     case json::value_t::number_unsigned:
@@ -86,7 +93,7 @@ Rcpp::NumericMatrix correlation_matrix(const analysis::Result &r) {
       const double rho = analysis::correlation_of(r, i, j);
       out[i + j * n] = out[j + i * n] = std::isnan(rho) ? NA_REAL : rho;
     }
-  const Rcpp::CharacterVector labels(r.section_labels.begin(), r.section_labels.end());
+  const Rcpp::CharacterVector labels = utf8_vector(r.section_labels);
   m.attr("dimnames") = Rcpp::List::create(labels, labels);
   return m;
 }
@@ -105,16 +112,18 @@ SEXP common_period_matrix(const analysis::Result &r) {
 
 }  // namespace
 
+Rcpp::String utf8(const std::string &text) { return Rcpp::String(text, CE_UTF8); }
+
 Rcpp::List result_to_r(const std::string &source, const analysis::Result &r) {
   Rcpp::CharacterVector titles(r.tests.size());
   for (std::size_t t = 0; t < r.tests.size(); ++t) {
     const analysis::TestKind kind = r.tests[t].kind;
     titles[t] =
-        analysis::filled(analysis::test_kind(kind).title, analysis::pattern_values(r, kind));
+        utf8(analysis::filled(analysis::test_kind(kind).title, analysis::pattern_values(r, kind)));
   }
   const bool effects = analysis::has_effects(r.options.model);
   return Rcpp::List::create(
-      Rcpp::Named("report") = report::report_text(source, r),
+      Rcpp::Named("report") = Rcpp::CharacterVector::create(utf8(report::report_text(source, r))),
       Rcpp::Named("figures") = from_json(report::result_json(source, r)),
       Rcpp::Named("titles") = titles,
       Rcpp::Named("correlations") = correlation_matrix(r),
@@ -122,7 +131,7 @@ Rcpp::List result_to_r(const std::string &source, const analysis::Result &r) {
       Rcpp::Named("effect") = effects ? Rcpp::CharacterVector(analysis::effect_name(r.effect))
                                       : Rcpp::CharacterVector::create(NA_STRING),
       Rcpp::Named("common_periods") = common_period_matrix(r),
-      Rcpp::Named("legend") = report::density_legend(r));
+      Rcpp::Named("legend") = utf8_vector(report::density_legend(r)));
 }
 
 }  // namespace qvd::r

@@ -30,6 +30,9 @@
 
 namespace qvd::r {
 
+// The library's text (UTF-8) as R's string, marked as UTF-8.
+Rcpp::String utf8(const std::string &text);
+
 Rcpp::List result_to_r(const std::string &source, const analysis::Result &result);
 
 }  // namespace qvd::r
