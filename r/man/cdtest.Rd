@@ -45,7 +45,7 @@ cdtest(formula, ...)
     \code{"within"} (fixed effects), \code{"random"} (Swamy and Arora's
     random effects) and \code{"cce"} (common correlated effects, mean
     group), as \pkg{plm} defines them; \code{"none"}, the response as it is
-    (residuals formed elsewhere).}
+    (residuals formed elsewhere, as \code{e ~ 1}: no regressor is used).}
   \item{effect}{the effects of a within or random model: \code{"individual"},
     \code{"time"} or \code{"twoways"}. Given for any other model it is an
     error; left at its default it is not given.}
@@ -60,8 +60,10 @@ cdtest(formula, ...)
     row.}
   \item{restrict}{linear restrictions on every cross-section's coefficients
     (model \code{"unit"}), as text: \code{"value + capital = 0.2"},
-    \code{"2*value - capital = 0"}; \code{const} is the intercept. Names
-    are those of the regressors as they are written in the formula.}
+    \code{"2*value - capital = 0"}; \code{const} is the intercept. A
+    restriction names regressors that are columns of the data (a name, not
+    an expression: for \code{log(value)}, add the column
+    \code{log_value} to the data and use it in the formula).}
   \item{seed}{the seed of the weighted CD's random signs.}
   \item{cdw_draws}{the weighted CD's draws of signs (the statistic is
     their sum over the square root of their number).}
