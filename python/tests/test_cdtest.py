@@ -561,9 +561,10 @@ def test_bad_input(grunfeld, change, data, kwargs, error, message):
 def test_threads_at_once():
     """Five threads in the module at the same time, 25 runs each on panels
     of their own (arrays and DataFrames, small, so that the runs overlap
-    often; one of fixed effects with neighbours): every result is the serial one to the bit, and the thread whose
-    panel overflows gets FloatingPointError every time while the others'
-    runs go on undisturbed."""
+    often; one of fixed effects with neighbours): every result is the
+    serial one to the bit, and the thread whose panel overflows gets
+    FloatingPointError every time while the others' runs go on
+    undisturbed."""
     rng = np.random.default_rng(12)
     work = [rng.normal(size=(12 + 9 * k, 30 - k, 3)) for k in range(2)]
     for values in work:
