@@ -450,13 +450,14 @@ TEST(Tool, ModelOptionsAndNeighboursThatDoNotFitAreRefused) {
        "--model: no model \"fixed\"; choose unit, pooling, within, random, cce or none"},
       {{"--model", "within", "--effect", "both"}, "",
        "--effect: no effect \"both\"; choose individual, time or twoways"},
-      {{"--effect", "time"}, "", "the unit model has no effects to choose"},
-      {{"--model", "pooling", "--effect", "individual"}, "", "the pooling model has no effects"},
-      {{"--model", "cce", "--effect", "twoways"}, "", "the cce model has no effects"},
-      {{"--model", "none", "--effect", "time"}, "", "the none model has no effects"},
+      {{"--effect", "time"}, "", "an effect is chosen for the within and random models only (individual, time or "
+       "twoways), not for model unit"},
+      {{"--model", "pooling", "--effect", "individual"}, "", "not for model pooling"},
+      {{"--model", "cce", "--effect", "twoways"}, "", "not for model cce"},
+      {{"--model", "none", "--effect", "time"}, "", "not for model none"},
       {{"--model", "random", "--restrict", "x = 1"}, "",
-       "restrictions constrain each cross-section's own regression (model unit); the random "
-       "model takes none"},
+       "restrictions constrain each cross-section's own regression (model unit), not model "
+       "random"},
       {{"--model", "pooling"}, ",a,b\na,0,1\nb,1,0\n",
        "w.csv:1: the header names 2 columns of cross-sections; the panel has 3"},
       {{"--model", "within"}, "from,to\na,b\nd,c\n", "w.csv:3:1: \"d\" is not a cross-section"},
