@@ -35,9 +35,10 @@ using analysis::TestKind;
 using analysis::TestRow;
 using namespace qvd::fixtures;
 
-// inv on value and capital (on nothing, for model none: inv as it is, as
-// pcdtest tests pdata$inv), firms and years as labels.
-analysis::LongPanel grunfeld(bool balanced, bool regressors) {
+// inv on value and capital, firms and years as labels (model none tests inv
+// as it is, as pcdtest tests pdata$inv, whatever the regressors hold: the
+// unbalanced panel lacks some of them where inv is present).
+analysis::LongPanel grunfeld(bool balanced) {
   const std::vector<double> rows = grunfeld_rows(balanced);
   analysis::LongPanel data;
   data.id_name = "firm";
@@ -45,10 +46,8 @@ analysis::LongPanel grunfeld(bool balanced, bool regressors) {
   data.dependent_name = "inv";
   for (int i = 1; i <= 10; ++i) data.id_labels.push_back(std::to_string(i));
   for (int t = 1935; t <= 1954; ++t) data.time_labels.push_back(std::to_string(t));
-  if (regressors) {
-    data.regressor_names = {"value", "capital"};
-    data.regressors.resize(2);
-  }
+  data.regressor_names = {"value", "capital"};
+  data.regressors.resize(2);
   for (std::size_t r = 0; r < rows.size(); r += kGrunfeldColumns) {
     data.id_of_row.push_back(static_cast<std::uint32_t>(rows[r] - 1));
     data.time_of_row.push_back(static_cast<std::uint32_t>(rows[r + 1] - 1935));
@@ -106,8 +105,7 @@ TEST(PlmModels, EveryModelsFiguresArePlms) {
       const std::string model = std::string(c.model) + (*c.effect ? " " : "") + c.effect;
       const std::string what = model + (c.proximity ? " over w" : "") +
                                (balanced ? ", balanced" : ", unbalanced");
-      const Result r = analysis::run_analysis(grunfeld(balanced, options.model != Model::none),
-                                              options);
+      const Result r = analysis::run_analysis(grunfeld(balanced), options);
       const bool unit = options.model == Model::unit;
       const Kinds &k = unit ? kUnitKinds : kModelKinds;
       const double *plm = c.figures;
