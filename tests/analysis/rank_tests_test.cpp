@@ -137,7 +137,7 @@ TEST(RankTests, NotAvailable) {
 //   f1 = lambda x: mp.exp((n1/2-1)*mp.log(x) - x/2 - (n1/2)*mp.log(2) - mp.loggamma(n1/2))
 //   Q(n1/2, top/2) + mp.quad(lambda x: f1(x)*Q(n2/2, (s-a*x)/(2*b)),
 //                            [top*k/16 for k in range(17)])
-// (T = 3: Q(n1/2, s/(2a)) alone), every figure the same with 32 pieces.
+// (T = 3: Q(n1/2, s/(2a)) alone), every figure the same to 16 digits with 32 pieces.
 TEST(FreesQ, TailEqualsQuadrature) {
   struct Case {
     int t;
