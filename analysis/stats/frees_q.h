@@ -36,7 +36,7 @@
 //
 // Accuracy: the tail probability within a relative 1e-13 of mpmath's
 // quadrature of the convolution at 50 digits, from 0.68 down to 3e-39 and
-// T = 3 to 60 (tests/analysis/rank_tests_test.cpp); the critical values
+// T = 3 to 60 (tests/analysis/strength_test.cpp); the critical values
 // solve P(Q > q) = alpha by TOMS 748 to a relative 1e-14 in q.
 #ifndef QVDEP_ANALYSIS_STATS_FREES_Q_H
 #define QVDEP_ANALYSIS_STATS_FREES_Q_H

@@ -138,6 +138,7 @@ VariableExponent variable_exponent(const double *series, int sections, int perio
   const std::size_t n = static_cast<std::size_t>(sections), t = static_cast<std::size_t>(periods);
   for (std::size_t c = 0; c < n * t; ++c)
     if (qvdep_is_missing(series[c])) return refused("the panel is unbalanced");
+  if (t < 3) return refused("the exponent needs 3 or more periods, for the slopes' t-statistics");
 #ifndef QVDEP_HAVE_LAPACK
   return refused("built without LAPACK");
 #else

@@ -64,8 +64,8 @@ struct VariableExponent {
 };
 
 // `series`: N rows of T values (missing: qvdep_is_missing). Not available:
-// a missing value (unbalanced panel), an average that does not vary, no
-// significant series, a build without LAPACK. The standard error alone is
+// a missing value (unbalanced panel), fewer than 3 periods, an average that
+// does not vary, no significant series, a build without LAPACK. The standard error alone is
 // not available when T leaves the AR(q) no degree of freedom or m < 2.
 // Throws InputError for a size outside (0, 1) or components outside
 // 0 < components < min(N, T).
