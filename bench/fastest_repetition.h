@@ -1,10 +1,12 @@
 // A console reporter that also keeps the fastest repetition of every
-// benchmark (in seconds of the processor time it measured), for the ratios
-// a benchmark program prints after its runs; and the main of such a
-// program. A name's "/process_time" suffix is left off.
+// benchmark (in seconds of the processor time it measured, or of wall time
+// for a benchmark that asked for it with UseRealTime), for the ratios a
+// benchmark program prints after its runs; and the main of such a program.
+// A name's "/process_time" and "/real_time" suffixes are left off.
 #ifndef QVDEP_BENCH_FASTEST_REPETITION_H
 #define QVDEP_BENCH_FASTEST_REPETITION_H
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,8 +28,10 @@ class FastestRepetition : public benchmark::ConsoleReporter {
     for (const Run &r : runs) {
       if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
       std::string name = r.run_name.str();
-      name = name.substr(0, name.find("/process_time"));
-      const double s = r.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      const bool wall = name.find("/real_time") != std::string::npos;
+      name = name.substr(0, std::min(name.find("/process_time"), name.find("/real_time")));
+      const double s = (wall ? r.GetAdjustedRealTime() : r.GetAdjustedCPUTime()) /
+                       benchmark::GetTimeUnitMultiplier(r.time_unit);
       auto it = best.find(name);
       if (it == best.end() || s < it->second) best[name] = s;
       keep(name, r);

@@ -1,8 +1,9 @@
 // qvdep: tests a panel in a CSV file for cross-sectional dependence of the
 // errors of per-cross-section regressions, through the module's binary
-// interface. A thin layer over the analysis and report libraries: it parses
-// the command line, prints the report or the JSON object, and writes the
-// optional correlation table and heatmap.
+// interface, or of a panel model (pooled, fixed or random effects, CCE). A
+// thin layer over the analysis and report libraries: it parses the command
+// line, prints the report or the JSON object, and writes the optional
+// correlation table and pictures.
 //
 // Exit status: 0 done, 2 bad input or usage, 3 floating-point fault in the
 // module, 1 anything else (module not loadable, file not writable), 128 +
@@ -14,14 +15,17 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "analysis/common/errors.h"
+#include "analysis/common/model_choice.h"
 #include "analysis/driver/analysis.h"
 #include "analysis/input/csv_reader.h"
+#include "analysis/input/proximity.h"
 #include "analysis/layout/memory_budget.h"
 #include "cli/atomic_file.h"
 #include "cli/interrupt_cleanup.h"
@@ -29,6 +33,7 @@
 #include "report/density_svg.h"
 #include "report/heatmap_svg.h"
 #include "report/json_output.h"
+#include "report/model_text.h"
 #include "report/report.h"
 #ifdef QVDEP_HAVE_RSVG
 #include "report/svg_png.h"
@@ -40,14 +45,18 @@ constexpr int kExitInput = 2, kExitFault = 3, kExitOther = 1;
 
 constexpr const char kDescription[] =
     "Fits, for every cross-section, a least-squares regression of the dependent variable\n"
-    "on the regressors and tests the residuals for cross-sectional dependence:\n"
+    "on the regressors (or the panel model --model names) and tests the residuals for\n"
+    "cross-sectional dependence:\n"
     "  Breusch-Pagan LM and Pesaran's scaled LM, Pesaran's CD and the local CD(p),\n"
     "  the weighted CD and its power-enhanced CDw+ (Juodis and Reese 2022),\n"
     "  the bias-adjusted LM (Pesaran, Ullah and Yamagata 2008),\n"
     "  CD*(p), the CD once p common factors are taken out (Pesaran and Xie 2021),\n"
     "  and, where a residual is missing (or with --unbalanced), Pesaran's LM, scaled LM,\n"
     "  CD and CD(p) for unbalanced panels (as R's plm computes them),\n"
-    "with the average (absolute) residual correlation. Every p-value is formed from its\n"
+    "with the average (absolute) residual correlation. The residuals of the other models are\n"
+    "tested as R's plm::pcdtest tests them: LM, scaled LM, LM_BC (after fixed effects by\n"
+    "cross-section), CD and the local rows over correlations centred over each pair's\n"
+    "common periods, then the weighted CD, CDw+ and CD*. Every p-value is formed from its\n"
     "statistic with full relative precision in the tail (printed as < 1e-300 beyond).\n"
     "\n"
     "FILE is CSV in long format with a header row, one row per cross-section and period\n"
@@ -61,6 +70,10 @@ constexpr const char kFooter[] =
     "        --format json grunfeld.csv\n"
     "  qvdep --id firm --time year --y inv --x value,capital --correlations rho.csv \\\n"
     "        --heatmap rho.svg grunfeld.csv\n"
+    "  qvdep --id firm --time year --y inv --x value,capital --model within --effect twoways \\\n"
+    "        grunfeld.csv\n"
+    "  qvdep --id firm --time year --y inv --x value,capital --model pooling \\\n"
+    "        --neighbours w.csv grunfeld.csv\n"
     "  cat panel.csv | qvdep --id country --time quarter --y growth --x '' -\n"
     "\n"
     "Exit status: 0 done, 2 bad input, 3 floating-point fault during the test, 1 other errors.\n";
@@ -74,8 +87,40 @@ struct Arguments {
   std::string format = "text";
   std::string correlations_path, heatmap_path, density_path;
   std::string max_memory;
+  std::string neighbours_path;
   bool version = false;
 };
+
+// "a, b or c": the names of every value of an enumeration from `first` to `last`.
+template <typename Enum>
+std::string names_of(Enum first, Enum last, const char *(*name)(Enum)) {
+  std::string list;
+  for (int v = static_cast<int>(first); v <= static_cast<int>(last); ++v)
+    list += (v == static_cast<int>(first) ? "" : v == static_cast<int>(last) ? " or " : ", ") +
+            std::string(name(static_cast<Enum>(v)));
+  return list;
+}
+
+// An option whose value is one of an enumeration's names (a `what`: "model"),
+// stored as that value; any other name is refused with the list of those
+// there are.
+template <typename Enum, typename Store>
+CLI::Option *add_named(CLI::App &app, const std::string &flag, const std::string &what,
+                       Enum first, Enum last, const char *(*name)(Enum),
+                       std::optional<Enum> (*named)(std::string_view), Store store,
+                       const std::string &help) {
+  const std::string names = names_of(first, last, name);
+  return app
+      .add_option_function<std::string>(
+          flag, [=](const std::string &text) { store(*named(text)); }, help)
+      ->check(CLI::Validator(
+          [=](std::string &text) {
+            return named(text) ? std::string()
+                               : "no " + what + " \"" + text + "\"; choose " + names;
+          },
+          "", what))
+      ->type_name("NAME");
+}
 
 void define(CLI::App &app, Arguments &a) {
   app.add_option("FILE", a.file, "input CSV file, or - for standard input");
@@ -91,13 +136,34 @@ void define(CLI::App &app, Arguments &a) {
                  "regressors, comma-separated (default: every other column; --x '' for none)")
       ->type_name("COL[,COL...]");
   app.add_flag("--no-intercept", [&a](std::int64_t) { a.options.intercept = false; },
-               "fit every equation without an intercept");
-  app.add_option("--order", a.options.order, "neighbourhood order p of the local CD(p) (default 1)")
+               "fit every equation without an intercept (a within model has none)");
+  using qvd::analysis::Effect, qvd::analysis::Model;
+  add_named(app, "--model", "model", Model::unit, Model::none, qvd::analysis::model_name,
+            qvd::analysis::model_named, [&a](Model m) { a.options.model = m; },
+            "the model whose residuals are tested: unit, each cross-section's own regression "
+            "(default); pooling, one over the whole panel; within, fixed effects; random, "
+            "random effects (Swamy and Arora); cce, Pesaran's CCE mean group; none, the "
+            "dependent column as it is (residuals formed elsewhere)");
+  add_named(app, "--effect", "effect", Effect::individual, Effect::twoways,
+            qvd::analysis::effect_name, qvd::analysis::effect_named,
+            [&a](Effect e) { a.options.effect = e; },
+            "the effects of a within or random model: individual (by cross-section, the "
+            "default), time (by period) or twoways (both)");
+  app.add_option("--neighbours", a.neighbours_path,
+                 "proximity matrix of the local rows, as plm's w: a CSV N x N matrix with the "
+                 "cross-sections as its header and first column (a cell not zero: neighbours), "
+                 "or an edge list of two columns under a header; without it the local CD(p) "
+                 "takes the pairs at most --order apart")
+      ->type_name("FILE.csv");
+  app.add_option("--order", a.options.order,
+                 "neighbourhood order p of the local CD(p) (default 1); with --neighbours, of "
+                 "the module's CD(p) alone (model unit)")
       ->type_name("P")
       ->check(CLI::Range(1, 1000000000));
   app.add_option("--restrict", a.options.restrictions,
-                 "linear restriction on the coefficients, repeatable: 'value + capital = 0.2', "
-                 "'2*value - capital = 0'; const is the intercept")
+                 "linear restriction on each cross-section's coefficients (model unit), "
+                 "repeatable: 'value + capital = 0.2', '2*value - capital = 0'; const is the "
+                 "intercept")
       ->type_name("'EXPR = VALUE'")
       ->allow_extra_args(false);
   app.add_option("--seed", a.options.seed, "seed of the weighted CD's random signs")
@@ -199,6 +265,14 @@ int run(Arguments &a) {
     return 0;
   }
   if (a.file.empty()) return fail("no input file (run qvdep --help for the options)", kExitInput);
+  if (!a.neighbours_path.empty()) {
+    if (a.neighbours_path == "-" && a.file == "-")
+      return fail("--neighbours -: the standard input already gives the panel", kExitInput);
+    a.options.neighbours = [path = a.neighbours_path](const std::vector<std::string> &ids) {
+      return qvd::analysis::read_proximity_file(path, ids);
+    };
+    a.options.neighbours_name = a.neighbours_path == "-" ? "<stdin>" : a.neighbours_path;
+  }
   if (a.regressors_given) {
     std::vector<std::string> names;
     std::stringstream list(a.regressors);
@@ -224,7 +298,7 @@ int run(Arguments &a) {
   if (!a.correlations_path.empty())
     files.stage(a.correlations_path,
                 [&](std::ostream &out) { qvd::report::write_correlation_csv(result, out); });
-  const std::string title = "Residual correlations: " + result.dependent + ", " + source;
+  const std::string title = qvd::report::correlations_title(result, source);
   if (!a.heatmap_path.empty())
     files.stage(a.heatmap_path,
                 picture_file(heatmap_format, qvd::report::heatmap_svg(result, title)));

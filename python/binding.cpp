@@ -18,6 +18,11 @@
 // joined, and the handler's exception (KeyboardInterrupt) is raised. No
 // thread of the call outlives it.
 //
+// The model whose residuals are tested is named as plm names it, and its
+// neighbours (a proximity matrix or pairs) are copied into plain C++ data
+// before the run (neighbour_copy.h): the analysis's thread reads no
+// Python object.
+//
 // The package in qvdep/ checks types and column names and builds the
 // DataFrames; this file only moves data and maps the library's errors:
 //   InputError          -> qvdep.InputError (a ValueError)
@@ -40,6 +45,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -55,12 +61,15 @@
 #include "analysis/layout/memory_budget.h"
 #include "analysis/result/test_kinds.h"
 #include "python/integer_codes.h"
+#include "python/neighbour_copy.h"
 #include "report/density_svg.h"
 #include "report/json_output.h"
 #include "report/report.h"
 
 namespace py = pybind11;
+using qvd::analysis::Effect;
 using qvd::analysis::LongPanel;
+using qvd::analysis::Model;
 using qvd::analysis::Options;
 using qvd::analysis::Result;
 
@@ -77,9 +86,79 @@ struct Extras {
   bool unbalanced = false;
 };
 
+// Every name of an enumeration whose last value is `last`, in its order.
+template <typename Enum>
+std::vector<std::string> names_of(const char *(*name)(Enum), Enum last) {
+  std::vector<std::string> names;
+  for (int e = 0; e <= static_cast<int>(last); ++e) names.emplace_back(name(static_cast<Enum>(e)));
+  return names;
+}
+
+std::vector<std::string> model_names() { return names_of(qvd::analysis::model_name, Model::none); }
+std::vector<std::string> effect_names() {
+  return names_of(qvd::analysis::effect_name, Effect::twoways);
+}
+
+// "unknown model "x": the models are unit, pooling, ... and none".
+std::string unknown(const std::string &what, const std::string &name,
+                    const std::vector<std::string> &known) {
+  std::string list;
+  for (std::size_t k = 0; k < known.size(); ++k)
+    list += (k == 0 ? "" : k + 1 == known.size() ? " and " : ", ") + known[k];
+  return "unknown " + what + " \"" + name + "\": the " + what + "s are " + list;
+}
+
+// The model whose residuals are tested, its effect, and the neighbours of
+// the local statistics (none: the pairs at most `order` apart).
+struct ModelOptions {
+  Model model = Model::unit;
+  std::optional<Effect> effect;
+  qvd::python::NeighboursOf neighbours;
+  std::string neighbours_name;
+};
+
+ModelOptions model_options(const std::string &model, const std::optional<std::string> &effect) {
+  ModelOptions m;
+  const std::optional<Model> named = qvd::analysis::model_named(model);
+  if (!named) throw qvd::analysis::InputError(unknown("model", model, model_names()));
+  m.model = *named;
+  if (effect) {
+    m.effect = qvd::analysis::effect_named(*effect);
+    if (!m.effect) throw qvd::analysis::InputError(unknown("effect", *effect, effect_names()));
+  }
+  return m;
+}
+
+// How messages name the neighbours, whatever their form.
+constexpr const char *kNeighboursSource = "neighbours";
+
+using Cells = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// A matrix's cells, copied (under the interpreter's lock, as every method
+// of a bound class runs).
+void copy_cells(qvd::python::NeighbourCopy &copy, const Cells &cells) {
+  if (cells.ndim() != 2)
+    throw qvd::analysis::InputError(std::string(kNeighboursSource) + ": a matrix has 2 axes, not " +
+                                    std::to_string(cells.ndim()));
+  copy.rows = static_cast<std::size_t>(cells.shape(0));
+  copy.columns = static_cast<std::size_t>(cells.shape(1));
+  copy.cells.assign(cells.data(), cells.data() + cells.size());
+}
+
+void set_neighbours(ModelOptions &m, qvd::python::NeighbourCopy copy, std::string name) {
+  copy.source = kNeighboursSource;
+  m.neighbours = qvd::python::neighbours_from(std::move(copy));
+  m.neighbours_name = std::move(name);
+}
+
 Options make_options(bool intercept, int order, std::vector<std::string> restrictions,
-                     std::uint64_t seed, std::string module, const Extras &extras) {
+                     std::uint64_t seed, std::string module, const Extras &extras,
+                     const ModelOptions &model) {
   Options o;
+  o.model = model.model;
+  o.effect = model.effect;
+  o.neighbours = model.neighbours;
+  o.neighbours_name = model.neighbours_name;
   o.max_memory = extras.max_memory;
   o.cdw_draws = extras.cdw_draws;
   o.factors = extras.factors;
@@ -192,6 +271,13 @@ py::dict figures(py::object self) {
   d["section_labels"] = r.section_labels;
   d["period_labels"] = r.period_labels;
   d["effective_order"] = r.effective_order;
+  d["model"] = qvd::analysis::model_name(r.options.model);
+  d["effect"] = qvd::analysis::has_effects(r.options.model)
+                    ? py::object(py::str(qvd::analysis::effect_name(r.effect)))
+                    : py::object(py::none());
+  d["neighbours"] = r.options.neighbours ? py::object(py::str(r.options.neighbours_name))
+                                         : py::object(py::none());
+  d["module_ran"] = r.module_ran;
   d["module"] = py::dict(py::arg("lm") = m.lm, py::arg("lm_pvalue") = m.lm_pvalue,
                          py::arg("scaled_lm") = m.scaled_lm,
                          py::arg("scaled_lm_pvalue") = m.scaled_lm_pvalue, py::arg("cd") = m.cd,
@@ -322,8 +408,8 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
              const std::string &time_name, const std::string &y_name, const Column &y,
              std::vector<std::string> x_names, const std::vector<Column> &x, bool intercept,
              int order, std::vector<std::string> restrictions, std::uint64_t seed,
-             std::string module, const Extras &extras, const std::string &source,
-             const py::object &row_name) {
+             std::string module, const Extras &extras, const ModelOptions &model,
+             const std::string &source, const py::object &row_name) {
   LongPanel data;
   data.row_name = row_names(row_name);
   const std::size_t rows = static_cast<std::size_t>(id_codes.size());
@@ -342,7 +428,7 @@ Run run_long(const Codes &id_codes, std::vector<std::string> id_labels, const Co
   data.regressor_names = std::move(x_names);
   return run(std::move(data),
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
-                          extras),
+                          extras, model),
              source);
 }
 
@@ -356,7 +442,7 @@ Run run_wide(const py::array_t<double, py::array::forcecast> &values,
              const std::string &id_name, const std::string &time_name, const std::string &y_name,
              std::vector<std::string> x_names, bool intercept, int order,
              std::vector<std::string> restrictions, std::uint64_t seed, std::string module,
-             const Extras &extras, const std::string &source) {
+             const Extras &extras, const ModelOptions &model, const std::string &source) {
   if (values.ndim() != 3)
     throw py::value_error("the array must have shape (N, T, K + 1), not " +
                           std::to_string(values.ndim()) + " dimensions");
@@ -385,7 +471,7 @@ Run run_wide(const py::array_t<double, py::array::forcecast> &values,
   data.regressor_names = std::move(x_names);
   return run(data,
              make_options(intercept, order, std::move(restrictions), seed, std::move(module),
-                          extras),
+                          extras, model),
              source);
 }
 
@@ -437,17 +523,56 @@ PYBIND11_MODULE(_core, m) {
            }),
            py::arg("max_memory"), py::arg("cdw_draws"), py::arg("factors"),
            py::arg("unbalanced"));
+  py::class_<ModelOptions>(m, "ModelOptions",
+                           "The model whose residuals are tested, and the local tests' neighbours.")
+      .def(py::init(&model_options), py::arg("model"), py::arg("effect"))
+      .def(
+          "neighbours_matrix",
+          [](ModelOptions &self, const Cells &cells, std::string name) {
+            qvd::python::NeighbourCopy copy;
+            copy_cells(copy, cells);
+            set_neighbours(self, std::move(copy), std::move(name));
+          },
+          py::arg("cells"), py::arg("name"), "An N x N matrix in panel order.")
+      .def(
+          "neighbours_labelled",
+          [](ModelOptions &self, std::vector<std::string> rows, std::vector<std::string> columns,
+             const Cells &cells, std::string name) {
+            qvd::python::NeighbourCopy copy;
+            copy.form = qvd::python::NeighbourCopy::Form::labelled;
+            copy_cells(copy, cells);
+            if (rows.size() != copy.rows || columns.size() != copy.columns)
+              throw py::value_error("labels do not match the matrix's shape");
+            copy.row_ids = std::move(rows);
+            copy.column_ids = std::move(columns);
+            set_neighbours(self, std::move(copy), std::move(name));
+          },
+          py::arg("rows"), py::arg("columns"), py::arg("cells"), py::arg("name"),
+          "A matrix whose rows and columns are named by cross-section, in any order.")
+      .def(
+          "neighbour_pairs",
+          [](ModelOptions &self, std::vector<std::pair<std::string, std::string>> pairs,
+             std::string name) {
+            qvd::python::NeighbourCopy copy;
+            copy.form = qvd::python::NeighbourCopy::Form::pairs;
+            copy.pairs = std::move(pairs);
+            set_neighbours(self, std::move(copy), std::move(name));
+          },
+          py::arg("pairs"), py::arg("name"), "Pairs of cross-sections that are neighbours.");
+  m.attr("MODELS") = py::tuple(py::cast(model_names()));
+  m.attr("EFFECTS") = py::tuple(py::cast(effect_names()));
   m.def("factorize_integers", &factorize_integers, py::arg("values"),
         "Codes by order of first appearance and the distinct values of an integer column.");
   m.def("run_long", &run_long, py::arg("id_codes"), py::arg("id_labels"),
         py::arg("time_codes"), py::arg("time_labels"), py::arg("id_name"),
         py::arg("time_name"), py::arg("y_name"), py::arg("y"), py::arg("x_names"), py::arg("x"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
-        py::arg("module"), py::arg("extras"), py::arg("source"), py::arg("row_name"));
+        py::arg("module"), py::arg("extras"), py::arg("model"), py::arg("source"),
+        py::arg("row_name"));
   m.def("run_wide", &run_wide, py::arg("values"), py::arg("ids"), py::arg("times"),
         py::arg("id_name"), py::arg("time_name"), py::arg("y_name"), py::arg("x_names"),
         py::arg("intercept"), py::arg("order"), py::arg("restrictions"), py::arg("seed"),
-        py::arg("module"), py::arg("extras"), py::arg("source"));
+        py::arg("module"), py::arg("extras"), py::arg("model"), py::arg("source"));
   m.def("pvalue_phrase", &qvd::report::pvalue_phrase, py::arg("p"),
         "\"p = 0.0371633\", \"p < 1e-300\" or \"p = NA\", as the report prints a p-value.");
   m.def("unpack_square", &unpack_square, py::arg("packed"), py::arg("n"),

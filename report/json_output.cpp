@@ -54,7 +54,11 @@ json result_json(const std::string &source, const analysis::Result &r) {
         {"seed", r.options.seed},
         {"cdw_draws", r.options.cdw_draws},
         {"factors", r.factors},
-        {"unbalanced_block", r.options.unbalanced_block}}},
+        {"unbalanced_block", r.options.unbalanced_block},
+        {"model", analysis::model_name(r.options.model)},
+        {"effect", analysis::has_effects(r.options.model) ? json(analysis::effect_name(r.effect))
+                                                          : json(nullptr)},
+        {"neighbours", r.options.neighbours ? json(r.options.neighbours_name) : json(nullptr)}}},
       {"panel",
        {{"cross_sections", s.sections},
         {"periods", s.periods},
@@ -82,8 +86,8 @@ json result_json(const std::string &source, const analysis::Result &r) {
                                                  {"average_abs_correlation",
                                                   number(r.unbalanced.mean_abs_correlation)}}
                                           : json(nullptr)},
-      {"near_perfect_fit", r.module.near_perfect_fit},
-      {"module", module_fields(r.module)},
+      {"near_perfect_fit", r.module_ran && r.module.near_perfect_fit},
+      {"module", r.module_ran ? module_fields(r.module) : json(nullptr)},
       {"warnings", r.warnings}};
 }
 

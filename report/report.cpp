@@ -7,25 +7,10 @@
 #include <fmt/format.h>
 
 #include "analysis/result/test_kinds.h"
+#include "report/model_text.h"
 
 namespace qvd::report {
 namespace {
-
-std::string join(const std::vector<std::string> &names, const char *separator) {
-  std::string text;
-  for (const auto &n : names) text += (text.empty() ? "" : separator) + n;
-  return text;
-}
-
-std::string model_line(const analysis::Result &r) {
-  std::vector<std::string> terms;
-  if (r.options.intercept) terms.push_back("const");
-  terms.insert(terms.end(), r.regressors.begin(), r.regressors.end());
-  return fmt::format("{} ~ {}, one equation per {}", r.dependent,
-                     terms.empty() ? std::string("(nothing: the residuals are the data)")
-                                   : join(terms, " + "),
-                     r.id_name);
-}
 
 // The row's title in the report, from the catalogue of test kinds.
 std::string title_of(const analysis::TestRow &row, const analysis::Result &r) {
@@ -94,13 +79,38 @@ void add_table(std::string &out, const analysis::Result &r, const Columns &c, bo
     if (analysis::in_unbalanced_block(row.kind) != unbalanced) continue;
     const std::string title = title_of(row, r);
     if (!row.unavailable.empty()) {
-      out += fmt::format("  {:<{}} not available: {}\n", title, c.title, row.unavailable);
+      out += wrapped(fmt::format("  {:<{}} not available: {}", title, c.title, row.unavailable),
+                     std::string(c.title + 3, ' '));
       continue;
     }
     out += fmt::format("  {:<{}} {:>{}}  {:<{}} {:>{}}\n", title, c.title, statistic(row.statistic),
                        c.statistic, row.distribution, c.distribution, format_pvalue(row.pvalue),
                        c.pvalue);
   }
+}
+
+bool has_row(const analysis::Result &r, analysis::TestKind kind) {
+  return std::any_of(r.tests.begin(), r.tests.end(),
+                     [kind](const analysis::TestRow &row) { return row.kind == kind; });
+}
+
+// The notes under a panel model's table that plm's own print would not
+// give: LM_BC's definition, and which tails the one-sided tests take.
+void add_plm_notes(std::string &out, const analysis::Result &r) {
+  using analysis::TestKind;
+  if (has_row(r, TestKind::bias_corrected_scaled_lm))
+    out += "  bias-corrected scaled LM (Baltagi, Feng and Kao 2012): the scaled LM less\n"
+           "    N / (2(T - 1)), the bias that fixed effects by cross-section leave in it\n";
+  std::vector<std::string> one_sided = {"scaled LM"};
+  if (has_row(r, TestKind::bias_corrected_scaled_lm)) one_sided.emplace_back("LM_BC");
+  if (has_row(r, TestKind::local_scaled_lm)) one_sided.emplace_back("local scaled LM");
+  std::string names;
+  for (std::size_t k = 0; k < one_sided.size(); ++k)
+    names += (k == 0 ? "" : k + 1 == one_sided.size() ? " and " : ", ") + one_sided[k];
+  out += wrapped("  p-value" + std::string(one_sided.size() > 1 ? "s" : "") + " of the " + names +
+                     ": the upper tail, the test" + (one_sided.size() > 1 ? "s" : "") +
+                     " being one-sided (plm prints the two-sided p-value)",
+                 "    ");
 }
 
 }  // namespace
@@ -118,17 +128,27 @@ std::string pvalue_phrase(double p) {
 
 std::string report_text(const std::string &source, const analysis::Result &r) {
   const analysis::PanelShape &s = r.shape;
-  std::string out = "Cross-sectional dependence of the residuals of per-cross-section regressions\n\n";
+  const bool unit = r.options.model == analysis::Model::unit;
+  std::string out = report_heading(r) + "\n\n";
   out += fmt::format("  data:          {}\n", source);
-  out += fmt::format("  model:         {}\n", model_line(r));
+  for (const auto &[label, text] : model_lines(r)) {
+    const std::string line = fmt::format("  {:<15}{}", label + ":", text);
+    out += unit ? line + "\n" : wrapped(line, std::string(17, ' '));
+  }
   for (const auto &text : r.options.restrictions) out += fmt::format("  restriction:   {}\n", text);
   out += fmt::format("  panel:         {} cross-sections ({}), {} periods ({}), {} regressor{}\n",
                      s.sections, r.id_name, s.periods, r.time_name, s.regressors,
                      s.regressors == 1 ? "" : "s");
   out += fmt::format("  observations:  {} complete of {} cells ({} rows read)\n",
                      s.complete_observations, static_cast<long>(s.sections) * s.periods, s.rows);
-  out += fmt::format("  pairs:         {} usable, {} could not be correlated\n\n", s.usable_pairs,
+  out += fmt::format("  pairs:         {} usable, {} could not be correlated\n", s.usable_pairs,
                      s.unusable_pairs);
+  if (r.options.neighbours)
+    out += wrapped(fmt::format("  neighbours:    {}: the local rows (w) are over its pairs",
+                               r.options.neighbours_name.empty() ? std::string("a proximity matrix")
+                                                                 : r.options.neighbours_name),
+                   std::string(17, ' '));
+  out += "\n";
 
   const Columns columns = columns_for(r);
   // Beside Pesaran's unbalanced block each block says which definitions
@@ -138,6 +158,13 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
         "  Definitions of the module, for balanced panels: each pair's residuals\n"
         "  uncentred over its common periods; all N(N - 1)/2 = {} pairs in the scaling\n",
         static_cast<long long>(r.lm_degrees_of_freedom));
+  // A panel model's rows are plm's, on correlations that differ from the
+  // module's: the block says so.
+  if (!unit)
+    out += fmt::format(
+        "  Definitions of R's plm (pcdtest): each pair's residuals centred over its common\n"
+        "  periods; M = {} pairs with a correlation (at least two common periods), {} without\n",
+        s.usable_pairs, s.unusable_pairs);
   add_table(out, r, columns, false);
   out += fmt::format("\n  average correlation {}, average absolute correlation {} over {} pairs\n",
                      statistic(r.mean_correlation), statistic(r.mean_abs_correlation),
@@ -148,11 +175,13 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
                      r.options.cdw_draws == 1 ? ""
                                               : fmt::format(", {} draws", r.options.cdw_draws));
   out += "  weighted CD+: plus the |correlations| above 2 sqrt(ln N / T_ij) (power enhancement)\n";
-  out += "  bias-adjusted LM (Pesaran, Ullah and Yamagata 2008): exact mean and variance of\n"
-         "    (T - k) rho^2 under independent normal errors, for balanced unrestricted models\n";
+  if (unit)
+    out += "  bias-adjusted LM (Pesaran, Ullah and Yamagata 2008): exact mean and variance of\n"
+           "    (T - k) rho^2 under independent normal errors, for balanced unrestricted models\n";
   out += fmt::format("  CD*({}) (Pesaran and Xie 2021): dependence left once the {} strongest common\n"
                      "    factors (principal components) are taken out\n",
                      r.factors, r.factors);
+  if (!unit) add_plm_notes(out, r);
   if (r.unbalanced.present) {
     out += fmt::format("\n  Pesaran's definitions for unbalanced panels (as R's plm): each pair's "
                        "residuals\n  centred over its common periods; M = {} pairs with a "
@@ -164,7 +193,7 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
                        statistic(r.unbalanced.mean_abs_correlation));
     out += "  scaled LM: the upper tail, as Pesaran's test (plm prints the two-sided p-value)\n";
   }
-  if (r.module.near_perfect_fit)
+  if (r.module_ran && r.module.near_perfect_fit)
     out += "  note: near-perfect fit: a cross-section's residual sum of squares is below 1e-5\n";
   for (const auto &w : r.warnings) out += wrapped("  warning: " + w, "    ");
   return out;

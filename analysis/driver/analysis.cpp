@@ -148,10 +148,24 @@ void run_unit(WidePanel &wide, const host::TestOptions &module_opts, const std::
   r.common_periods = std::move(pairs.common_periods);
 }
 
+// The dependent variable as it is (model none), N rows of T: every value
+// given, whatever the regressors hold in its cell, as plm tests a series.
+WorkVector<double> dependent_as_given(WidePanel &wide) {
+  const auto n = static_cast<std::size_t>(wide.panel.sections);
+  const auto t = static_cast<std::size_t>(wide.panel.periods);
+  const auto width = static_cast<std::size_t>(wide.panel.regressors) + 1;
+  WorkVector<double> rows(n * t);
+  for (std::size_t cell = 0; cell < n * t; ++cell)
+    rows[cell] = wide.panel.values[cell * width + width - 1];
+  wide.panel.values = std::vector<double>();
+  return rows;
+}
+
 // The residuals of a panel model, N rows of T: the CCE regressions run
 // through the module on the panel with the cross-sectional averages
-// (whose own figures are kept in r.module), the others fitted here. The
-// panel is read no more afterwards.
+// (whose own figures are kept in r.module), the dependent variable as it
+// is for model none, the others fitted here. The panel is read no more
+// afterwards.
 WorkVector<double> model_residuals(WidePanel &wide, const DataNames &data, Result &r) {
   const Options &options = r.options;
   if (options.model == Model::cce) {
@@ -167,6 +181,7 @@ WorkVector<double> model_residuals(WidePanel &wide, const DataNames &data, Resul
                          static_cast<std::size_t>(wide.panel.periods));
   }
   check_sections(wide, data.source);
+  if (options.model == Model::none) return dependent_as_given(wide);
   ModelFit fit = fit_model(wide, {options.model, r.effect, options.intercept}, data.regressors);
   wide.panel.values = std::vector<double>();
   for (std::string &w : fit.warnings) r.warnings.push_back(std::move(w));

@@ -57,12 +57,12 @@ void check_options(const Options &options) {
     throw InputError("CD* takes 1 or more factors, not " + std::to_string(options.factors));
   if (!options.restrictions.empty() && options.model != Model::unit)
     throw InputError(std::string("restrictions constrain each cross-section's own regression "
-                                 "(model unit); the ") +
-                     model_name(options.model) + " model takes none");
+                                 "(model unit), not model ") +
+                     model_name(options.model));
   if (options.effect && !has_effects(options.model))
-    throw InputError(std::string("the ") + model_name(options.model) +
-                     " model has no effects to choose (within and random have: individual, "
-                     "time or twoways)");
+    throw InputError(std::string("an effect is chosen for the within and random models "
+                                 "only (individual, time or twoways), not for model ") +
+                     model_name(options.model));
 }
 
 void check_variables(const DataNames &data) {

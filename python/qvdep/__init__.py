@@ -1,9 +1,9 @@
 """Cross-sectional dependence tests for panel regressions.
 
-For every cross-section, a least-squares regression of the dependent
-variable on that cross-section's own regressors is fitted; the residuals of
-every pair of cross-sections are correlated over the periods both observe,
-and these tests are reported:
+By default (model "unit") every cross-section gets its own least-squares
+regression of the dependent variable on its own regressors; the residuals
+of every pair of cross-sections are correlated over the periods both
+observe, and these tests are reported:
 
 - the Breusch-Pagan LM (chi-square) and Pesaran's scaled LM (normal, upper
   tail);
@@ -15,6 +15,11 @@ and these tests are reported:
   2021);
 - where a residual is missing (or on request), Pesaran's definitions for
   unbalanced panels as R's plm computes them: LM, scaled LM, CD and CD(p).
+
+The residuals of plm's panel models can be tested instead (model=
+"pooling", "within", "random", "cce" or "none", with effect= "individual",
+"time" or "twoways" for within and random), with plm's definitions, and
+the local tests can run over any proximity matrix (neighbours=).
 
 The computation is done by the compiled qvdep module, loaded and driven
 through its binary interface exactly as the command-line tool does, so the
@@ -37,6 +42,7 @@ import numpy as np
 
 from . import _core
 from ._core import InputError, ModuleError
+from ._formula import formula_frame
 from ._result import CDTestResult
 
 __all__ = ["cdtest", "CDTestResult", "InputError", "ModuleError", "DEFAULT_SEED",
@@ -76,20 +82,42 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
            seed: Optional[int] = None,
            module: Optional[Union[str, os.PathLike]] = None,
            max_memory: Optional[Union[int, str]] = None, cdw_draws: int = 1,
-           factors: Optional[int] = None, unbalanced: bool = False) -> CDTestResult:
+           factors: Optional[int] = None, unbalanced: bool = False,
+           model: str = "unit", effect: Optional[str] = None,
+           neighbours: Any = None, formula: Optional[str] = None) -> CDTestResult:
     """Test a panel for cross-sectional dependence of regression errors.
 
-    Each cross-section gets its own least-squares equation of `y` on the
-    regressors `x` (with or without an intercept, optionally under linear
-    restrictions); the residuals of every pair of cross-sections are
-    correlated over the periods both observe. The tests, one row each of
-    the result's `statistics`: Breusch-Pagan LM, Pesaran's scaled LM, CD
-    and local CD(p), the weighted CD and CDw+ (Juodis and Reese 2022), the
-    bias-adjusted LM (Pesaran, Ullah and Yamagata 2008), CD* (Pesaran and
-    Xie 2021) and, where a residual is missing or `unbalanced=True`,
-    Pesaran's unbalanced-panel LM, scaled LM, CD and CD(p) (as R's plm).
-    Every p-value is computed from its statistic with full relative
+    With the default model "unit", each cross-section gets its own
+    least-squares equation of `y` on the regressors `x` (with or without
+    an intercept, optionally under linear restrictions); the residuals of
+    every pair of cross-sections are correlated over the periods both
+    observe. The tests, one row each of the result's `statistics`:
+    Breusch-Pagan LM, Pesaran's scaled LM, CD and local CD(p), the
+    weighted CD and CDw+ (Juodis and Reese 2022), the bias-adjusted LM
+    (Pesaran, Ullah and Yamagata 2008), CD* (Pesaran and Xie 2021) and,
+    where a residual is missing, `unbalanced=True` or `neighbours` is
+    given, Pesaran's unbalanced-panel LM, scaled LM, CD and CD(p) (as R's
+    plm). Every p-value is computed from its statistic with full relative
     precision in the tail.
+
+    With another `model`, the residuals of one of plm's panel models are
+    tested as R's ``plm::pcdtest`` tests them (see `model` below): the
+    correlations are centred over each pair's common periods and only the
+    M pairs that have one count, so LM = sum T_ij rho_ij^2 (chi-square, M
+    degrees of freedom), scaled LM = (2M)^(-1/2) sum (T_ij rho_ij^2 - 1),
+    CD = M^(-1/2) sum sqrt(T_ij) rho_ij; LM_BC (Baltagi, Feng and Kao
+    2012), the scaled LM less N/(2(T - 1)), after fixed effects by
+    cross-section; the local statistics over the neighbours; then the
+    weighted CD, CDw+ and CD* on the same residuals (the bias-adjusted LM
+    is not available: its exact moments are those of model "unit").
+
+    Every scaled LM's p-value (scaled LM, LM_BC, their local and
+    unbalanced forms) is the upper normal tail 1 - Phi(z), as these tests
+    reject for large values only; ``plm::pcdtest`` prints the two-sided
+    2(1 - Phi(|z|)) for them, so plm's p-value is twice this one for a
+    positive statistic, and the two differ more for a negative one. The
+    statistics themselves (of the models other than "unit", and of the
+    unbalanced block) are plm's.
 
     Parameters
     ----------
@@ -153,7 +181,72 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         (default 4, and CD* is not available where that does not fit).
     unbalanced : bool, optional
         Also report Pesaran's unbalanced-panel definitions for a balanced
-        panel (they are always reported when a residual is missing).
+        panel with model "unit" (they are always reported when a residual
+        is missing or `neighbours` is given).
+    model : str, default "unit"
+        The model whose residuals are tested, named as R's plm names it:
+
+        - "unit": each cross-section's own regression (the module's), as
+          described above;
+        - "pooling": one least-squares fit of `y` on `x` over every
+          complete cell (with the intercept unless ``intercept=False``);
+        - "within": fixed effects by cross-section, period or both
+          (`effect`), on balanced or unbalanced panels;
+        - "random": random effects with Swamy and Arora's variance
+          components; the residuals plm tests for it (quasi-demeaned);
+        - "cce": Pesaran's common correlated effects, mean group (plm's
+          pcce, model "mg"): each cross-section's own regression on `x`
+          and the cross-sectional averages of `y` and `x` (run by the
+          module);
+        - "none": `y` itself, as pcdtest tests a series (residuals formed
+          elsewhere, say).
+
+        Regressors that the effects absorb or that are linear combinations
+        of others are dropped, as plm drops them, each named in
+        `warnings`. Restrictions go with model "unit" alone. After period
+        effects (within with "time" or "twoways") and after "cce" the CD
+        is no valid test (its centre moves away from zero under the null,
+        Juodis and Reese 2022): `warnings` says so and points to the
+        weighted CD, CDw+ and CD*.
+    effect : str, optional
+        "individual" (the default for within and random), "time" or
+        "twoways"; only for models "within" and "random" (any other model
+        with an effect is an InputError).
+    neighbours : pandas.DataFrame, numpy.ndarray or list of pairs, optional
+        Which pairs of cross-sections the local tests sum over, as plm's
+        proximity matrix `w`: instead of the pairs at most `order` apart,
+        the local LM, scaled LM and CD run over these (for model "unit"
+        the module's CD(p) keeps its band and the unbalanced block's local
+        rows take the matrix). Either
+
+        - a DataFrame, N x N, its index and columns the cross-sections'
+          ids in any order (each once);
+        - a numpy array, N x N, rows and columns in the panel's order of
+          cross-sections (`section_labels`);
+        - a list of (id, id) pairs, each a pair of neighbours (either
+          order; a pair named twice changes nothing).
+
+        A cell that is not zero makes its row and its column neighbours;
+        its value is not used, and the diagonal is ignored. The lower
+        triangle suffices (of a DataFrame: with its rows taken in the
+        order of its columns); where the upper names pairs too, both must
+        name the same ones. Ids are matched to the panel's ids by value or as
+        text (``3``, ``np.int64(3)`` and ``"3"`` name the cross-section 3).
+        Refused with InputError, naming the place: a matrix that is not
+        N x N, an id that is not the panel's (or one given twice), a cell
+        that is not a finite number, triangles that disagree, and no pair
+        of neighbours at all.
+    formula : str, optional
+        DataFrame only, in place of `y` and `x`: the dependent variable and
+        the regressors as a formula, ``"np.log(gsp) ~ np.log(pcap) +
+        unemp"``, evaluated by patsy (an optional dependency: Debian's
+        python3-patsy) as statsmodels evaluates it, names looked up in the
+        DataFrame and then where cdtest is called (``np``, functions of
+        your own). ``- 1`` (or ``+ 0``) fits the equations without an
+        intercept. Missing values are dropped cell by cell, as for columns
+        given by `y` and `x`: a NaN that a term makes or meets leaves its
+        cell incomplete, and the figures are those of the same columns
+        computed beforehand.
 
     Returns
     -------
@@ -175,7 +268,10 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         the dependent variable among the regressors or a regressor named
         twice, a model that no cross-section has more complete periods
         than coefficients for, or residuals of which no pair can be
-        correlated (every equation fits exactly). The message is the
+        correlated (every equation fits exactly), an unknown model or
+        effect (the message lists the known ones), an effect for a model
+        without effects, restrictions with a model other than "unit", and
+        neighbours that cannot be used (see `neighbours`). The message is the
         command-line tool's, a DataFrame's rows named by their index
         labels.
     KeyboardInterrupt
@@ -206,6 +302,9 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     >>> r.cd, r.cd_pvalue
     >>> r.statistics
     >>> r.plot()
+    >>> fe = qvdep.cdtest(df, id="firm", time="year", y="inv",
+    ...                   x=["value", "capital"], model="within")
+    >>> fe.lm_bc, fe.lm_bc_pvalue
     """
     if isinstance(order, bool) or not isinstance(order, (int, np.integer)):
         raise TypeError(f"order must be an integer, not {type(order).__name__}")
@@ -218,20 +317,105 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
                           cdw_draws=_positive(cdw_draws, "cdw_draws"),
                           factors=0 if factors is None else _positive(factors, "factors"),
                           unbalanced=_flag(unbalanced, "unbalanced"))
+    if not isinstance(model, str):
+        raise TypeError(f"model must be a name (a string), not {type(model).__name__}")
+    if effect is not None and not isinstance(effect, str):
+        raise TypeError(f"effect must be a name (a string) or None, not {type(effect).__name__}")
+    tested = _core.ModelOptions(model=model, effect=effect)
+    if formula is not None:
+        if not _is_dataframe(data):
+            raise TypeError("formula= takes a pandas.DataFrame in long format")
+        if y is not None or x is not None:
+            raise TypeError("give either formula= or y= and x=, not both")
+        data, y, x, with_intercept = formula_frame(data, formula, id, time, eval_env=1)
+        if not intercept and with_intercept:
+            raise InputError(f'intercept=False with formula "{formula}", which keeps the '
+                             'intercept: write "- 1" in the formula instead')
+        options["intercept"] = with_intercept
     if _is_dataframe(data):
         fields, labels = _from_dataframe(data, id, time, y, x)
-        run = _core.run_long(*fields, **options, extras=extras, source="pandas.DataFrame",
-                             row_name=_row_namer(data.index))
+        _set_neighbours(tested, neighbours, labels["sections"])
+        run = _core.run_long(*fields, **options, extras=extras, model=tested,
+                             source="pandas.DataFrame", row_name=_row_namer(data.index))
         return CDTestResult(run, id_name=fields[4], time_name=fields[5], y_name=fields[6],
                             x_names=fields[8], options=options, labels=labels)
     if isinstance(data, np.ndarray):
         fields = _from_array(data, id, time, y, x)
-        run = _core.run_wide(*fields, **options, extras=extras, source="numpy.ndarray")
+        labels = _array_labels(id, time, data.shape)
+        _set_neighbours(tested, neighbours, labels["sections"])
+        run = _core.run_wide(*fields, **options, extras=extras, model=tested,
+                             source="numpy.ndarray")
         return CDTestResult(run, id_name="id", time_name="time", y_name=fields[5],
-                            x_names=fields[6], options=options,
-                            labels=_array_labels(id, time, data.shape))
+                            x_names=fields[6], options=options, labels=labels)
     raise TypeError("data must be a pandas.DataFrame in long format or a numpy array of "
                     f"shape (N, T, K + 1), not {type(data).__name__}")
+
+
+def _set_neighbours(tested: Any, neighbours: Any, sections: dict) -> None:
+    """Hands the neighbours to the library as plain data: a matrix's cells
+    as float64, ids as the text the panel's labels are (`sections`: text of
+    each label -> its original value). The library checks them against
+    the panel."""
+    if neighbours is None:
+        return
+    if _is_dataframe(neighbours):
+        text = _id_text(sections)
+        rows = [text(label) for label in neighbours.index]
+        columns = [text(label) for label in neighbours.columns]
+        cells = _cells(lambda: neighbours.to_numpy(dtype=np.float64, na_value=np.nan),
+                       "the DataFrame's")
+        tested.neighbours_labelled(rows, columns, cells,
+                                   f"pandas.DataFrame {cells.shape[0]} x {cells.shape[1]}")
+    elif isinstance(neighbours, np.ndarray):
+        if np.iscomplexobj(neighbours) or not (np.issubdtype(neighbours.dtype, np.number)
+                                               or neighbours.dtype == np.bool_):
+            raise TypeError(f"neighbours: the array must hold numbers, not {neighbours.dtype}")
+        if neighbours.ndim != 2:
+            raise InputError(f"neighbours: the array must be N x N, not of shape "
+                             f"{neighbours.shape}")
+        cells = np.ascontiguousarray(neighbours, dtype=np.float64)
+        tested.neighbours_matrix(cells, f"numpy.ndarray {cells.shape[0]} x {cells.shape[1]}")
+    elif isinstance(neighbours, (str, bytes)) or not hasattr(neighbours, "__iter__"):
+        raise TypeError("neighbours must be a pandas.DataFrame, a numpy array or a list of "
+                        f"(id, id) pairs, not {type(neighbours).__name__}")
+    else:
+        text = _id_text(sections)
+        pairs = []
+        for place, pair in enumerate(neighbours, 1):
+            if isinstance(pair, (str, bytes)) or not hasattr(pair, "__len__") or len(pair) != 2:
+                raise InputError(f"neighbours: pair {place} is {pair!r}, not a pair of ids "
+                                 "(a matrix is a DataFrame or a numpy array)")
+            pairs.append((text(pair[0]), text(pair[1])))
+        tested.neighbour_pairs(pairs, f"{len(pairs)} pair{'' if len(pairs) == 1 else 's'}")
+
+
+def _cells(convert, whose: str) -> np.ndarray:
+    try:
+        return convert()
+    except (TypeError, ValueError) as e:
+        raise TypeError(f"neighbours: {whose} cells must be numbers ({e})") from None
+
+
+def _id_text(sections: dict):
+    """text(label): a cross-section named in the neighbours, as the text of
+    the panel's label with the same value (so 3, np.int64(3) and 3.0 name
+    the firm 3), else as text the way the panel's labels are made."""
+    by_value = {}
+    for text, value in sections.items():
+        try:
+            by_value.setdefault(value, text)
+        except TypeError:  # an unhashable label is matched as text alone
+            pass
+
+    def text(label: Any) -> str:
+        if isinstance(label, np.generic):
+            label = label.item()
+        try:
+            found = by_value.get(label)
+        except TypeError:
+            found = None
+        return found if found is not None else str(label)
+    return text
 
 
 def _positive(value: Any, name: str) -> int:

@@ -73,6 +73,14 @@ class CDTestResult:
         summed over `cdw_draws` draws as sum/sqrt(R).
     weighted_cd_plus, weighted_cd_plus_pvalue : float
         The power-enhanced weighted CD (Juodis and Reese; Fan, Liao and Yao).
+    lm_bc, lm_bc_pvalue : float
+        Baltagi, Feng and Kao's bias-corrected scaled LM, the scaled LM less
+        N/(2(T - 1)), with its upper normal tail: model "within" with
+        individual or two-way effects only (NaN otherwise).
+    local_lm, local_scaled_lm : float
+        LM and scaled LM over the neighbours of `neighbours`, with their
+        `*_pvalue`: models other than "unit" given neighbours only (NaN
+        otherwise; `cdp` is then the CD over them).
     lm_adj, lm_adj_pvalue : float
         Pesaran, Ullah and Yamagata's bias-adjusted LM (NaN where it is not
         defined: see `statistics["not_available"]`).
@@ -81,7 +89,11 @@ class CDTestResult:
     unbalanced_lm, unbalanced_scaled_lm, unbalanced_cd, unbalanced_cdp : float
         Pesaran's unbalanced-panel definitions (centred correlations over
         each pair's common periods, as R's plm computes them), with their
-        `*_pvalue`; NaN unless a residual is missing or `unbalanced=True`.
+        `*_pvalue`; NaN unless a residual is missing, `unbalanced=True` or
+        `neighbours` is given (model "unit" only).
+    unbalanced_local_lm, unbalanced_local_scaled_lm : float
+        The unbalanced block's LM and scaled LM over the neighbours of
+        `neighbours`, with their `*_pvalue` (NaN without neighbours).
     average_correlation, average_abs_correlation : float
         Mean residual correlation and mean absolute correlation over the
         usable pairs (NaN when there is none).
@@ -100,11 +112,25 @@ class CDTestResult:
         CD(p) order as given and as used (at most N - 1), the weighted CD's
         seed.
     intercept : bool
+    model : str
+        The model whose residuals were tested: "unit", "pooling",
+        "within", "random", "cce" or "none".
+    effect : str or None
+        "individual", "time" or "twoways" for within and random models (as
+        used: "individual" unless asked otherwise); None for the others.
+    neighbours : str or None
+        What the local tests' neighbours were given as ("pandas.DataFrame
+        10 x 10", "numpy.ndarray 10 x 10", "12 pairs"); None: the pairs at
+        most `order` apart.
     warnings : list of str
+        One line each, among them why CD is no valid test after period
+        effects or CCE.
     statistics, correlations, common_periods : pandas.DataFrame
-    module_results : dict
+    module_results : dict or None
         The module's eight result fields and its fit flag exactly as it
-        wrote them (a missing value is NaN).
+        wrote them (a missing value is NaN): for model "unit", and for
+        "cce" its run on the CCE regressors; None for the models the
+        library fits itself.
 
     A result pickles with every figure and table, the report and the JSON
     object (``pickle.loads(pickle.dumps(r))`` gives the same ``summary()``,
@@ -123,11 +149,12 @@ class CDTestResult:
         self.seed = options["seed"]
         self.module = options["module"]
         self.effective_order = raw["effective_order"]
+        self.model, self.effect, self.neighbours = raw["model"], raw["effect"], raw["neighbours"]
         for key in ("cross_sections", "periods", "rows", "complete_observations",
                     "usable_pairs", "unusable_pairs", "near_perfect_fit", "lm_df",
                     "average_correlation", "average_abs_correlation", "warnings"):
             setattr(self, key, raw[key])
-        self.module_results = dict(raw["module"])
+        self.module_results = dict(raw["module"]) if raw["module_ran"] else None
         # Rows are found by their kind; a test the result does not hold is NaN.
         rows = {row["kind"]: row for row in raw["tests"]}
         for kind, (statistic, pvalue) in _ATTRIBUTES.items():
@@ -209,8 +236,12 @@ class CDTestResult:
         return self._run.summary()
 
     def to_dict(self) -> dict:
-        """The command-line tool's JSON output as a dict (missing: None)."""
-        return self._run.to_dict()
+        """The command-line tool's JSON output as a dict (missing: None),
+        its "options" naming the model, its effect and the neighbours."""
+        d = self._run.to_dict()
+        for key in ("model", "effect", "neighbours"):
+            d["options"].setdefault(key, getattr(self, key))
+        return d
 
     def plot(self, ax: Optional[Any] = None, *, kind: str = "heatmap",
              title: Optional[str] = None, cmap: str = "RdBu_r"):
@@ -254,9 +285,11 @@ class CDTestResult:
     def __repr__(self) -> str:
         def num(v: float) -> str:
             return "NA" if math.isnan(v) else f"{v:.4f}"
+        model = self.model if self.effect is None else f"{self.model} ({self.effect})"
         lines = [f"CDTestResult({self.y} on {len(self.x)} regressor"
-                 f"{'' if len(self.x) == 1 else 's'}: N={self.cross_sections}, "
-                 f"T={self.periods}, {self.usable_pairs} usable pairs)"]
+                 f"{'' if len(self.x) == 1 else 's'}, model {model}: N={self.cross_sections}, "
+                 f"T={self.periods}, {self.usable_pairs} usable pairs"
+                 f"{'' if self.neighbours is None else ', neighbours ' + self.neighbours})"]
         rows = self._raw["tests"]
         width = max((len(row["name"]) for row in rows), default=0)
         for row in rows:  # p-values as the report prints them

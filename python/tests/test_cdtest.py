@@ -164,6 +164,10 @@ def test_docstrings_name_every_test():
         for name in ("Breusch-Pagan LM", "scaled LM", "CD(p)", "weighted CD", "CDw+",
                      "bias-adjusted LM", "CD*", "unbalanced"):
             assert name in doc, name
+    # The models and effects as plm names them, and where plm's p-values differ.
+    for name in (*qvdep._core.MODELS, *qvdep._core.EFFECTS, "neighbours", "LM_BC",
+                 "upper normal tail", "2(1 - Phi(|z|))"):
+        assert name in qvdep.cdtest.__doc__, name
 
 
 def test_array_and_dataframe_agree_to_the_bit(grunfeld):
@@ -339,9 +343,19 @@ def test_same_json_and_report_as_the_command_line_tool(grunfeld, tmp_path, data,
     expected = json.loads(out)
     got = r.to_dict()
     assert got.pop("source") == "pandas.DataFrame" and expected.pop("source") == str(path)
-    assert got == expected
+    assert as_the_tools(got, expected) == expected
     text = subprocess.run(args + [str(path)], capture_output=True, text=True, check=True).stdout
     assert r.summary() == text.replace(str(path), "pandas.DataFrame", 1)
+
+
+def as_the_tools(got, tools):
+    """The package's JSON object without the model's options the tool's
+    does not name (the defaults: each cross-section's own regression, no
+    effect, no proximity matrix)."""
+    for key, default in (("model", "unit"), ("effect", None), ("neighbours", None)):
+        if key not in tools["options"]:
+            assert got["options"].pop(key) == default, key
+    return got
 
 
 def cpu_flags():
@@ -379,7 +393,7 @@ def test_same_bits_as_the_tool_whatever_kernels_and_blas_the_process_has(coretyp
     got = json.loads(subprocess.run([sys.executable, "-c", code, str(GRUNFELD)], env=env,
                                     capture_output=True, text=True, check=True).stdout)
     assert got.pop("source") == "pandas.DataFrame" and expected.pop("source") == str(GRUNFELD)
-    assert got == expected
+    assert as_the_tools(got, expected) == expected
 
 
 def test_unbalanced_panel_against_reference(tmp_path):
@@ -478,6 +492,35 @@ BAD_INPUTS = [
     (None, None, dict(GOOD, x=["value", "inv"]), qvdep.InputError,
      'the dependent variable "inv" is also among the regressors'),
     ("constant y", None, GOOD, qvdep.InputError, 'every cross-section\'s equation fits "inv" exactly'),
+    # Models and effects by plm's names; neighbours checked against the panel.
+    (None, None, dict(GOOD, model="fixed"), qvdep.InputError,
+     'unknown model "fixed": the models are unit, pooling, within, random, cce and none$'),
+    (None, None, dict(GOOD, model="within", effect="both"), qvdep.InputError,
+     'unknown effect "both": the effects are individual, time and twoways$'),
+    (None, None, dict(GOOD, effect="time"), qvdep.InputError,
+     "not for model unit"),
+    (None, None, dict(GOOD, model="pooling", restrict="value = 0.1"), qvdep.InputError,
+     "not model pooling"),
+    (None, None, dict(GOOD, model=1), TypeError, "model must be a name"),
+    (None, None, dict(GOOD, neighbours=np.ones((3, 3))), qvdep.InputError,
+     "neighbours: the proximity matrix is 3 x 3; the panel has 10 cross-sections"),
+    (None, None, dict(GOOD, neighbours=np.ones(10)), qvdep.InputError,
+     r"neighbours: the array must be N x N, not of shape \(10,\)"),
+    (None, None, dict(GOOD, model="within", neighbours=[(1, 2), (3, 11)]), qvdep.InputError,
+     'neighbours: pair 2, its second cross-section: "11" is not a cross-section of the panel'),
+    (None, None, dict(GOOD, neighbours=pd.DataFrame(np.ones((10, 10)), index=range(2, 12),
+                                                   columns=range(1, 11))), qvdep.InputError,
+     'neighbours: row "11": "11" is not a cross-section of the panel'),
+    (None, None, dict(GOOD, neighbours=np.eye(10, k=-1) + np.eye(10, k=1) + np.eye(10, k=9)),
+     qvdep.InputError, 'row "10", column "1": zero below the diagonal, but not zero above it'),
+    (None, None, dict(GOOD, model="random", neighbours=np.eye(10)), qvdep.InputError,
+     "neighbours: no pair of cross-sections is neighbours below the diagonal"),
+    (None, None, dict(GOOD, neighbours=[(1, 1)]), qvdep.InputError,
+     "neighbours: no pair of neighbours"),
+    (None, None, dict(GOOD, neighbours=[(1, 2, 3)]), qvdep.InputError,
+     r"neighbours: pair 1 is \(1, 2, 3\), not a pair of ids"),
+    (None, None, dict(GOOD, neighbours="w.csv"), TypeError,
+     "neighbours must be a pandas.DataFrame, a numpy array or a list of"),
     ("one firm", None, GOOD, qvdep.InputError, "the panel has 1 cross-section"),
 ]
 
@@ -516,23 +559,28 @@ def test_bad_input(grunfeld, change, data, kwargs, error, message):
 
 
 def test_threads_at_once():
-    """Four threads in the module at the same time, 25 runs each on panels
-    of their own (arrays and a DataFrame, small, so that the runs overlap
-    often): every result is the serial one to the bit, and the thread whose
-    panel overflows gets FloatingPointError every time while the others'
-    runs go on undisturbed."""
+    """Five threads in the module at the same time, 25 runs each on panels
+    of their own (arrays and DataFrames, small, so that the runs overlap
+    often; one of fixed effects with neighbours): every result is the
+    serial one to the bit, and the thread whose panel overflows gets
+    FloatingPointError every time while the others' runs go on
+    undisturbed."""
     rng = np.random.default_rng(12)
     work = [rng.normal(size=(12 + 9 * k, 30 - k, 3)) for k in range(2)]
     for values in work:
         values[rng.random(values.shape) < 0.02] = np.nan
     work.append(random_panel(15, 25, 2, seed=11, drop=0.1, nan=0.02))
+    # Fixed effects with neighbours: each run forms them from its own copy.
+    work.append(("within", random_panel(14, 20, 2, seed=13, drop=0.1)))
     work.append(rng.normal(size=(4, 6, 2)) * 1e200)
 
     def run(data):
+        model, data = data if isinstance(data, tuple) else ("unit", data)
         try:
             if isinstance(data, pd.DataFrame):
-                return qvdep.cdtest(data, id="id", time="t", y="y", x=["x0", "x1"],
-                                    order=2).to_dict()
+                neighbours = band_pairs(range(14), 3) if model == "within" else None
+                return qvdep.cdtest(data, id="id", time="t", y="y", x=["x0", "x1"], order=2,
+                                    model=model, neighbours=neighbours).to_dict()
             return qvdep.cdtest(data, order=2).to_dict()
         except FloatingPointError as e:
             return str(e)
@@ -571,18 +619,95 @@ def test_floating_point_fault_then_a_correct_run(grunfeld):
         assert np.float64(1e308) * np.float64(10.0) == np.inf
 
 
-def test_every_kind_of_test_has_its_attributes_and_json_name(grunfeld):
+def test_every_kind_of_test_has_its_attributes_and_json_name(tmp_path):
     # The catalogue the package reads its attributes from is the one the
-    # JSON names the rows by: every row of a result with every block is
-    # found under its kind, and its attributes hold its figures.
-    r = qvdep.cdtest(grunfeld, **GOOD, unbalanced=True)
+    # JSON names the rows by: across runs that hold every block (each
+    # cross-section's own regression on an unbalanced panel with a
+    # proximity matrix; fixed effects with one), every kind is found, and
+    # each row's attributes hold its figures.
+    df, _ = unbalanced_csv(tmp_path)
+    names = dict(id="id", time="t", y="y", x=["x0", "x1"], neighbours=band_pairs(range(7), 2))
     kinds = {k["key"]: k for k in qvdep._core.test_kinds()}
+    seen = set()
+    for model in ("unit", "within"):
+        r = qvdep.cdtest(df, **names, model=model)
+        for row in r.to_dict()["tests"]:
+            kind = kinds[row["kind"]]
+            seen.add(row["kind"])
+            for attribute, key in ((kind["statistic"], "statistic"), (kind["p_value"], "p_value")):
+                value = getattr(r, attribute)  # NaN where the JSON has null
+                assert value == row[key] or (row[key] is None and math.isnan(value)), attribute
+    assert sorted(seen) == sorted(kinds)
+
+
+def band_pairs(ids, p):
+    """The pairs of `ids` at most p apart in their order."""
+    ids = list(ids)
+    return [(ids[i], ids[j]) for j in range(len(ids)) for i in range(max(0, j - p), j)]
+
+
+# Each model with one effect on Grunfeld: the rows it gives, in order, and
+# whether CD gets the warning that it is no valid test there.
+PLM_ROWS = ["lm", "scaled_lm", "cd", "local_cd", "weighted_cd", "weighted_cd_plus",
+            "bias_adjusted_lm", "cd_star"]
+MODEL_CASES = [
+    ("unit", None, PLM_ROWS, False),
+    ("pooling", None, PLM_ROWS, False),
+    ("within", "individual", PLM_ROWS[:2] + ["bias_corrected_scaled_lm"] + PLM_ROWS[2:], False),
+    ("within", "time", PLM_ROWS, True),
+    ("within", "twoways", PLM_ROWS[:2] + ["bias_corrected_scaled_lm"] + PLM_ROWS[2:], True),
+    ("random", "individual", PLM_ROWS, False),
+    ("cce", None, PLM_ROWS, True),
+    ("none", None, PLM_ROWS, False),
+]
+
+
+@pytest.mark.parametrize("model,effect,kinds,invalid_cd", MODEL_CASES)
+def test_each_model_tests_its_residuals(grunfeld, model, effect, kinds, invalid_cd):
+    r = qvdep.cdtest(grunfeld, **GOOD, model=model, effect=effect)
     rows = r.to_dict()["tests"]
-    assert sorted(row["kind"] for row in rows) == sorted(kinds)
-    for row in rows:
-        kind = kinds[row["kind"]]
-        assert getattr(r, kind["statistic"]) == row["statistic"]
-        assert getattr(r, kind["p_value"]) == row["p_value"]
+    assert [row["kind"] for row in rows] == kinds
+    assert all(math.isfinite(v) for v in (r.lm, r.lm_pvalue, r.cd, r.cd_pvalue, r.cdp))
+    assert (r.model, r.effect, r.neighbours) == (model, effect, None)
+    assert (r.module_results is None) == (model not in ("unit", "cce"))
+    # LM_adj's moments are those of each cross-section's own regression.
+    assert math.isnan(r.lm_adj) == (model != "unit")
+    assert any("CD is no valid test" in w for w in r.warnings) == invalid_cd
+    shown = model if effect is None else f"{model} ({effect})"
+    assert f", model {shown}:" in repr(r).splitlines()[0]
+    again = pickle.loads(pickle.dumps(r))
+    assert (again.model, again.effect, again.to_dict()) == (model, effect, r.to_dict())
+    assert again.to_dict()["options"]["model"] == model
+    assert again.to_dict()["options"]["effect"] == effect
+
+
+def test_neighbours_in_every_form_give_the_same_figures(grunfeld):
+    """A DataFrame (symmetric, rows and columns shuffled, ids as text), an
+    array in panel order (its lower triangle alone) and a list of pairs name
+    the same neighbours; the pairs at most 2 apart, named so, give what
+    order=2 gives over the band."""
+    firms = list(dict.fromkeys(grunfeld.firm))
+    pairs = band_pairs(firms, 2)
+    cells = np.zeros((10, 10))
+    for a, b in pairs:  # the lower triangle only, and a weight that is not 1
+        cells[max(firms.index(a), firms.index(b)), min(firms.index(a), firms.index(b))] = 0.5
+    order = np.random.default_rng(3).permutation(10)
+    ids = [str(f) for f in firms]
+    frame = pd.DataFrame(cells + cells.T, index=ids, columns=ids).iloc[order, order[::-1]]
+    for model in ("unit", "within"):
+        runs = {form: qvdep.cdtest(grunfeld, **GOOD, model=model, neighbours=given)
+                for form, given in (("frame", frame), ("array", cells), ("pairs", pairs))}
+        assert runs["frame"].neighbours == "pandas.DataFrame 10 x 10"
+        assert runs["pairs"].neighbours == "17 pairs"
+        dicts = [r.to_dict() for r in runs.values()]
+        for d in dicts:
+            d["options"].pop("neighbours")
+        assert dicts[0] == dicts[1] == dicts[2], model
+        band = qvdep.cdtest(grunfeld, **GOOD, model=model, order=2, unbalanced=True)
+        named = runs["pairs"]
+        local = "unbalanced_cdp" if model == "unit" else "cdp"
+        assert getattr(named, local) == pytest.approx(getattr(band, local), rel=1e-12)
+        assert math.isfinite(named.local_lm if model == "within" else named.unbalanced_local_lm)
 
 
 def test_new_options_reach_the_statistics(grunfeld):
@@ -714,10 +839,12 @@ def test_a_result_pickles_without_its_run(tmp_path):
     assert again.to_dict() == r.to_dict() and np.isnan(again.correlations.to_numpy()).any()
 
 
-def test_ctrl_c_stops_a_long_call_and_leaves_no_thread():
+@pytest.mark.parametrize("model", ["", "model='within', neighbours=[(0, 1), (5, 2)]"])
+def test_ctrl_c_stops_a_long_call_and_leaves_no_thread(model):
     """SIGINT during a call that would run for hours (ten million draws of
     the weighted CD's signs) raises KeyboardInterrupt, the threads are those
-    the process had before the call, and the next call works."""
+    the process had before the call, and the next call works; with each
+    cross-section's own regression, and with fixed effects and neighbours."""
     code = """if True:
         import os, time, numpy as np, qvdep
         values = np.random.default_rng(1).normal(size=(200, 30, 2))
@@ -726,11 +853,11 @@ def test_ctrl_c_stops_a_long_call_and_leaves_no_thread():
         print("running", flush=True)
         start = time.monotonic()
         try:
-            qvdep.cdtest(values, cdw_draws=10**7)
+            qvdep.cdtest(values, cdw_draws=10**7, MODEL)
         except KeyboardInterrupt:
             print("interrupted", time.monotonic() - start, threads,
                   len(os.listdir("/proc/self/task")), qvdep.cdtest(values).cd == first)
-    """
+    """.replace(", MODEL", ", " + model if model else "")
     child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)
     assert child.stdout.readline() == "running\n"
@@ -740,3 +867,46 @@ def test_ctrl_c_stops_a_long_call_and_leaves_no_thread():
     words = out.split()
     assert child.returncode == 0 and words[0] == "interrupted", err
     assert words[2] == words[3] and words[4] == "True", out
+
+
+def square(v):
+    """A function of the caller's own, which a formula may name."""
+    return v * v
+
+
+def test_a_formula_gives_the_figures_of_its_columns_computed_beforehand(grunfeld):
+    """patsy's terms (a NumPy function, one of the caller's, an
+    interaction) and "- 1" give the figures of the same columns formed
+    first; a NaN a term meets or makes leaves its cell incomplete, as a NaN
+    in a given column does, and no row is dropped whole."""
+    df = grunfeld.copy()
+    df.loc[3, "value"] = np.nan       # np.log meets a NaN
+    df.loc[17, "capital"] = -1.0      # np.log makes one
+    with np.errstate(invalid="ignore"):
+        cols = pd.DataFrame({"firm": df.firm, "year": df.year, "ly": np.log(df.inv),
+                             "lv": np.log(df.value), "lk": np.log(df.capital),
+                             "sk": square(df.capital), "vk": df.value * df.capital})
+    cases = [("np.log(inv) ~ np.log(value) + square(capital)", ["lv", "sk"], True, "unit"),
+             ("np.log(inv) ~ np.log(value) + np.log(capital) - 1", ["lv", "lk"], False, "unit"),
+             ("np.log(inv) ~ value:capital + np.log(value)", ["vk", "lv"], True, "within")]
+    for formula, x, intercept, model in cases:
+        with np.errstate(invalid="ignore"):
+            got = qvdep.cdtest(df, formula=formula, id="firm", time="year", model=model)
+        want = qvdep.cdtest(cols, id="firm", time="year", y="ly", x=x, intercept=intercept,
+                            model=model)
+        got, want = got.to_dict(), want.to_dict()
+        for key in ("tests", "panel", "module", "average_correlation", "warnings"):
+            assert got[key] == want[key], (formula, key)
+        assert got["options"]["intercept"] == intercept, formula
+
+
+@pytest.mark.parametrize("kwargs,error,message", [
+    (dict(formula="inv value"), qvdep.InputError, 'has no "~"'),
+    (dict(formula="inv ~ nothing_here"), qvdep.InputError, "nothing_here"),
+    (dict(formula="inv + value ~ capital"), qvdep.InputError, "the left side gives 2 columns"),
+    (dict(formula="inv ~ value", y="inv"), TypeError, "either formula= or y="),
+    (dict(formula="inv ~ value", intercept=False), qvdep.InputError, 'write "- 1"'),
+])
+def test_a_bad_formula_is_refused(grunfeld, kwargs, error, message):
+    with pytest.raises(error, match=message):
+        qvdep.cdtest(grunfeld, id="firm", time="year", **kwargs)

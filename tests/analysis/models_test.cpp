@@ -19,6 +19,7 @@
 #include "analysis/layout/wide_panel.h"
 #include "analysis/models/cce_panel.h"
 #include "analysis/models/panel_model.h"
+#include "fixtures/grunfeld_rows.h"
 #include "fixtures/plm_residuals_fixture.h"
 #include "host/dependence_run.h"
 #include "qvdep.h"
@@ -27,7 +28,7 @@
 namespace qvd::analysis {
 namespace {
 
-constexpr int kColumns = 5;  // firm, year, inv, value, capital
+constexpr int kColumns = fixtures::kGrunfeldColumns;  // firm, year, inv, value, capital
 const char *const kNames[] = {"firm", "year", "inv", "value", "capital"};
 
 // A panel of the fixture's rows: `dependent` (a column) on `regressors`, each
@@ -39,18 +40,6 @@ struct Rows {
 };
 
 using Column = std::function<double(const Rows &, std::size_t)>;
-
-// Grunfeld's rows, or those the unbalanced panel keeps with its missing values.
-std::vector<double> rows(bool balanced) {
-  using namespace qvd::fixtures;
-  if (balanced) return {std::begin(kGrunfeldRows), std::end(kGrunfeldRows)};
-  std::vector<double> d;
-  for (int r : kUnbalancedKept)
-    d.insert(d.end(), kGrunfeldRows + r * kColumns, kGrunfeldRows + (r + 1) * kColumns);
-  for (std::size_t m = 0; m < std::size(kUnbalancedMissing); m += 2)
-    d[static_cast<std::size_t>(kUnbalancedMissing[m] * kColumns + kUnbalancedMissing[m + 1])] = NAN;
-  return d;
-}
 
 Column column(int c, bool logs = false) {
   return
@@ -172,7 +161,7 @@ TEST(PanelModels, ResidualsEqualPlms) {
   };
   for (const Case &c : cases)
     for (const bool balanced : {true, false}) {
-      const std::vector<double> values = rows(balanced);
+      const std::vector<double> values = fixtures::grunfeld_rows(balanced);
       const Rows d{values};
       std::vector<Column> x;
       for (int v = 2; v < kColumns; ++v)
@@ -218,7 +207,7 @@ TEST(PanelModels, ResidualsEqualPlms) {
 }
 
 TEST(PanelModels, NoneTestsTheDependentColumnAtCompleteCells) {
-  const std::vector<double> values = rows(false);
+  const std::vector<double> values = fixtures::grunfeld_rows(false);
   const Rows d{values};
   const ModelFit fit =
       fit_model(wide(d, column(2), {column(3), column(4)}), {.model = Model::none}, {"v", "c"});
@@ -266,7 +255,7 @@ TEST(PanelModels, AliasedColumnsAreDroppedAsPlmDropsThem) {
        "\"extra\" is a linear combination of \"const\", \"value\", \"capital\""},
   };
   for (const Aliased &c : cases) {
-    const std::vector<double> values = rows(c.balanced);
+    const std::vector<double> values = fixtures::grunfeld_rows(c.balanced);
     const Rows d{values};
     const ModelFit fit = fit_model(wide(d, column(2), {column(3), column(4), c.extra}), c.choice,
                                    {"value", "capital", "extra"});

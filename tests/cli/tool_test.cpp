@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <numbers>
 #include <random>
 #include <sstream>
@@ -429,6 +430,123 @@ TEST(Tool, BadInputGetsOneLineExitStatusAndNoFile) {
   }
 }
 
+// Model options that do not fit, and proximity matrices plm refuses (or
+// that name what the panel has not): one line naming the option or the
+// file's place, status 2, no report.
+TEST(Tool, ModelOptionsAndNeighboursThatDoNotFitAreRefused) {
+  std::string panel = "id,t,y,x\n";
+  for (const char *id : {"a", "b", "c"})
+    for (int t = 0; t < 6; ++t)
+      panel += std::string(id) + "," + std::to_string(t) + "," +
+               std::to_string((t * 7 + *id) % 5) + "," + std::to_string((t * 3 + *id) % 4) + "\n";
+  const std::string in = write_scratch("models.csv", panel).string();
+  const std::string w = (scratch() / "w.csv").string();
+  const struct {
+    std::vector<std::string> args;
+    std::string matrix;  // w.csv, given with --neighbours when not empty
+    std::string message;
+  } cases[] = {
+      {{"--model", "fixed"}, "",
+       "--model: no model \"fixed\"; choose unit, pooling, within, random, cce or none"},
+      {{"--model", "within", "--effect", "both"}, "",
+       "--effect: no effect \"both\"; choose individual, time or twoways"},
+      {{"--effect", "time"}, "", "an effect is chosen for the within and random models only (individual, time or "
+       "twoways), not for model unit"},
+      {{"--model", "pooling", "--effect", "individual"}, "", "not for model pooling"},
+      {{"--model", "cce", "--effect", "twoways"}, "", "not for model cce"},
+      {{"--model", "none", "--effect", "time"}, "", "not for model none"},
+      {{"--model", "random", "--restrict", "x = 1"}, "",
+       "restrictions constrain each cross-section's own regression (model unit), not model "
+       "random"},
+      {{"--model", "pooling"}, ",a,b\na,0,1\nb,1,0\n",
+       "w.csv:1: the header names 2 columns of cross-sections; the panel has 3"},
+      {{"--model", "within"}, "from,to\na,b\nd,c\n", "w.csv:3:1: \"d\" is not a cross-section"},
+      {{"--model", "pooling"}, ",a,b,c\na,0,0,1\nb,1,0,0\nc,0,1,0\n",
+       "w.csv:3:2: not zero below the diagonal, but zero above it at line 2, column 3"},
+      {{"--model", "pooling"}, ",a,b,c\na,0,0,0\nb,0,0,0\nc,0,0,0\n",
+       "w.csv: no pair of cross-sections is neighbours below the diagonal"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args = c.args;
+    if (!c.matrix.empty()) {
+      write_scratch("w.csv", c.matrix);
+      args.insert(args.end(), {"--neighbours", w});
+    }
+    args.push_back(in);
+    const ProcessRun run = qvdep(args);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+}
+
+// Grunfeld's two-way fixed effects model: plm's rows with LM_BC, which is
+// the scaled LM less N / (2(T - 1)) on a balanced panel; no module fields;
+// CD warned against after period effects.
+TEST(Tool, TwoWayFixedEffectsGiveLmBcAndTheWarningAgainstCd) {
+  std::vector<std::string> args = kGrunfeldArgs;
+  args.insert(args.end(), {"--model", "within", "--effect", "twoways", kGrunfeld});
+  const json j = run_json(args);
+  EXPECT_EQ(j["options"]["model"], "within");
+  EXPECT_EQ(j["options"]["effect"], "twoways");
+  EXPECT_TRUE(j["options"]["neighbours"].is_null());
+  EXPECT_TRUE(j["module"].is_null());
+  std::map<std::string, json> rows;
+  for (const json &row : j["tests"]) rows[row["kind"]] = row;
+  ASSERT_TRUE(rows.count("bias_corrected_scaled_lm") && rows.count("scaled_lm"));
+  EXPECT_NEAR(rows["bias_corrected_scaled_lm"]["statistic"].get<double>(),
+              rows["scaled_lm"]["statistic"].get<double>() - 10.0 / (2 * 19), 1e-12);
+  EXPECT_EQ(rows["lm"]["distribution"], "chi2(45)");
+  EXPECT_TRUE(rows["bias_adjusted_lm"].contains("not_available"));
+  ASSERT_EQ(j["warnings"].size(), 1u);
+  const std::string warning = j["warnings"][0];
+  for (const char *says :
+       {"CD is no valid test", "Juodis and Reese 2022", "weighted CD, CDw+ or CD*"})
+    EXPECT_NE(warning.find(says), std::string::npos) << warning;
+  const std::string report = qvdep(args).out;
+  for (const char *says :
+       {"model:         within (twoways effects): fixed effects by firm and by year",
+        "regression:    inv ~ value + capital", "Definitions of R's plm",
+        "  bias-corrected scaled LM ", "(plm prints the two-sided p-value)"})
+    EXPECT_NE(report.find(says), std::string::npos) << says << "\n" << report;
+}
+
+// A proximity matrix read from a file, its rows and columns in an order of
+// their own: the band of order 2 so written gives the local rows the
+// order 2 gives without it, to the bit; with model unit the module's CD(2)
+// keeps its band and the unbalanced block's local rows are over the file.
+TEST(Tool, NeighboursFromAFileAreTheBandTheyName) {
+  const int ids[] = {7, 3, 10, 1, 5, 9, 2, 8, 4, 6};
+  std::string matrix;
+  for (int i : ids) matrix += "," + std::to_string(i);
+  for (int i : ids) {
+    matrix += "\n" + std::to_string(i);
+    for (int k : ids) matrix += std::abs(i - k) >= 1 && std::abs(i - k) <= 2 ? ",1" : ",0";
+  }
+  const std::string w = write_scratch("band.csv", matrix + "\n").string();
+  for (const bool unit : {false, true}) {
+    SCOPED_TRACE(unit ? "unit" : "pooling");
+    std::vector<std::string> args = kGrunfeldArgs;  // --order 2
+    args.insert(args.end(), {unit ? "--unbalanced" : "--model=pooling", kGrunfeld});
+    const json band = run_json(args);
+    args.insert(args.end() - 1, {"--neighbours", w});
+    const json named = run_json(args);
+    EXPECT_EQ(named["options"]["neighbours"], w);
+    std::map<std::string, json> by_band, by_file;
+    for (const json &row : band["tests"]) by_band[row["kind"]] = row;
+    for (const json &row : named["tests"]) by_file[row["kind"]] = row;
+    const std::string local = unit ? "unbalanced_local_cd" : "local_cd";
+    EXPECT_EQ(by_file[local]["statistic"], by_band[local]["statistic"]);
+    EXPECT_EQ(by_file[local]["name"], unit ? "CD(w) (unbalanced)" : "CD(w)");
+    EXPECT_EQ(by_file[unit ? "unbalanced_local_lm" : "local_lm"]["distribution"], "chi2(17)");
+    EXPECT_EQ(by_file["local_cd"]["name"], unit ? "CD(2)" : "CD(w)");
+    EXPECT_EQ(named["module"], band["module"]);  // null without the module
+    EXPECT_NE(qvdep(args).out.find("neighbours:    " + w), std::string::npos);
+  }
+}
+
 // Thin panels: a warning where some cross-sections are thin, exit 2 with
 // the reason where nothing could be tested (the module would return zeros
 // that read as a result).
@@ -503,7 +621,8 @@ TEST(Tool, PicturesRenderAndHelpAndVersionAnswer) {
   for (const char *option : {"--id", "--time", "--y", "--x", "--no-intercept", "--order",
                              "--restrict", "--seed", "--format", "--correlations", "--heatmap",
                              "--density", "--cdw-draws", "--factors", "--unbalanced",
-                             "--max-memory", "--module", "--version", "Examples",
+                             "--max-memory", "--module", "--version", "--model", "--effect",
+                             "--neighbours", "Examples",
                              // every test it reports
                              "Breusch-Pagan LM", "scaled LM", "Pesaran's CD", "local CD(p)",
                              "weighted CD", "CDw+", "bias-adjusted LM", "CD*(p)",
