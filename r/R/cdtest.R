@@ -12,7 +12,8 @@ cdtest.default <- function(formula, ...) {
 cdtest.formula <- function(formula, data, index = NULL, model = "unit",
                            effect = "individual", order = 1, neighbours = NULL,
                            restrict = NULL, seed = 20220101, cdw_draws = 1,
-                           factors = NULL, unbalanced = FALSE, max_memory = NULL, ...) {
+                           factors = NULL, unbalanced = FALSE, max_memory = NULL,
+                           module = NULL, ...) {
   no_other_arguments(...)
   if (missing(data)) qvdep_stop("cdtest needs the data: cdtest(y ~ x, data = frame)")
   columns <- panel_columns(formula, data, index)
@@ -21,7 +22,7 @@ cdtest.formula <- function(formula, data, index = NULL, model = "unit",
     order = order, neighbours = neighbours,
     neighbours_name = paste(deparse(substitute(neighbours)), collapse = " "),
     restrict = restrict, seed = seed, cdw_draws = cdw_draws, factors = factors,
-    unbalanced = unbalanced, max_memory = max_memory)
+    unbalanced = unbalanced, max_memory = max_memory, module = module)
   source <- paste(deparse(substitute(data)), collapse = " ")
   run_cdtest(columns$panel, options, source, columns$formula, sys.call())
 }
@@ -66,8 +67,11 @@ neighbour_spec <- function(w) {
   list(cells = cells, row_ids = as.character(names[[1L]]), column_ids = as.character(names[[2L]]))
 }
 
+# The module run is the one in the package's libs/ unless `module` names
+# another build of it.
 analysis_options <- function(model, effect, intercept, order, neighbours, neighbours_name,
-                             restrict, seed, cdw_draws, factors, unbalanced, max_memory) {
+                             restrict, seed, cdw_draws, factors, unbalanced, max_memory,
+                             module) {
   if (!is.null(restrict) && (!is.character(restrict) || anyNA(restrict)))
     qvdep_stop("restrict must be a character vector of restrictions: \"value + capital = 0.2\"")
   if (!is.logical(unbalanced) || length(unbalanced) != 1L || is.na(unbalanced))
@@ -84,7 +88,8 @@ analysis_options <- function(model, effect, intercept, order, neighbours, neighb
        factors = if (is.null(factors)) 0 else scalar_number(factors, "factors"),
        unbalanced = unbalanced,
        max_memory = memory,
-       module = .state$module,
+       module = if (is.null(module)) .state$module
+                else path.expand(scalar_string(module, "module")),
        neighbours = neighbour_spec(neighbours),
        neighbours_name = neighbours_name)
 }

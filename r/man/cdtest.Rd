@@ -20,11 +20,11 @@ cdtest(formula, ...)
 \method{cdtest}{formula}(formula, data, index = NULL, model = "unit",
        effect = "individual", order = 1, neighbours = NULL, restrict = NULL,
        seed = 20220101, cdw_draws = 1, factors = NULL, unbalanced = FALSE,
-       max_memory = NULL, ...)
+       max_memory = NULL, module = NULL, ...)
 
 \method{cdtest}{panelmodel}(formula, order = 1, neighbours = NULL,
        seed = 20220101, cdw_draws = 1, factors = NULL, unbalanced = FALSE,
-       max_memory = NULL, ...)
+       max_memory = NULL, module = NULL, ...)
 
 \method{cdtest}{default}(formula, ...)
 }
@@ -45,7 +45,9 @@ cdtest(formula, ...)
     \code{"within"} (fixed effects), \code{"random"} (Swamy and Arora's
     random effects) and \code{"cce"} (common correlated effects, mean
     group), as \pkg{plm} defines them; \code{"none"}, the response as it is
-    (residuals formed elsewhere, as \code{e ~ 1}: no regressor is used).}
+    (residuals formed elsewhere, or any series, as \pkg{plm}'s
+    \code{pcdtest} tests a \code{pseries}): every value of it is tested,
+    whatever the regressors hold in its row, which are not used.}
   \item{effect}{the effects of a within or random model: \code{"individual"},
     \code{"time"} or \code{"twoways"}. Given for any other model it is an
     error; left at its default it is not given.}
@@ -75,6 +77,8 @@ cdtest(formula, ...)
   \item{max_memory}{the memory the analysis may take, in bytes or as text
     (\code{"4G"}, \code{"512M"}); \code{NULL}: half of the physical memory.
     A larger panel is refused before it is laid out.}
+  \item{module}{the path of another build of the qvdep module to run;
+    \code{NULL}: the one the package carries in its \file{libs} folder.}
   \item{\dots}{nothing else is taken: an unknown argument is an error.}
 }
 \details{

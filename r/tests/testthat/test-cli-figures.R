@@ -2,11 +2,13 @@
 # bit for bit. Each case's object is the tool's output for its command line,
 # stored in fixtures/<case>.json, written by the tool as
 #   qvdep --id firm --time year --y inv --x value,capital ARGS --format json FILE
-# (FILE: the package's extdata/grunfeld.csv or fixtures/grunfeld-gaps.csv).
-# With QVDEP_CLI naming the tool (scripts/test r), the tool is run instead.
+# (FILE: the package's extdata/grunfeld.csv or fixtures/grunfeld-gaps.csv,
+# run from the project's root). With QVDEP_CLI naming the tool (scripts/test
+# r), the tool is run instead.
 
 grunfeld <- function() read.csv(system.file("extdata", "grunfeld.csv", package = "qvdep"))
 gaps_file <- test_path("fixtures", "grunfeld-gaps.csv")
+pairs_file <- test_path("fixtures", "grunfeld-pairs.csv")
 
 cases <- list(
   list(name = "grunfeld-order2", file = "grunfeld", args = c("--order", "2"),
@@ -23,7 +25,24 @@ cases <- list(
                 "--factors", "2"),
        run = function(d) cdtest(inv ~ value + capital - 1, data = d,
                                 restrict = "value + capital = 0.2", unbalanced = TRUE,
-                                factors = 2)))
+                                factors = 2)),
+  # The panel models, with plm's block (LM_BC after two-way fixed effects),
+  # and on the panel with gaps; neighbours as pairs; model none keeps the
+  # cells whose regressors are missing.
+  list(name = "grunfeld-within-twoways", file = "grunfeld",
+       args = c("--model", "within", "--effect", "twoways"),
+       run = function(d) cdtest(inv ~ value + capital, data = d, model = "within",
+                                effect = "twoways")),
+  list(name = "grunfeld-gaps-random-time", file = "gaps",
+       args = c("--model", "random", "--effect", "time"),
+       run = function(d) cdtest(inv ~ value + capital, data = d, model = "random",
+                                effect = "time")),
+  list(name = "grunfeld-gaps-cce-pairs", file = "gaps",
+       args = c("--model", "cce", "--neighbours", pairs_file),
+       run = function(d) cdtest(inv ~ value + capital, data = d, model = "cce",
+                                neighbours = read.csv(pairs_file))),
+  list(name = "grunfeld-gaps-none", file = "gaps", args = c("--model", "none"),
+       run = function(d) cdtest(inv ~ value + capital, data = d, model = "none")))
 
 tool_json <- function(case) {
   cli <- Sys.getenv("QVDEP_CLI")
@@ -65,5 +84,8 @@ test_that("the figures are the command-line tool's, bit for bit", {
                        label = paste(case$name, kinds[[i]], "p-value"))
     }
     expect_identical(r$warnings, as.character(unlist(json$warnings)), label = case$name)
+    expect_identical(c(r$model, r$effect), c(json$options$model,
+                                             if (is.null(json$options$effect)) NA
+                                             else json$options$effect), label = case$name)
   }
 })

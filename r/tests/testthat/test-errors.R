@@ -18,7 +18,7 @@ test_that("bad formulas, columns, values and options are qvdep_error", {
     list(quote(cdtest(inv ~ value + inv, data = grunfeld)), "also among the regressors"),
     list(quote(cdtest(f, data = grunfeld, model = "fixed")), "model \"fixed\" is none of"),
     list(quote(cdtest(f, data = grunfeld, model = "pooling", effect = "time")),
-         "no effects to choose"),
+         "within and random models only"),
     list(quote(cdtest(f, data = grunfeld, restrict = "value + wage = 1")), "wage"),
     list(quote(cdtest(f, data = grunfeld, order = 0)), "order"),
     list(quote(cdtest(f, data = grunfeld, order = 1.5)), "whole number"),
@@ -31,4 +31,14 @@ test_that("bad formulas, columns, values and options are qvdep_error", {
     err <- expect_error(eval(case[[1]]), class = "qvdep_error", label = deparse(case[[1]]))
     expect_match(conditionMessage(err), case[[2]], label = deparse(case[[1]]))
   }
+})
+
+test_that("the module run is the one in the package's libs/, another only when named", {
+  libs <- normalizePath(file.path(find.package("qvdep"), "libs"))
+  module <- normalizePath(qvdep:::.state$module)
+  expect_identical(substr(module, 1L, nchar(libs)), libs)
+  expect_error(cdtest(f, data = grunfeld, module = file.path(tempdir(), "libqvdep.so")),
+               class = "qvdep_module_error")
+  expect_identical(cdtest(f, data = grunfeld, module = module)$figures$tests,
+                   cdtest(f, data = grunfeld)$figures$tests)
 })

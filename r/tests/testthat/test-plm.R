@@ -1,48 +1,63 @@
-# A model fitted by plm: its residuals give plm's own pcdtest figures (to
-# the rounding of two different summations), and the library's fits of the
-# same models give pcdtest's figures too.
+# Every panel model against plm's pcdtest, two ways: cdtest(fit) tests the
+# residuals plm computed (to the rounding of two summations), and
+# cdtest(formula, data, model =, effect =) fits the same model in the
+# library (the same residuals to about 1e-15 relative). Both give pcdtest's
+# LM, scaled LM, CD and rho; the library's fits its LM_BC after fixed
+# effects by cross-section and the local LM, scaled LM and CD over a
+# proximity matrix w.
 skip_if_not_installed("plm")
 # pcdtest finds a model's data through its call, which names plm's functions.
 suppressPackageStartupMessages(library(plm))
 data("Grunfeld", package = "plm", envir = environment())
 f <- inv ~ value + capital
 
-test_that("cdtest(model) gives pcdtest(model)'s figures", {
+test_that("every model's figures are pcdtest's", {
   unbalanced <- Grunfeld[-c(3, 25, 26, 77, 150), ]
-  models <- list(
-    pooling = plm::plm(f, Grunfeld, model = "pooling"),
-    within = plm::plm(f, Grunfeld, model = "within"),
-    "within, time" = plm::plm(f, Grunfeld, model = "within", effect = "time"),
-    "within, two-ways" = plm::plm(f, Grunfeld, model = "within", effect = "twoways"),
-    random = plm::plm(f, Grunfeld, model = "random"),
-    "random, unbalanced" = plm::plm(f, unbalanced, model = "random"),
-    "CCE mean group" = plm::pcce(f, Grunfeld, model = "mg"))
-  keys <- c(lm = "lm", sclm = "scaled_lm", cd = "cd")
-  for (name in names(models)) {
-    r <- cdtest(models[[name]])
-    for (test in names(keys)) {
-      reference <- plm::pcdtest(models[[name]], test = test)
-      row <- r$tests[[keys[[test]]]]
-      expect_equal(unname(row$statistic), unname(reference$statistic), tolerance = 1e-13,
-                   label = paste(name, test))
-      if (test != "sclm")  # pcdtest's scaled LM p-value is two-sided, the library's upper tail
-        expect_equal(row$p.value, reference$p.value, tolerance = 1e-11,
-                     label = paste(name, test, "p-value"))
-    }
-    expect_equal(r$figures$average_correlation,
-                 unname(plm::pcdtest(models[[name]], test = "rho")$statistic), tolerance = 1e-13)
-  }
-})
-
-test_that("the library's fixed effects give pcdtest's LM_BC and local CD", {
-  fe <- plm::plm(f, Grunfeld, model = "within")
   w <- matrix(0, 10, 10)
   w[cbind(c(2, 5, 7, 10), c(1, 3, 6, 2))] <- 1
-  r <- cdtest(f, data = Grunfeld, model = "within", neighbours = w)
-  expect_equal(unname(r$tests$bias_corrected_scaled_lm$statistic),
-               unname(plm::pcdtest(fe, test = "bcsclm")$statistic), tolerance = 1e-13)
-  expect_equal(unname(r$tests$local_cd$statistic),
-               unname(plm::pcdtest(fe, test = "cd", w = w)$statistic), tolerance = 1e-13)
-  expect_identical(r$model, "within")
-  expect_identical(r$effect, "individual")
+  # name, the data, our model and effect, plm's fit (NULL: the series inv).
+  models <- list(
+    list("pooling", Grunfeld, "pooling", NULL, plm(f, Grunfeld, model = "pooling")),
+    list("within", Grunfeld, "within", "individual", plm(f, Grunfeld, model = "within")),
+    list("within, time", Grunfeld, "within", "time",
+         plm(f, Grunfeld, model = "within", effect = "time")),
+    list("within, twoways, unbalanced", unbalanced, "within", "twoways",
+         plm(f, unbalanced, model = "within", effect = "twoways")),
+    list("random", Grunfeld, "random", "individual", plm(f, Grunfeld, model = "random")),
+    list("random, twoways, unbalanced", unbalanced, "random", "twoways",
+         plm(f, unbalanced, model = "random", effect = "twoways")),
+    list("CCE mean group", Grunfeld, "cce", NULL, pcce(f, Grunfeld, model = "mg")),
+    list("none (the series inv)", unbalanced, "none", NULL, NULL))
+  tests <- c(lm = "lm", sclm = "scaled_lm", cd = "cd", bcsclm = "bias_corrected_scaled_lm")
+  local <- c(lm = "local_lm", sclm = "local_scaled_lm", cd = "local_cd")
+  for (m in models) {
+    name <- m[[1]]
+    fit <- m[[5]]
+    reference <- if (is.null(fit)) pdata.frame(m[[2]])$inv else fit
+    fits <- list(refit = cdtest(f, data = m[[2]], model = m[[3]], effect = m[[4]]),
+                 refit_w = cdtest(f, data = m[[2]], model = m[[3]], effect = m[[4]],
+                                  neighbours = w))
+    if (!is.null(fit)) fits$residuals <- cdtest(fit)
+    for (way in names(fits)) {
+      r <- fits[[way]]
+      label <- paste(name, way)
+      # LM_BC: the library's fixed effects by cross-section (plm's condition).
+      bc <- way == "refit" && m[[3]] == "within" && m[[4]] != "time"
+      keys <- if (way == "refit_w") local else tests[if (bc) 1:4 else 1:3]
+      expect_identical(r$model, if (way == "residuals") "none" else m[[3]], label = label)
+      for (test in names(keys)) {
+        expected <- if (way == "refit_w") pcdtest(reference, test = test, w = w)
+                    else pcdtest(reference, test = test)
+        row <- r$tests[[keys[[test]]]]
+        expect_equal(unname(row$statistic), unname(expected$statistic), tolerance = 1e-12,
+                     label = paste(label, test))
+        if (test %in% c("lm", "cd"))  # the scaled LMs' p-values here are upper tails
+          expect_equal(row$p.value, expected$p.value, tolerance = 1e-11,
+                       label = paste(label, test, "p-value"))
+      }
+      expect_equal(r$figures$average_correlation,
+                   unname(pcdtest(reference, test = "rho")$statistic), tolerance = 1e-12,
+                   label = paste(label, "rho"))
+    }
+  }
 })
