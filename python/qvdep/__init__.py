@@ -42,6 +42,7 @@ import numpy as np
 
 from . import _core
 from ._core import InputError, ModuleError
+from ._formula import formula_frame
 from ._result import CDTestResult
 
 __all__ = ["cdtest", "CDTestResult", "InputError", "ModuleError", "DEFAULT_SEED",
@@ -83,7 +84,7 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
            max_memory: Optional[Union[int, str]] = None, cdw_draws: int = 1,
            factors: Optional[int] = None, unbalanced: bool = False,
            model: str = "unit", effect: Optional[str] = None,
-           neighbours: Any = None) -> CDTestResult:
+           neighbours: Any = None, formula: Optional[str] = None) -> CDTestResult:
     """Test a panel for cross-sectional dependence of regression errors.
 
     With the default model "unit", each cross-section gets its own
@@ -235,6 +236,17 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         N x N, an id that is not the panel's (or one given twice), a cell
         that is not a finite number, triangles that disagree, and no pair
         of neighbours at all.
+    formula : str, optional
+        DataFrame only, in place of `y` and `x`: the dependent variable and
+        the regressors as a formula, ``"np.log(gsp) ~ np.log(pcap) +
+        unemp"``, evaluated by patsy (an optional dependency: Debian's
+        python3-patsy) as statsmodels evaluates it, names looked up in the
+        DataFrame and then where cdtest is called (``np``, functions of
+        your own). ``- 1`` (or ``+ 0``) fits the equations without an
+        intercept. Missing values are dropped cell by cell, as for columns
+        given by `y` and `x`: a NaN that a term makes or meets leaves its
+        cell incomplete, and the figures are those of the same columns
+        computed beforehand.
 
     Returns
     -------
@@ -310,6 +322,16 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     if effect is not None and not isinstance(effect, str):
         raise TypeError(f"effect must be a name (a string) or None, not {type(effect).__name__}")
     tested = _core.ModelOptions(model=model, effect=effect)
+    if formula is not None:
+        if not _is_dataframe(data):
+            raise TypeError("formula= takes a pandas.DataFrame in long format")
+        if y is not None or x is not None:
+            raise TypeError("give either formula= or y= and x=, not both")
+        data, y, x, with_intercept = formula_frame(data, formula, id, time, eval_env=1)
+        if not intercept and with_intercept:
+            raise InputError(f'intercept=False with formula "{formula}", which keeps the '
+                             'intercept: write "- 1" in the formula instead')
+        options["intercept"] = with_intercept
     if _is_dataframe(data):
         fields, labels = _from_dataframe(data, id, time, y, x)
         _set_neighbours(tested, neighbours, labels["sections"])

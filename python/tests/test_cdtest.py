@@ -867,3 +867,46 @@ def test_ctrl_c_stops_a_long_call_and_leaves_no_thread(model):
     words = out.split()
     assert child.returncode == 0 and words[0] == "interrupted", err
     assert words[2] == words[3] and words[4] == "True", out
+
+
+def square(v):
+    """A function of the caller's own, which a formula may name."""
+    return v * v
+
+
+def test_a_formula_gives_the_figures_of_its_columns_computed_beforehand(grunfeld):
+    """patsy's terms (a NumPy function, one of the caller's, an
+    interaction) and "- 1" give the figures of the same columns formed
+    first; a NaN a term meets or makes leaves its cell incomplete, as a NaN
+    in a given column does, and no row is dropped whole."""
+    df = grunfeld.copy()
+    df.loc[3, "value"] = np.nan       # np.log meets a NaN
+    df.loc[17, "capital"] = -1.0      # np.log makes one
+    with np.errstate(invalid="ignore"):
+        cols = pd.DataFrame({"firm": df.firm, "year": df.year, "ly": np.log(df.inv),
+                             "lv": np.log(df.value), "lk": np.log(df.capital),
+                             "sk": square(df.capital), "vk": df.value * df.capital})
+    cases = [("np.log(inv) ~ np.log(value) + square(capital)", ["lv", "sk"], True, "unit"),
+             ("np.log(inv) ~ np.log(value) + np.log(capital) - 1", ["lv", "lk"], False, "unit"),
+             ("np.log(inv) ~ value:capital + np.log(value)", ["vk", "lv"], True, "within")]
+    for formula, x, intercept, model in cases:
+        with np.errstate(invalid="ignore"):
+            got = qvdep.cdtest(df, formula=formula, id="firm", time="year", model=model)
+        want = qvdep.cdtest(cols, id="firm", time="year", y="ly", x=x, intercept=intercept,
+                            model=model)
+        got, want = got.to_dict(), want.to_dict()
+        for key in ("tests", "panel", "module", "average_correlation", "warnings"):
+            assert got[key] == want[key], (formula, key)
+        assert got["options"]["intercept"] == intercept, formula
+
+
+@pytest.mark.parametrize("kwargs,error,message", [
+    (dict(formula="inv value"), qvdep.InputError, 'has no "~"'),
+    (dict(formula="inv ~ nothing_here"), qvdep.InputError, "nothing_here"),
+    (dict(formula="inv + value ~ capital"), qvdep.InputError, "the left side gives 2 columns"),
+    (dict(formula="inv ~ value", y="inv"), TypeError, "either formula= or y="),
+    (dict(formula="inv ~ value", intercept=False), qvdep.InputError, 'write "- 1"'),
+])
+def test_a_bad_formula_is_refused(grunfeld, kwargs, error, message):
+    with pytest.raises(error, match=message):
+        qvdep.cdtest(grunfeld, id="firm", time="year", **kwargs)
