@@ -478,6 +478,11 @@ BAD_INPUTS = [
     (None, None, dict(GOOD, seed=-1), ValueError, "seed must be in"),
     (None, None, dict(GOOD, cdw_draws=0), ValueError, "cdw_draws must be 1 or more, not 0"),
     (None, None, dict(GOOD, cdw_draws=1.5), TypeError, "cdw_draws must be an integer"),
+    (None, None, dict(GOOD, exponent_size=1.0), ValueError, r"size p must be in \(0, 1\), not 1"),
+    (None, None, dict(GOOD, exponent_size="0.1"), TypeError, "exponent_size must be a number"),
+    (None, None, dict(GOOD, exponent_tuning=0), ValueError, r"delta must be in \(0, 1\], not 0"),
+    (None, None, dict(GOOD, exponent_draws=0), ValueError, "exponent_draws must be 1 or more"),
+    (None, None, dict(GOOD, exponent_seed=-1), ValueError, "exponent_seed must be in"),
     (None, None, dict(GOOD, factors=0), ValueError, "factors must be 1 or more, not 0"),
     (None, None, dict(GOOD, factors=10), ValueError,
      r"CD\*: p = 10 factors need more than p cross-sections and periods \(10 and 20\)"),
@@ -720,6 +725,29 @@ def test_new_options_reach_the_statistics(grunfeld):
     assert "CD*(2)" in more.statistics.index and more.weighted_cd != one.weighted_cd
     assert more.to_dict()["options"]["cdw_draws"] == 3
     assert more.to_dict()["weighted_cd_signs"] is None
+
+
+def test_rank_tests_and_exponents_as_the_tool_gives_them(grunfeld):
+    # Friedman's FR of a series tested as it is: scipy's Friedman statistic
+    # with the years as treatments and the firms as blocks. Firm 2 invests
+    # 361.6 twice; one is moved, as scipy corrects ties and FR does not.
+    from scipy.stats import friedmanchisquare
+    untied = grunfeld.copy()
+    untied.loc[untied.index[(untied.firm == 2) & (untied.inv == 361.6)][0], "inv"] += 0.01
+    options = dict(GOOD, model="none", exponent_draws=40, exponent_seed=7, exponent_size=0.05)
+    r = qvdep.cdtest(untied, **options)
+    wide = untied.pivot(index="firm", columns="year", values="inv")
+    reference = friedmanchisquare(*[wide[year] for year in wide.columns])
+    assert r.friedman == pytest.approx(reference.statistic, rel=1e-12)
+    assert r.friedman_pvalue == pytest.approx(reference.pvalue, rel=1e-9)
+    strength = r.strength
+    assert strength["variable"]["variable"] == "inv"
+    assert strength["residuals"]["draws"] == 40 and strength["residuals"]["size"] == 0.05
+    args = [CLI, "--id", "firm", "--time", "year", "--y", "inv", "--x", "value,capital",
+            "--model", "none", "--exponent-draws", "40", "--exponent-seed", "7",
+            "--exponent-size", "0.05", "--format", "json", str(GRUNFELD)]
+    cli = json.loads(subprocess.run(args, capture_output=True, text=True, check=True).stdout)
+    assert cli["strength"] == qvdep.cdtest(grunfeld, **options).strength
 
 
 def cd_star_reference(e, p):
