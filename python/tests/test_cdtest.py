@@ -740,6 +740,11 @@ def test_rank_tests_and_exponents_as_the_tool_gives_them(grunfeld):
     reference = friedmanchisquare(*[wide[year] for year in wide.columns])
     assert r.friedman == pytest.approx(reference.statistic, rel=1e-12)
     assert r.friedman_pvalue == pytest.approx(reference.pvalue, rel=1e-9)
+    # Unbalanced: over the periods every firm has, as if cut to them.
+    cut = qvdep.cdtest(untied[(untied.firm != 3) | (untied.year >= 1941)], **options)
+    late = friedmanchisquare(*[wide[year] for year in wide.columns if year >= 1941])
+    assert cut.friedman == pytest.approx(late.statistic, rel=1e-12)
+    assert cut.to_dict()["tests"][-1]["note"].startswith("ranks over the 14 periods")
     strength = r.strength
     assert strength["variable"]["variable"] == "inv"
     assert strength["residuals"]["draws"] == 40 and strength["residuals"]["size"] == 0.05
