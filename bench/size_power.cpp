@@ -186,9 +186,11 @@ struct Count {
 };
 
 // The rows in the library's order, as kinds.
-const TestKind kRows[] = {TestKind::lm,          TestKind::scaled_lm,        TestKind::cd,
-                          TestKind::local_cd,    TestKind::weighted_cd,      TestKind::weighted_cd_plus,
-                          TestKind::bias_adjusted_lm, TestKind::cd_star};
+const TestKind kRows[] = {
+    TestKind::lm,          TestKind::scaled_lm,        TestKind::cd,
+    TestKind::local_cd,    TestKind::weighted_cd,      TestKind::weighted_cd_plus,
+    TestKind::bias_adjusted_lm, TestKind::cd_star,     TestKind::friedman,
+    TestKind::frees};
 
 std::string cell(const Count &c, int replications) {
   if (c.available == 0) return "not available";

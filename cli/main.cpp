@@ -177,6 +177,23 @@ void define(CLI::App &app, Arguments &a) {
                  "principal components p that CD* takes out, 1 <= p < min(N, T) (default 4, "
                  "where it fits)")
       ->type_name("P");
+  app.add_option("--exponent-size", a.options.exponent_size,
+                 "size p of the exponent of dependence's threshold and multiple test, in (0, 1) "
+                 "(default 0.10)")
+      ->type_name("P");
+  app.add_option("--exponent-tuning", a.options.exponent_tuning,
+                 "tuning delta of the residuals' exponent's threshold, in (0, 1] (default 0.5)")
+      ->type_name("DELTA");
+  app.add_option("--exponent-draws", a.options.exponent_draws,
+                 "draws R of a bootstrap over cross-sections of the residuals' exponent, 1 or "
+                 "more (default: no bootstrap)")
+      ->type_name("R");
+  app.add_option("--exponent-seed", a.options.exponent_seed,
+                 "seed of the exponent's bootstrap (default: --seed)")
+      ->type_name("N");
+  app.add_flag("--exponent-of-dependent", a.options.exponent_of_dependent,
+               "also the exponent of the dependent variable as it is, with its standard error "
+               "(model none: the series tested, always)");
   app.add_flag("--unbalanced", a.options.unbalanced_block,
                "report Pesaran's unbalanced-panel definitions for a balanced panel too (always "
                "reported when a residual is missing)");

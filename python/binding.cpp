@@ -84,6 +84,12 @@ struct Extras {
   int cdw_draws = 1;
   int factors = 0;
   bool unbalanced = false;
+  // The exponents of dependence (Options' fields of the same names).
+  double exponent_size = 0.10;
+  double exponent_tuning = 0.5;
+  std::optional<int> exponent_draws;
+  std::optional<std::uint64_t> exponent_seed;
+  bool exponent_of_dependent = false;
 };
 
 // Every name of an enumeration whose last value is `last`, in its order.
@@ -163,6 +169,11 @@ Options make_options(bool intercept, int order, std::vector<std::string> restric
   o.cdw_draws = extras.cdw_draws;
   o.factors = extras.factors;
   o.unbalanced_block = extras.unbalanced;
+  o.exponent_size = extras.exponent_size;
+  o.exponent_tuning = extras.exponent_tuning;
+  o.exponent_draws = extras.exponent_draws;
+  o.exponent_seed = extras.exponent_seed;
+  o.exponent_of_dependent = extras.exponent_of_dependent;
   o.intercept = intercept;
   o.order = order;
   o.restrictions = std::move(restrictions);
@@ -518,11 +529,18 @@ PYBIND11_MODULE(_core, m) {
            [](const Run &r) { return from_json(qvd::report::result_json(r.source, r.result)); },
            "The command-line tool's JSON object (missing: None).");
   py::class_<Extras>(m, "Extras", "Limits and the options of the tool's own statistics.")
-      .def(py::init([](std::uint64_t max_memory, int cdw_draws, int factors, bool unbalanced) {
-             return Extras{max_memory, cdw_draws, factors, unbalanced};
+      .def(py::init([](std::uint64_t max_memory, int cdw_draws, int factors, bool unbalanced,
+                       double exponent_size, double exponent_tuning,
+                       std::optional<int> exponent_draws,
+                       std::optional<std::uint64_t> exponent_seed, bool exponent_of_dependent) {
+             return Extras{max_memory,     cdw_draws,       factors,
+                           unbalanced,     exponent_size,   exponent_tuning,
+                           exponent_draws, exponent_seed,   exponent_of_dependent};
            }),
            py::arg("max_memory"), py::arg("cdw_draws"), py::arg("factors"),
-           py::arg("unbalanced"));
+           py::arg("unbalanced"), py::arg("exponent_size") = 0.10,
+           py::arg("exponent_tuning") = 0.5, py::arg("exponent_draws") = py::none(),
+           py::arg("exponent_seed") = py::none(), py::arg("exponent_of_dependent") = false);
   py::class_<ModelOptions>(m, "ModelOptions",
                            "The model whose residuals are tested, and the local tests' neighbours.")
       .def(py::init(&model_options), py::arg("model"), py::arg("effect"))

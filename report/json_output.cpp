@@ -24,6 +24,43 @@ json module_fields(const analysis::ModuleResults &m) {
           {"near_perfect_fit", m.near_perfect_fit}};
 }
 
+// How strong the dependence is: the residuals' exponent, the variable's
+// (null unless formed) and what the rank tests' rows rest on.
+json strength_fields(const analysis::Result &r) {
+  const analysis::ResidualExponentSummary &e = r.strength.residuals;
+  json residuals = {{"alpha", number(e.alpha)},
+                    {"pairs", e.pairs},
+                    {"nonzero_pairs", e.nonzero_pairs},
+                    {"threshold", number(e.threshold)},
+                    {"size", r.options.exponent_size},
+                    {"tuning", r.options.exponent_tuning},
+                    {"draws", e.draws > 0 ? json(e.draws) : json(nullptr)},
+                    {"seed", e.draws > 0 ? json(e.seed) : json(nullptr)},
+                    {"standard_error", number(e.standard_error)},
+                    {"lower_95", number(e.lower_95)},
+                    {"upper_95", number(e.upper_95)}};
+  if (!e.available) residuals["not_available"] = e.reason;
+  const analysis::VariableExponentSummary &v = r.strength.variable;
+  json variable = nullptr;
+  if (v.present) {
+    variable = {{"variable", v.variable},
+                {"alpha", number(v.alpha)},
+                {"standard_error", number(v.standard_error)}};
+    if (!v.available) variable["not_available"] = v.reason;
+    if (v.available && !v.standard_error_reason.empty())
+      variable["standard_error_not_available"] = v.standard_error_reason;
+  }
+  const analysis::RankTestsSummary &k = r.rank_tests;
+  json ranks = nullptr;
+  if (k.present)
+    ranks = {{"periods", k.periods_used},
+             {"common_periods_only", k.common_periods_only},
+             {"frees_critical_10", number(k.frees_critical_10)},
+             {"frees_critical_5", number(k.frees_critical_5)},
+             {"frees_critical_1", number(k.frees_critical_1)}};
+  return {{"residuals", residuals}, {"variable", variable}, {"rank_tests", ranks}};
+}
+
 }  // namespace
 
 json result_json(const std::string &source, const analysis::Result &r) {
@@ -38,6 +75,7 @@ json result_json(const std::string &source, const analysis::Result &r) {
                   {"p_value_source", analysis::p_value_source_name(row.source)},
                   {"reference", row.reference}};
     if (!row.unavailable.empty()) entry["not_available"] = row.unavailable;
+    if (!row.note.empty()) entry["note"] = row.note;
     tests.push_back(entry);
   }
   return {
@@ -58,7 +96,13 @@ json result_json(const std::string &source, const analysis::Result &r) {
         {"model", analysis::model_name(r.options.model)},
         {"effect", analysis::has_effects(r.options.model) ? json(analysis::effect_name(r.effect))
                                                           : json(nullptr)},
-        {"neighbours", r.options.neighbours ? json(r.options.neighbours_name) : json(nullptr)}}},
+        {"neighbours", r.options.neighbours ? json(r.options.neighbours_name) : json(nullptr)},
+        {"exponent_size", r.options.exponent_size},
+        {"exponent_tuning", r.options.exponent_tuning},
+        {"exponent_draws",
+         r.options.exponent_draws ? json(*r.options.exponent_draws) : json(nullptr)},
+        {"exponent_seed", r.options.exponent_seed ? json(*r.options.exponent_seed) : json(nullptr)},
+        {"exponent_of_dependent", r.options.exponent_of_dependent}}},
       {"panel",
        {{"cross_sections", s.sections},
         {"periods", s.periods},
@@ -86,6 +130,7 @@ json result_json(const std::string &source, const analysis::Result &r) {
                                                  {"average_abs_correlation",
                                                   number(r.unbalanced.mean_abs_correlation)}}
                                           : json(nullptr)},
+      {"strength", strength_fields(r)},
       {"near_perfect_fit", r.module_ran && r.module.near_perfect_fit},
       {"module", r.module_ran ? module_fields(r.module) : json(nullptr)},
       {"warnings", r.warnings}};

@@ -86,6 +86,7 @@ void add_table(std::string &out, const analysis::Result &r, const Columns &c, bo
     out += fmt::format("  {:<{}} {:>{}}  {:<{}} {:>{}}\n", title, c.title, statistic(row.statistic),
                        c.statistic, row.distribution, c.distribution, format_pvalue(row.pvalue),
                        c.pvalue);
+    if (!row.note.empty()) out += wrapped("    " + row.note, "    ");
   }
 }
 
@@ -111,6 +112,59 @@ void add_plm_notes(std::string &out, const analysis::Result &r) {
                      ": the upper tail, the test" + (one_sided.size() > 1 ? "s" : "") +
                      " being one-sided (plm prints the two-sided p-value)",
                  "    ");
+}
+
+// The rank tests' definitions and Frees' critical values under the table.
+void add_rank_notes(std::string &out, const analysis::Result &r) {
+  const analysis::RankTestsSummary &k = r.rank_tests;
+  if (!k.present) return;
+  out += "  FR (Friedman 1937) and FRE (Frees 1995): Spearman correlations of the residuals\n"
+         "    ranked over the periods; FR = (T - 1)((N - 1) mean r + 1), FRE = N(mean r^2 -\n"
+         "    1/(T - 1)), the latter on Frees' Q law (exact), no normality assumed\n";
+  if (!std::isnan(k.frees_critical_5))
+    out += fmt::format("    critical values of Q({}): {:.4f} (10 %), {:.4f} (5 %), {:.4f} (1 %)\n",
+                       k.periods_used, k.frees_critical_10, k.frees_critical_5,
+                       k.frees_critical_1);
+}
+
+// How strong the dependence is: the exponents of the residuals and of a
+// variable, and how to read them.
+void add_strength(std::string &out, const analysis::Result &r) {
+  const analysis::ResidualExponentSummary &e = r.strength.residuals;
+  const analysis::VariableExponentSummary &v = r.strength.variable;
+  out += "\n  Strength of dependence\n";
+  const std::string residuals =
+      "    alpha of the residuals (Bailey, Kapetanios and Pesaran 2019): ";
+  if (!e.available) {
+    out += wrapped(residuals + "not available: " + e.reason, "      ");
+  } else {
+    out += fmt::format("{}{}\n", residuals, statistic(e.alpha));
+    out += wrapped(fmt::format("      {} of {} pairs' |correlation| above {:.4f} (size {:g}, "
+                               "tuning {:g})",
+                               e.nonzero_pairs, e.pairs, e.threshold, r.options.exponent_size,
+                               r.options.exponent_tuning),
+                   "      ");
+    if (e.draws > 0)
+      out += wrapped(fmt::format("      95 % bootstrap interval [{}, {}], standard error {}; {} "
+                                 "draws of cross-sections, seed {}",
+                                 statistic(e.lower_95), statistic(e.upper_95),
+                                 statistic(e.standard_error), e.draws, e.seed),
+                     "      ");
+  }
+  if (v.present) {
+    const std::string variable = fmt::format(
+        "    alpha of {} (Bailey, Kapetanios and Pesaran 2016): ", v.variable);
+    if (!v.available)
+      out += wrapped(variable + "not available: " + v.reason, "      ");
+    else if (std::isnan(v.standard_error))
+      out += wrapped(variable + statistic(v.alpha) + ", no standard error: " +
+                         v.standard_error_reason,
+                     "      ");
+    else
+      out += fmt::format("{}{} (standard error {})\n", variable, statistic(v.alpha),
+                         statistic(v.standard_error));
+  }
+  out += "    alpha <= 1/2: weak dependence (CD's null); near 1: strong, as from a common factor\n";
 }
 
 }  // namespace
@@ -181,6 +235,7 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
   out += fmt::format("  CD*({}) (Pesaran and Xie 2021): dependence left once the {} strongest common\n"
                      "    factors (principal components) are taken out\n",
                      r.factors, r.factors);
+  add_rank_notes(out, r);
   if (!unit) add_plm_notes(out, r);
   if (r.unbalanced.present) {
     out += fmt::format("\n  Pesaran's definitions for unbalanced panels (as R's plm): each pair's "
@@ -193,6 +248,7 @@ std::string report_text(const std::string &source, const analysis::Result &r) {
                        statistic(r.unbalanced.mean_abs_correlation));
     out += "  scaled LM: the upper tail, as Pesaran's test (plm prints the two-sided p-value)\n";
   }
+  add_strength(out, r);
   if (r.module_ran && r.module.near_perfect_fit)
     out += "  note: near-perfect fit: a cross-section's residual sum of squares is below 1e-5\n";
   for (const auto &w : r.warnings) out += wrapped("  warning: " + w, "    ");

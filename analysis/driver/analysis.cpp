@@ -8,6 +8,7 @@
 #include "analysis/common/task_group.h"
 #include "analysis/driver/checks.h"
 #include "analysis/driver/module_run.h"
+#include "analysis/driver/strength.h"
 #include "analysis/driver/test_rows.h"
 #include "analysis/layout/memory_budget.h"
 #include "analysis/layout/wide_panel.h"
@@ -18,6 +19,7 @@
 #include "analysis/stats/cd_star.h"
 #include "analysis/stats/pair_sums.h"
 #include "analysis/stats/pair_table.h"
+#include "analysis/stats/rank_tests.h"
 #include "analysis/stats/tail_probability.h"
 #include "analysis/stats/unbalanced_cd.h"
 #include "analysis/stats/weighted_cd.h"
@@ -90,17 +92,45 @@ const std::vector<int> *signs_for(Result &r) {
   return &r.signs;
 }
 
+// The dependent variable as it is, N rows of T: every value given, whatever
+// the regressors hold in its cell, as plm tests a series (model none).
+WorkVector<double> dependent_rows(const WidePanel &wide) {
+  const auto n = static_cast<std::size_t>(wide.panel.sections);
+  const auto t = static_cast<std::size_t>(wide.panel.periods);
+  const auto width = static_cast<std::size_t>(wide.panel.regressors) + 1;
+  WorkVector<double> rows(n * t);
+  for (std::size_t cell = 0; cell < n * t; ++cell)
+    rows[cell] = wide.panel.values[cell * width + width - 1];
+  return rows;
+}
+
+// The figures of the strength of dependence and the rank tests, once the
+// tasks that formed them are done.
+struct StrengthFigures {
+  RankTests ranks;
+  ResidualExponentSummary exponent;
+  VariableExponentSummary variable;
+};
+
+void add_strength(Result &r, const StrengthFigures &s) {
+  add_rank_rows(r, s.ranks);
+  r.strength = {s.exponent, s.variable};
+}
+
 // Each cross-section's own regression, the module's: runs the module on
 // `wide` and forms the statistics beyond its own.
 //
 // LM_adj's weights depend on the regressors alone: its first bands are
 // formed on the pool while the module runs on this thread (the module's
 // BLAS is its own), and this thread helps with what is left of them once
-// the module is done; the panel is then read no more. CD* and Pesaran's
-// unbalanced block need only the residuals, and go to the pool while this
-// thread makes the pair table and the sums over the pairs. The group waits
-// for its tasks before this function returns or unwinds, and what they
-// read and write is the function's own, made before the group.
+// the module is done; the panel is then read no more (the dependent
+// variable's exponent, when asked for, has its own copy). CD*, the rank
+// tests (which read the residuals before CD* works on them in place),
+// Pesaran's unbalanced block and the residuals' exponent need only the
+// residuals or their pair table, and go to the pool while this thread makes
+// the pair table and the sums over the pairs. The group waits for its
+// tasks before this function returns or unwinds, and what they read and
+// write is the function's own, made before the group.
 void run_unit(WidePanel &wide, const host::TestOptions &module_opts, const std::string &source,
               Result &r, const StopFlag &stop) {
   const Options &options = r.options;
@@ -110,11 +140,18 @@ void run_unit(WidePanel &wide, const host::TestOptions &module_opts, const std::
   const Neighbours local = neighbours_of(options, wide);
   const std::string misfit = factors_misfit(r.factors, n, t);
   BiasAdjustedLmBands lm_adj(wide.panel, options.intercept, r.shape.restrictions);
+  const WorkVector<double> dependent =
+      options.exponent_of_dependent ? dependent_rows(wide) : WorkVector<double>();
   std::optional<UnbalancedBlock> block;
   CdStar star;
+  StrengthFigures strength;
   WorkVector<double> rows;  // the residuals section by section
   TaskGroup beside;
   lm_adj.start(beside);
+  if (options.exponent_of_dependent)
+    beside.run([&] {
+      strength.variable = variable_exponent_of(dependent, n, t, r.dependent, options);
+    });
   ModuleRun run = run_module(wide.panel, module_opts, options.module_path);
   r.module = run.results;
   r.module_ran = true;
@@ -129,10 +166,11 @@ void run_unit(WidePanel &wide, const host::TestOptions &module_opts, const std::
   check_pairs(pairs, rows, Model::unit, r.dependent, source);
   // CD* works on its own copy of the residuals, or on these once nothing
   // else needs them.
-  if (misfit.empty())
-    beside.run([&, mine = with_unbalanced ? rows : std::move(rows)]() mutable {
-      star = cd_star(std::move(mine), n, t, r.factors);
-    });
+  beside.run([&, mine = with_unbalanced ? rows : std::move(rows)]() mutable {
+    strength.ranks = rank_tests(mine.data(), n, t);
+    if (misfit.empty()) star = cd_star(std::move(mine), n, t, r.factors);
+  });
+  beside.run([&] { strength.exponent = residual_exponent_of(pairs, options); });
   const PairSums sums =
       pair_sums(pairs, signs_for(r), lm_adj.early_scales(), lm_adj.early_rows());
   const BiasAdjustedLm adjusted = lm_adj.finish(pairs, sums.scaled_squares, stop);
@@ -143,22 +181,10 @@ void run_unit(WidePanel &wide, const host::TestOptions &module_opts, const std::
   add_pair_figures(r, pairs, sums, stop);
   add_module_rows(r);
   add_beyond_rows(r, adjusted, star, misfit);
+  add_strength(r, strength);
   if (block) add_unbalanced_rows(r, *block);
   r.correlations = std::move(pairs.correlations);
   r.common_periods = std::move(pairs.common_periods);
-}
-
-// The dependent variable as it is (model none), N rows of T: every value
-// given, whatever the regressors hold in its cell, as plm tests a series.
-WorkVector<double> dependent_as_given(WidePanel &wide) {
-  const auto n = static_cast<std::size_t>(wide.panel.sections);
-  const auto t = static_cast<std::size_t>(wide.panel.periods);
-  const auto width = static_cast<std::size_t>(wide.panel.regressors) + 1;
-  WorkVector<double> rows(n * t);
-  for (std::size_t cell = 0; cell < n * t; ++cell)
-    rows[cell] = wide.panel.values[cell * width + width - 1];
-  wide.panel.values = std::vector<double>();
-  return rows;
 }
 
 // The residuals of a panel model, N rows of T: the CCE regressions run
@@ -181,7 +207,11 @@ WorkVector<double> model_residuals(WidePanel &wide, const DataNames &data, Resul
                          static_cast<std::size_t>(wide.panel.periods));
   }
   check_sections(wide, data.source);
-  if (options.model == Model::none) return dependent_as_given(wide);
+  if (options.model == Model::none) {
+    WorkVector<double> rows = dependent_rows(wide);
+    wide.panel.values = std::vector<double>();
+    return rows;
+  }
   ModelFit fit = fit_model(wide, {options.model, r.effect, options.intercept}, data.regressors);
   wide.panel.values = std::vector<double>();
   for (std::string &w : fit.warnings) r.warnings.push_back(std::move(w));
@@ -191,23 +221,35 @@ WorkVector<double> model_residuals(WidePanel &wide, const DataNames &data, Resul
 // A panel model's residuals tested as plm tests them: its pair table of
 // centred correlations over each pair's common periods, the statistics
 // over the M pairs that have one (and over the neighbours), LM_BC after
-// fixed effects by cross-section; the weighted CD, CDw+ and CD* on the same residuals.
-// CD* goes to the pool while this thread sums over the pairs.
+// fixed effects by cross-section; the weighted CD, CDw+, CD* and the rank
+// tests on the same residuals, and how strong their dependence is. The
+// rank tests and CD* (in that order: CD* works on the residuals in place),
+// the residuals' exponent and the variable's go to the pool while this
+// thread sums over the pairs. The variable is the series tested (model
+// none) or, when asked for, the dependent variable, a copy of it either way.
 void run_model(WidePanel &wide, const DataNames &data, Result &r, const StopFlag &stop) {
   const Options &options = r.options;
   const int n = wide.panel.sections, t = wide.panel.periods;
   const Neighbours local = neighbours_of(options, wide);
+  const bool with_variable = options.exponent_of_dependent || options.model == Model::none;
+  const WorkVector<double> dependent = with_variable ? dependent_rows(wide) : WorkVector<double>();
   WorkVector<double> rows = model_residuals(wide, data, r);
   stop.check();
   PairTable pairs = centred_pair_table(rows.data(), n, t, stop);
   check_pairs(pairs, rows, options.model, r.dependent, data.source);
   const std::string misfit = factors_misfit(r.factors, n, t);
   CdStar star;
+  StrengthFigures strength;
   TaskGroup beside;
-  if (misfit.empty())
-    beside.run([&, mine = std::move(rows)]() mutable {
-      star = cd_star(std::move(mine), n, t, r.factors);
+  beside.run([&, mine = std::move(rows)]() mutable {
+    strength.ranks = rank_tests(mine.data(), n, t);
+    if (misfit.empty()) star = cd_star(std::move(mine), n, t, r.factors);
+  });
+  if (with_variable)
+    beside.run([&] {
+      strength.variable = variable_exponent_of(dependent, n, t, r.dependent, options);
     });
+  beside.run([&] { strength.exponent = residual_exponent_of(pairs, options); });
   const UnbalancedBlock block = plm_block(pairs, local);
   std::optional<Statistic> lm_bc;
   // Baltagi, Feng and Kao correct the bias that fixed effects by
@@ -225,6 +267,7 @@ void run_model(WidePanel &wide, const DataNames &data, Result &r, const StopFlag
                   not_available("its exact moments are those of each cross-section's own "
                                 "regression (model unit)"),
                   star, misfit);
+  add_strength(r, strength);
   if (std::string w = period_effects_warning(options.model, r.effect); !w.empty())
     r.warnings.push_back(std::move(w));
   r.correlations = std::move(pairs.correlations);

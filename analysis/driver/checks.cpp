@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "analysis/common/errors.h"
+#include "analysis/driver/strength.h"
 
 namespace qvd::analysis {
 namespace {
@@ -55,6 +56,7 @@ void check_options(const Options &options) {
     throw InputError("the weighted CD needs 1 or more draws, not " + std::to_string(options.cdw_draws));
   if (options.factors < 0)
     throw InputError("CD* takes 1 or more factors, not " + std::to_string(options.factors));
+  check_exponent_options(options);
   if (!options.restrictions.empty() && options.model != Model::unit)
     throw InputError(std::string("restrictions constrain each cross-section's own regression "
                                  "(model unit), not model ") +

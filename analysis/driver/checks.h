@@ -31,8 +31,9 @@ DataNames names_of(const Data &data) {
 }
 
 // The options that need no panel to be judged: CD(p)'s order, the draws,
-// the factors, and which options go with which model (restrictions with
-// the module's regressions alone, an effect with a model that has one).
+// the factors, the exponent's size, tuning and draws, and which options go
+// with which model (restrictions with the module's regressions alone, an
+// effect with a model that has one).
 // Throws InputError.
 void check_options(const Options &options);
 

@@ -1,5 +1,6 @@
 #include "analysis/driver/test_rows.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -47,7 +48,8 @@ TestRow test_row(TestKind kind, double statistic, double pvalue, const PatternVa
           pvalue,
           std::isnan(pvalue) ? PValueSource::none : PValueSource::tool,
           std::string(info.reference),
-          std::move(unavailable)};
+          std::move(unavailable),
+          ""};
 }
 
 void add_module_rows(Result &r) {
@@ -124,6 +126,27 @@ void add_beyond_rows(Result &r, const Statistic &adjusted, const CdStar &star,
   row(TestKind::bias_adjusted_lm, adjusted.statistic, adjusted.pvalue,
       adjusted.available ? "" : adjusted.reason);
   row(TestKind::cd_star, star.statistic, star.pvalue, misfit);
+}
+
+void add_rank_rows(Result &r, const RankTests &ranks) {
+  const RankStatistic &fr = ranks.friedman;
+  const FreesStatistic &fre = ranks.frees;
+  r.rank_tests = {true, fr.periods_used, ranks.common_periods_only, fre.critical_10,
+                  fre.critical_5, fre.critical_1};
+  const std::string note =
+      ranks.common_periods_only && fr.available
+          ? "ranks over the " + std::to_string(fr.periods_used) +
+                " periods every cross-section has a residual in, of " +
+                std::to_string(r.shape.periods)
+          : "";
+  auto row = [&](TestKind kind, const Statistic &s, long long df) {
+    TestRow added = test_row(kind, s.statistic, s.pvalue, values_for(r, kind, df),
+                             s.available ? "" : s.reason);
+    added.note = note;
+    r.tests.push_back(std::move(added));
+  };
+  row(TestKind::friedman, fr, std::max(fr.periods_used - 1, 0));
+  row(TestKind::frees, fre, 0);
 }
 
 }  // namespace qvd::analysis

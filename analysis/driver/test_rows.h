@@ -9,6 +9,7 @@
 #include "analysis/result/result.h"
 #include "analysis/result/test_kinds.h"
 #include "analysis/stats/cd_star.h"
+#include "analysis/stats/rank_tests.h"
 #include "analysis/stats/statistic.h"
 #include "analysis/stats/unbalanced_cd.h"
 
@@ -37,6 +38,11 @@ void add_unbalanced_rows(Result &r, const UnbalancedBlock &block);
 // `misfit` says why CD*'s factors do not fit the panel, if they do not.
 void add_beyond_rows(Result &r, const Statistic &adjusted, const CdStar &star,
                      std::string misfit);
+
+// Friedman's and Frees' rank tests, and what the result keeps of them: the
+// periods their ranks are over (the rows say so when some cross-section
+// lacks one of the panel's) and Frees' critical values.
+void add_rank_rows(Result &r, const RankTests &ranks);
 
 }  // namespace qvd::analysis
 

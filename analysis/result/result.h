@@ -48,6 +48,18 @@ struct Options {
   // matrix, as plm's w. None: the pairs at most `order` apart.
   std::function<Neighbours(const std::vector<std::string> &labels)> neighbours;
   std::string neighbours_name;  // where they came from ("w.csv"), for the report
+  // The exponent of cross-sectional dependence of the residuals (Bailey,
+  // Kapetanios and Pesaran 2019): the size p and tuning delta of its
+  // threshold, in (0, 1) and (0, 1]; the draws R of its bootstrap over
+  // cross-sections, 1 or more (none: no bootstrap) and their seed (none:
+  // `seed`). The size is also that of the variable's exponent's multiple
+  // test (2016), formed for the series tested as it is (model none) and, on
+  // request, for the dependent variable.
+  double exponent_size = 0.10;
+  double exponent_tuning = 0.5;
+  std::optional<int> exponent_draws;
+  std::optional<std::uint64_t> exponent_seed;
+  bool exponent_of_dependent = false;
 };
 
 constexpr int kDefaultFactors = 4;
@@ -86,6 +98,8 @@ enum class TestKind {
   weighted_cd_plus,   // power-enhanced weighted CD (Juodis and Reese, Fan, Liao and Yao)
   bias_adjusted_lm,   // LM_adj of Pesaran, Ullah and Yamagata
   cd_star,            // CD* of Pesaran and Xie, p factors taken out
+  friedman,           // Friedman's rank test over the periods every cross-section has
+  frees,              // Frees' test of the squared rank correlations, over those periods
   // Pesaran's definitions for unbalanced panels beside the module's:
   // correlations centred over each pair's common periods, only pairs that
   // have one counted.
@@ -111,6 +125,7 @@ struct TestRow {
   PValueSource source = PValueSource::module;
   std::string reference;     // where the statistic is defined: "Pesaran (2004)", ...
   std::string unavailable;   // why there is no statistic ("" when there is one)
+  std::string note;          // how it was formed, where the panel made it differ ("" if not)
 };
 
 // Pesaran's unbalanced-panel block: its pairs and averages (its tests are
@@ -120,6 +135,52 @@ struct UnbalancedSummary {
   long pairs = 0;           // M: pairs with a centred correlation
   long omitted_pairs = 0;   // pairs without one
   double mean_correlation = 0, mean_abs_correlation = 0;
+};
+
+// Friedman's and Frees' tests: the periods their ranks are over, and the
+// critical values of Frees' Q law there.
+struct RankTestsSummary {
+  bool present = false;
+  int periods_used = 0;              // T: the periods every cross-section has a residual in
+  bool common_periods_only = false;  // fewer than the panel's periods: some residual is missing
+  double frees_critical_10 = 0, frees_critical_5 = 0, frees_critical_1 = 0;  // NaN: none
+};
+
+// The exponent alpha of cross-sectional dependence of the residuals
+// (Bailey, Kapetanios and Pesaran 2019): ln(N + 2 x the pairs whose |rho|
+// clears the threshold) / (2 ln N).
+struct ResidualExponentSummary {
+  bool available = false;
+  std::string reason;       // why not, when not available
+  double alpha = 0;         // NaN when not available
+  long pairs = 0;           // pairs with a correlation
+  long nonzero_pairs = 0;   // those declared non-zero
+  double threshold = 0;     // the |rho| they clear at the most periods a pair shares
+  int draws = 0;            // R of the bootstrap over cross-sections; 0: none
+  std::uint64_t seed = 0;   // of its draws
+  double standard_error = 0;  // the draws' standard deviation; NaN without draws
+  // The draws' 2.5 % and 97.5 % quantiles: the lower and upper ends of the
+  // 95 % bootstrap interval of alpha. NaN without draws.
+  double lower_95 = 0, upper_95 = 0;
+};
+
+// The exponent of a variable (Bailey, Kapetanios and Pesaran 2016) with its
+// standard error: of the series tested as it is (model none), or of the
+// dependent variable on request.
+struct VariableExponentSummary {
+  bool present = false;
+  std::string variable;     // its name
+  bool available = false;
+  std::string reason;       // why not, when not available
+  double alpha = 0;         // NaN when not available
+  double standard_error = 0;  // NaN when there is none (standard_error_reason says why)
+  std::string standard_error_reason;
+};
+
+// How strong the dependence is, beside whether there is any.
+struct Strength {
+  ResidualExponentSummary residuals;
+  VariableExponentSummary variable;
 };
 
 struct Result {
@@ -147,6 +208,8 @@ struct Result {
   int factors = 0;                   // p of CD*, as used
   double cd_star_w = 0;              // CD*'s scale w; NaN when not available
   UnbalancedSummary unbalanced;
+  RankTestsSummary rank_tests;
+  Strength strength;
 
   std::vector<TestRow> tests;        // one row per kind computed, in the report's order
 

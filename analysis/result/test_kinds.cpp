@@ -30,6 +30,10 @@ const std::vector<TestKindInfo> &test_kinds() {
        "N(0,1) upper tail", "Pesaran, Ullah and Yamagata (2008)", "lm_adj", "lm_adj_pvalue"},
       {TestKind::cd_star, "cd_star", "CD*({k})", "CD*({k})", "N(0,1) two-sided",
        "Pesaran and Xie (2021)", "cd_star", "cd_star_pvalue"},
+      {TestKind::friedman, "friedman", "FR", "Friedman FR", "chi2({df})", "Friedman (1937)",
+       "friedman", "friedman_pvalue"},
+      {TestKind::frees, "frees", "FRE", "Frees FRE", "Q({t}) upper tail", "Frees (1995)",
+       "frees", "frees_pvalue"},
       {TestKind::unbalanced_lm, "unbalanced_lm", "LM (unbalanced)", "LM", "chi2({df})",
        "Pesaran (2015); as R plm pcdtest", "unbalanced_lm", "unbalanced_lm_pvalue"},
       {TestKind::unbalanced_scaled_lm, "unbalanced_scaled_lm", "scaled LM (unbalanced)",
@@ -59,7 +63,7 @@ const TestKindInfo &test_kind(TestKind kind) {
 PatternValues pattern_values(const Result &r, TestKind kind) {
   const bool modules_band = r.options.model == Model::unit && kind == TestKind::local_cd;
   return {r.options.neighbours && !modules_band ? "w" : std::to_string(r.options.order),
-          r.factors, r.options.cdw_draws, 0};
+          r.factors, r.options.cdw_draws, 0, r.rank_tests.periods_used};
 }
 
 std::string filled(std::string_view pattern, const PatternValues &v) {
@@ -80,6 +84,7 @@ std::string filled(std::string_view pattern, const PatternValues &v) {
     if (token == "p") out += v.local;
     else if (token == "k") out += std::to_string(v.factors);
     else if (token == "df") out += std::to_string(v.df);
+    else if (token == "t") out += std::to_string(v.periods);
     else if (token == "r" && v.draws != 1) out += ", " + std::to_string(v.draws) + " draws";
     at = close + 1;
   }

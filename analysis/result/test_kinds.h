@@ -5,8 +5,8 @@
 // Names, titles and distributions are patterns: {p} stands for the local
 // statistics' neighbours (the order p, or "w" for a proximity matrix), {k}
 // for CD*'s factors, {r} for the weighted CD's draws (", 3 draws"; nothing
-// for one) and {df} for a chi-square's degrees of freedom (pattern_values
-// and filled below).
+// for one), {df} for a chi-square's degrees of freedom and {t} for the
+// periods the rank tests' law is over (pattern_values and filled below).
 #ifndef QVDEP_ANALYSIS_RESULT_TEST_KINDS_H
 #define QVDEP_ANALYSIS_RESULT_TEST_KINDS_H
 
@@ -39,6 +39,7 @@ struct PatternValues {
   int factors = 0;          // {k}
   int draws = 1;            // {r}
   long long df = 0;         // {df}
+  int periods = 0;          // {t}
 };
 
 // The values of a result's options for a row of `kind` (df 0: a row's own
@@ -47,7 +48,7 @@ struct PatternValues {
 // unit) only the unbalanced-panel block's local rows are over them.
 PatternValues pattern_values(const Result &r, TestKind kind);
 
-// `pattern` with its {p}, {k}, {r} and {df} filled in.
+// `pattern` with its {p}, {k}, {r}, {df} and {t} filled in.
 std::string filled(std::string_view pattern, const PatternValues &values);
 
 }  // namespace qvd::analysis

@@ -10,6 +10,7 @@
 #include "analysis/common/errors.h"
 #include "analysis/linalg/work_vector.h"
 #include "analysis/stats/pair_table.h"
+#include "analysis/stats/principal_components.h"
 #include "analysis/stats/tail_probability.h"
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
@@ -100,56 +101,6 @@ double cd_of_residuals(const WorkVector<double> &eps, const std::vector<double> 
   return std::sqrt(2.0 / (dn * (dn - 1))) * std::sqrt(dt) * pair_sum;
 }
 
-// 2. The p leading eigenvectors of Z Z' (dsyevr orders eigenvalues
-// upwards), T-by-p in `f`. When T > N they come from the smaller Z'Z:
-// Z'Z v = l v gives Z Z' (Z v) = l (Z v), so f = Z v / ||Z v||. The reason
-// when there are none.
-std::string leading_factors(const WorkVector<double> &z, std::size_t n, std::size_t t,
-                            std::size_t p, WorkVector<double> &f) {
-  const lapack_int ti = static_cast<lapack_int>(t), ni = static_cast<lapack_int>(n),
-                   pi = static_cast<lapack_int>(p);
-  const bool through_sections = t > n;
-  const lapack_int m = through_sections ? ni : ti;
-  const std::size_t ms = static_cast<std::size_t>(m);
-  WorkVector<double> gram(ms * ms, 0.0);
-  const double one = 1.0, zero = 0.0;
-  call_lapack<qvdep_dsyrk>("L", through_sections ? "T" : "N", &m, through_sections ? &ti : &ni,
-                           &one, z.data(), &ti, &zero, gram.data(), &m, 1, 1);
-  const lapack_int first = m - pi + 1, last = m;
-  const double unused = 0, abstol = 0;
-  lapack_int found = 0, lwork = -1, liwork = -1, iquery = 0, info = 0;
-  double query = 0;
-  WorkVector<double> eigenvalues(ms), vectors(ms * p);
-  WorkVector<lapack_int> support(2 * p);
-  call_lapack<qvdep_dsyevr>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last,
-                            &abstol, &found, eigenvalues.data(), vectors.data(), &m,
-                            support.data(), &query, &lwork, &iquery, &liwork, &info, 1, 1, 1);
-  lwork = static_cast<lapack_int>(query);
-  liwork = iquery;
-  WorkVector<double> work(static_cast<std::size_t>(lwork));
-  WorkVector<lapack_int> iwork(static_cast<std::size_t>(liwork));
-  call_lapack<qvdep_dsyevr>("V", "I", "L", &m, gram.data(), &m, &unused, &unused, &first, &last,
-                            &abstol, &found, eigenvalues.data(), vectors.data(), &m,
-                            support.data(), work.data(), &lwork, iwork.data(), &liwork, &info, 1,
-                            1, 1);
-  if (info != 0 || found != pi) return "the eigenvectors of Z Z' did not converge";
-  if (!through_sections) {
-    f = std::move(vectors);
-    return "";
-  }
-  f.assign(t * p, 0.0);
-  call_lapack<qvdep_dgemm>("N", "N", &ti, &pi, &ni, &one, z.data(), &ti, vectors.data(), &ni,
-                           &zero, f.data(), &ti, 1, 1);
-  for (std::size_t l = 0; l < p; ++l) {
-    double square = 0;
-    for (std::size_t s = 0; s < t; ++s) square += f[l * t + s] * f[l * t + s];
-    if (!(square > 0)) return "Z Z' has fewer than p non-zero eigenvalues";
-    const double length = std::sqrt(square);
-    for (std::size_t s = 0; s < t; ++s) f[l * t + s] /= length;
-  }
-  return "";
-}
-
 // 3. Every z_i on X = [1, f] at once (least squares): the coefficients,
 // (p + 1)-by-N, in `coef`, and the residuals eps_i in place of z. The
 // reason when the factors are linearly dependent.
@@ -199,7 +150,9 @@ CdStar cd_star(WorkVector<double> residuals, int sections, int periods, int comp
 #else
   const std::size_t p = static_cast<std::size_t>(components);
   WorkVector<double> f, coef;
-  if (std::string why = leading_factors(z, n, t, p, f); !why.empty()) return refused(std::move(why));
+  // 2. f: the p leading principal components of the z_i.
+  if (std::string why = leading_components(z, n, t, p, f); !why.empty())
+    return refused(std::move(why));
   if (std::string why = defactored(z, f, n, t, p, coef); !why.empty())
     return refused(std::move(why));
   std::vector<double> sigma(n);

@@ -22,10 +22,10 @@
 // Removing estimated factors biases CD_eps downwards by about
 // sqrt(T/2)(1 - w) and shrinks its spread by w; CD* undoes both.
 //
-// Method: Z Z' by BLAS dsyrk, its leading eigenvectors by LAPACK dsyevr
-// (through the N-by-N Z'Z when T > N: f = Z v / ||Z v|| for its
-// eigenvectors v, so memory grows with min(N, T)^2),
-// the N regressions at once by dgels with N right-hand sides. The sum over
+// Method: the principal components of principal_components.h (Z Z' by
+// BLAS dsyrk, its leading eigenvectors by LAPACK dsyevr, through the N-by-N
+// Z'Z when T > N, so memory grows with min(N, T)^2), the N regressions at
+// once by dgels with N right-hand sides. The sum over
 // pairs uses sum_{i<j} u_i'u_j = (||sum_i u_i||^2 - sum_i ||u_i||^2)/2 for
 // the unit vectors u_i = eps_i/||eps_i||, O(NT) in place of O(N^2 T) (eps_i
 // has mean zero, being residuals of a regression with an intercept).

@@ -5,6 +5,7 @@
 #include <boost/math/special_functions/erf.hpp>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <utility>
@@ -17,16 +18,11 @@
 namespace qvd::analysis {
 namespace {
 
-void check(const ResidualExponentOptions &o) {
-  if (!(o.size > 0 && o.size < 1))
-    throw InputError("the size of the exponent's threshold must be in (0, 1), not " +
-                     std::to_string(o.size));
-  if (!(o.tuning > 0 && o.tuning <= 1))
-    throw InputError("the tuning of the exponent's threshold must be in (0, 1], not " +
-                     std::to_string(o.tuning));
-  if (o.draws < 1)
-    throw InputError("the exponent's bootstrap needs 1 or more draws, not " +
-                     std::to_string(o.draws));
+// A figure as a message shows it: 0.1, 1.5, nan.
+std::string shown(double x) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", x);
+  return text;
 }
 
 ResidualExponent refused(std::string reason) {
@@ -61,9 +57,19 @@ double exponent(double n, double nonzero_pairs) {
 
 }  // namespace
 
+void check_residual_exponent_options(const ResidualExponentOptions &o) {
+  if (!(o.size > 0 && o.size < 1))
+    throw InputError("the exponent's size p must be in (0, 1), not " + shown(o.size));
+  if (!(o.tuning > 0 && o.tuning <= 1))
+    throw InputError("the exponent's tuning delta must be in (0, 1], not " + shown(o.tuning));
+  if (o.draws < 0)
+    throw InputError("the exponent's bootstrap takes 0 (none) or more draws, not " +
+                     std::to_string(o.draws));
+}
+
 ResidualExponent residual_exponent(const PairTable &correlations,
                                    const ResidualExponentOptions &options) {
-  check(options);
+  check_residual_exponent_options(options);
   const std::size_t n =
       static_cast<std::size_t>(correlations.sections > 0 ? correlations.sections : 0);
   if (n < 2) return refused("the exponent needs 2 or more cross-sections");
@@ -76,8 +82,9 @@ ResidualExponent residual_exponent(const PairTable &correlations,
       [&](int common) { return quantile_of_tail / std::sqrt(static_cast<double>(common)); },
       most_common_periods(correlations));
 
+  // The pairs declared non-zero are kept for the bootstrap only.
   std::vector<std::pair<std::size_t, std::size_t>> nonzero;
-  long pairs = 0;
+  long pairs = 0, count = 0;
   PairRows rows(correlations);
   for (std::size_t i = 0; i < n; ++i) {
     const PairRow row = rows.row(i);
@@ -85,7 +92,9 @@ ResidualExponent residual_exponent(const PairTable &correlations,
       const int common = row.common(j);
       if (std::isnan(row.rho[j]) || common < 1) continue;
       ++pairs;
-      if (std::fabs(row.rho[j]) > threshold_at(common)) nonzero.emplace_back(i, j);
+      if (!(std::fabs(row.rho[j]) > threshold_at(common))) continue;
+      ++count;
+      if (options.draws > 0) nonzero.emplace_back(i, j);
     }
   }
   if (pairs == 0) return refused("no pair of cross-sections has a correlation");
@@ -93,10 +102,14 @@ ResidualExponent residual_exponent(const PairTable &correlations,
   ResidualExponent r;
   r.available = true;
   r.pairs = pairs;
-  r.nonzero_pairs = static_cast<long>(nonzero.size());
-  r.alpha = exponent(dn, static_cast<double>(nonzero.size()));
+  r.nonzero_pairs = count;
+  r.alpha = exponent(dn, static_cast<double>(count));
   r.threshold = threshold_at(most_common_periods(correlations));
   r.draws = options.draws;
+  if (options.draws == 0) {
+    r.bootstrap_standard_error = r.quantile_2_5 = r.quantile_97_5 = kNaN;
+    return r;
+  }
 
   std::mt19937_64 engine(options.seed);
   std::vector<double> alphas(static_cast<std::size_t>(options.draws));
@@ -123,7 +136,7 @@ ResidualExponent residual_exponent(const PairTable &correlations,
 
 ResidualExponent residual_exponent(const double *residuals, int sections, int periods,
                                    const ResidualExponentOptions &options) {
-  check(options);
+  check_residual_exponent_options(options);
   return residual_exponent(centred_pair_table(residuals, sections, periods), options);
 }
 

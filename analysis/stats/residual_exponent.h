@@ -41,7 +41,7 @@ namespace qvd::analysis {
 struct ResidualExponentOptions {
   double size = 0.10;             // p, in (0, 1)
   double tuning = 0.5;            // delta, in (0, 1]
-  int draws = 200;                // R, the bootstrap's draws, 1 or more
+  int draws = 200;                // R, the bootstrap's draws; 0: no bootstrap
   std::uint64_t seed = 20190101;  // of the bootstrap's draws
 };
 
@@ -53,17 +53,21 @@ struct ResidualExponent {
   long pairs = 0;                       // pairs i < j with a correlation
   double threshold = 0;                 // c_p at the panel's T (the most periods a pair shares)
   int draws = 0;                        // R
-  double bootstrap_standard_error = 0;  // of the draws' alpha~ (divisor R - 1; NaN for R = 1)
+  double bootstrap_standard_error = 0;  // of the draws' alpha~ (divisor R - 1; NaN for R < 2)
   double quantile_2_5 = 0;              // the draws' 2.5 % quantile: the interval's lower end
-  double quantile_97_5 = 0;             // their 97.5 % quantile: its upper end
+  double quantile_97_5 = 0;             // their 97.5 % quantile: its upper end (NaN for R = 0)
 };
+
+// Throws InputError for a size outside (0, 1), a tuning outside (0, 1] or
+// fewer than 0 draws.
+void check_residual_exponent_options(const ResidualExponentOptions &options);
 
 // From a pair table: the module's (uncentred correlations, which are
 // Pearson's for the residuals of regressions with an intercept) or
 // centred_pair_table's (unbalanced_cd.h). Pairs whose correlation is NaN
 // are left out of the count. Not available with fewer than 2
-// cross-sections or no pair with a correlation. Throws InputError for a
-// size outside (0, 1), a tuning outside (0, 1] or fewer than 1 draw.
+// cross-sections or no pair with a correlation. Throws InputError for the
+// options check_residual_exponent_options refuses.
 ResidualExponent residual_exponent(const PairTable &correlations,
                                    const ResidualExponentOptions &options = {});
 

@@ -84,7 +84,10 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
            max_memory: Optional[Union[int, str]] = None, cdw_draws: int = 1,
            factors: Optional[int] = None, unbalanced: bool = False,
            model: str = "unit", effect: Optional[str] = None,
-           neighbours: Any = None, formula: Optional[str] = None) -> CDTestResult:
+           neighbours: Any = None, formula: Optional[str] = None,
+           exponent_size: float = 0.10, exponent_tuning: float = 0.5,
+           exponent_draws: Optional[int] = None, exponent_seed: Optional[int] = None,
+           exponent_of_dependent: bool = False) -> CDTestResult:
     """Test a panel for cross-sectional dependence of regression errors.
 
     With the default model "unit", each cross-section gets its own
@@ -94,7 +97,10 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     observe. The tests, one row each of the result's `statistics`:
     Breusch-Pagan LM, Pesaran's scaled LM, CD and local CD(p), the
     weighted CD and CDw+ (Juodis and Reese 2022), the bias-adjusted LM
-    (Pesaran, Ullah and Yamagata 2008), CD* (Pesaran and Xie 2021) and,
+    (Pesaran, Ullah and Yamagata 2008), CD* (Pesaran and Xie 2021), the
+    rank tests of Friedman (1937, FR: chi-square with T - 1 degrees of
+    freedom) and Frees (1995, FRE: Frees' Q law, exact), which assume no
+    normality and suit short panels, and,
     where a residual is missing, `unbalanced=True` or `neighbours` is
     given, Pesaran's unbalanced-panel LM, scaled LM, CD and CD(p) (as R's
     plm). Every p-value is computed from its statistic with full relative
@@ -247,6 +253,24 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
         given by `y` and `x`: a NaN that a term makes or meets leaves its
         cell incomplete, and the figures are those of the same columns
         computed beforehand.
+    exponent_size : float, default 0.10
+        Size p, in (0, 1), of the threshold c_p = Phi^-1(1 - (p/2)/n^delta)
+        / sqrt(T) above which a residual correlation counts as non-zero in
+        the residuals' exponent of dependence alpha (Bailey, Kapetanios and
+        Pesaran 2019; n = N(N - 1)/2), and of the variable's exponent's
+        multiple test (2016). alpha <= 1/2: weak dependence; near 1:
+        strong, as from a common factor (`strength`).
+    exponent_tuning : float, default 0.5
+        Tuning delta, in (0, 1], of that threshold.
+    exponent_draws : int, optional
+        Draws R of a bootstrap over cross-sections of the residuals'
+        alpha: its standard error and 95 % interval (default: none).
+    exponent_seed : int, optional
+        Seed of those draws (default: `seed`).
+    exponent_of_dependent : bool, default False
+        Also the exponent of `y` as it is, bias-adjusted, with its standard
+        error (2016, as Stata's xtcse2 forms it); with model "none" it is
+        always formed, `y` being the series tested.
 
     Returns
     -------
@@ -316,7 +340,15 @@ def cdtest(data: Any, *, id: Any = None, time: Any = None, y: Optional[str] = No
     extras = _core.Extras(max_memory=_max_memory(max_memory),
                           cdw_draws=_positive(cdw_draws, "cdw_draws"),
                           factors=0 if factors is None else _positive(factors, "factors"),
-                          unbalanced=_flag(unbalanced, "unbalanced"))
+                          unbalanced=_flag(unbalanced, "unbalanced"),
+                          exponent_size=_real(exponent_size, "exponent_size"),
+                          exponent_tuning=_real(exponent_tuning, "exponent_tuning"),
+                          exponent_draws=None if exponent_draws is None
+                          else _positive(exponent_draws, "exponent_draws"),
+                          exponent_seed=None if exponent_seed is None
+                          else _seed(exponent_seed, "exponent_seed"),
+                          exponent_of_dependent=_flag(exponent_of_dependent,
+                                                      "exponent_of_dependent"))
     if not isinstance(model, str):
         raise TypeError(f"model must be a name (a string), not {type(model).__name__}")
     if effect is not None and not isinstance(effect, str):
@@ -439,14 +471,21 @@ def _order(order: int) -> int:
     return int(max(min(order, 2 ** 31 - 1), -(2 ** 31)))
 
 
-def _seed(seed: Optional[int]) -> int:
+def _seed(seed: Optional[int], name: str = "seed") -> int:
     if seed is None:
         return DEFAULT_SEED
     if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)):
-        raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
+        raise TypeError(f"{name} must be an integer, not {type(seed).__name__}")
     if not 0 <= int(seed) < _SEED_LIMIT:
-        raise InputError(f"seed must be in 0 .. 2^64 - 1, not {seed}")
+        raise InputError(f"{name} must be in 0 .. 2^64 - 1, not {seed}")
     return int(seed)
+
+
+def _real(value: Any, name: str) -> float:
+    """A real option; the library says which values it refuses."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    return float(value)
 
 
 def _max_memory(value: Any) -> int:

@@ -125,6 +125,15 @@ class CDTestResult:
     warnings : list of str
         One line each, among them why CD is no valid test after period
         effects or CCE.
+    friedman, friedman_pvalue, frees, frees_pvalue : float
+        Friedman's and Frees' rank tests over the periods every
+        cross-section has a residual in (NaN with fewer than 3).
+    strength : dict
+        How strong the dependence is, the JSON object's "strength": the
+        residuals' exponent alpha (``strength["residuals"]``, with its
+        bootstrap interval when `exponent_draws` is given), the variable's
+        with its standard error (``strength["variable"]``, None unless
+        formed) and the rank tests' periods and Frees' critical values.
     statistics, correlations, common_periods : pandas.DataFrame
     module_results : dict or None
         The module's eight result fields and its fit flag exactly as it
@@ -172,6 +181,12 @@ class CDTestResult:
         if not isinstance(self._run, _StoredRun):
             state["_run"] = _StoredRun(self._run)
         return state
+
+    @property
+    def strength(self) -> dict:
+        """The exponents of dependence and the rank tests' basis, as the
+        JSON object's "strength"."""
+        return self._run.to_dict()["strength"]
 
     @property
     def section_labels(self) -> list:

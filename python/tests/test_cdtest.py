@@ -99,12 +99,12 @@ def test_grunfeld_figures(grunfeld, kind):
     assert (r.cross_sections, r.periods, r.usable_pairs, r.lm_df) == (10, 20, 45, 45)
     stats = r.statistics
     assert list(stats.index) == ["LM", "scaled LM", "CD", "CD(2)", "weighted CD", "CDw+",
-                                 "LM_adj", "CD*(4)"]
+                                 "LM_adj", "CD*(4)", "FR", "FRE"]
     for test, attribute in [("LM", "lm"), ("scaled LM", "scaled_lm"), ("CD", "cd"),
                             ("CD(2)", "cdp"), ("weighted CD", "weighted_cd")]:
         assert stats.loc[test, "statistic"] == getattr(r, attribute), test
         assert stats.loc[test, "p_value"] == getattr(r, attribute + "_pvalue"), test
-    assert list(stats["computed_by_tool"]) == [True] * 8
+    assert list(stats["computed_by_tool"]) == [True] * 10
     assert stats.loc["LM_adj", "reference"] == "Pesaran, Ullah and Yamagata (2008)"
     rho = r.correlations
     assert rho.shape == (10, 10) and np.allclose(rho.to_numpy(), rho.to_numpy().T)
@@ -125,7 +125,8 @@ def test_p_values_keep_their_relative_precision_in_the_tail(loading):
     r = qvdep.cdtest(values, y="y", x=["x1"], unbalanced=True)
     far = 0
     for row in r.to_dict()["tests"]:
-        if "not_available" in row:
+        # Frees' Q tail is held to mpmath's quadrature in strength_test.cpp.
+        if "not_available" in row or row["kind"] == "frees":
             continue
         z, dist = mpmath.mpf(row["statistic"]), row["distribution"]
         if dist.startswith("chi2("):
@@ -155,7 +156,7 @@ def test_p_values_keep_their_relative_precision_in_the_tail(loading):
 
 def report_pvalues(summary):
     """The p-value column of the report's tables, row after row."""
-    row = re.compile(r"^  \S.*?\s(-?\d+\.\d+|NA)\s+(chi2\(\d+\)|N\(0,1\) [a-z -]+?)\s+(< 1e-300|\S+)$")
+    row = re.compile(r"^  \S.*?\s(-?\d+\.\d+|NA)\s+(chi2\(\d+\)|N\(0,1\) [a-z -]+?|Q\(\d+\) upper tail)\s+(< 1e-300|\S+)$")
     return [m.group(3) for m in map(row.match, summary.splitlines()) if m]
 
 
@@ -478,6 +479,11 @@ BAD_INPUTS = [
     (None, None, dict(GOOD, seed=-1), ValueError, "seed must be in"),
     (None, None, dict(GOOD, cdw_draws=0), ValueError, "cdw_draws must be 1 or more, not 0"),
     (None, None, dict(GOOD, cdw_draws=1.5), TypeError, "cdw_draws must be an integer"),
+    (None, None, dict(GOOD, exponent_size=1.0), ValueError, r"size p must be in \(0, 1\), not 1"),
+    (None, None, dict(GOOD, exponent_size="0.1"), TypeError, "exponent_size must be a number"),
+    (None, None, dict(GOOD, exponent_tuning=0), ValueError, r"delta must be in \(0, 1\], not 0"),
+    (None, None, dict(GOOD, exponent_draws=0), ValueError, "exponent_draws must be 1 or more"),
+    (None, None, dict(GOOD, exponent_seed=-1), ValueError, "exponent_seed must be in"),
     (None, None, dict(GOOD, factors=0), ValueError, "factors must be 1 or more, not 0"),
     (None, None, dict(GOOD, factors=10), ValueError,
      r"CD\*: p = 10 factors need more than p cross-sections and periods \(10 and 20\)"),
@@ -649,7 +655,7 @@ def band_pairs(ids, p):
 # Each model with one effect on Grunfeld: the rows it gives, in order, and
 # whether CD gets the warning that it is no valid test there.
 PLM_ROWS = ["lm", "scaled_lm", "cd", "local_cd", "weighted_cd", "weighted_cd_plus",
-            "bias_adjusted_lm", "cd_star"]
+            "bias_adjusted_lm", "cd_star", "friedman", "frees"]
 MODEL_CASES = [
     ("unit", None, PLM_ROWS, False),
     ("pooling", None, PLM_ROWS, False),
@@ -720,6 +726,34 @@ def test_new_options_reach_the_statistics(grunfeld):
     assert "CD*(2)" in more.statistics.index and more.weighted_cd != one.weighted_cd
     assert more.to_dict()["options"]["cdw_draws"] == 3
     assert more.to_dict()["weighted_cd_signs"] is None
+
+
+def test_rank_tests_and_exponents_as_the_tool_gives_them(grunfeld):
+    # Friedman's FR of a series tested as it is: scipy's Friedman statistic
+    # with the years as treatments and the firms as blocks. Firm 2 invests
+    # 361.6 twice; one is moved, as scipy corrects ties and FR does not.
+    from scipy.stats import friedmanchisquare
+    untied = grunfeld.copy()
+    untied.loc[untied.index[(untied.firm == 2) & (untied.inv == 361.6)][0], "inv"] += 0.01
+    options = dict(GOOD, model="none", exponent_draws=40, exponent_seed=7, exponent_size=0.05)
+    r = qvdep.cdtest(untied, **options)
+    wide = untied.pivot(index="firm", columns="year", values="inv")
+    reference = friedmanchisquare(*[wide[year] for year in wide.columns])
+    assert r.friedman == pytest.approx(reference.statistic, rel=1e-12)
+    assert r.friedman_pvalue == pytest.approx(reference.pvalue, rel=1e-9)
+    # Unbalanced: over the periods every firm has, as if cut to them.
+    cut = qvdep.cdtest(untied[(untied.firm != 3) | (untied.year >= 1941)], **options)
+    late = friedmanchisquare(*[wide[year] for year in wide.columns if year >= 1941])
+    assert cut.friedman == pytest.approx(late.statistic, rel=1e-12)
+    assert cut.to_dict()["tests"][-1]["note"].startswith("ranks over the 14 periods")
+    strength = r.strength
+    assert strength["variable"]["variable"] == "inv"
+    assert strength["residuals"]["draws"] == 40 and strength["residuals"]["size"] == 0.05
+    args = [CLI, "--id", "firm", "--time", "year", "--y", "inv", "--x", "value,capital",
+            "--model", "none", "--exponent-draws", "40", "--exponent-seed", "7",
+            "--exponent-size", "0.05", "--format", "json", str(GRUNFELD)]
+    cli = json.loads(subprocess.run(args, capture_output=True, text=True, check=True).stdout)
+    assert cli["strength"] == qvdep.cdtest(grunfeld, **options).strength
 
 
 def cd_star_reference(e, p):

@@ -402,7 +402,7 @@ TEST(Strength, RefusesBadOptions) {
   const ResidualExponentOptions residual_cases[] = {
       {0.0, 0.5, 10, 1}, {1.0, 0.5, 10, 1},  {-0.1, 0.5, 10, 1}, {nan, 0.5, 10, 1},
       {0.1, 0.0, 10, 1}, {0.1, 1.01, 10, 1}, {0.1, nan, 10, 1},  {0.1, -0.5, 10, 1},
-      {0.1, 0.5, 0, 1},  {0.1, 0.5, -3, 1}};
+      {0.1, 0.5, -3, 1}};
   for (const ResidualExponentOptions &o : residual_cases)
     EXPECT_THROW(residual_exponent(e.data(), 10, 12, o), InputError)
         << o.size << " " << o.tuning << " " << o.draws;

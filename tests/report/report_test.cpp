@@ -45,11 +45,11 @@ std::string line_of(const std::string &report, const std::string &title) {
 }
 
 TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
-  const TestRow lm{TestKind::lm, "LM", 1.5, "chi2(3)", 0.25, PValueSource::tool, "", ""};
+  const TestRow lm{TestKind::lm, "LM", 1.5, "chi2(3)", 0.25, PValueSource::tool, "", "", ""};
   const TestRow local{TestKind::local_cd, "CD(4)", -2.0, "N(0,1) two-sided", 0.5,
-                      PValueSource::tool, "", ""};
+                      PValueSource::tool, "", "", ""};
   const TestRow weighted{TestKind::weighted_cd, "weighted CD", 0.75, "N(0,1) two-sided", 0.125,
-                         PValueSource::tool, "", ""};
+                         PValueSource::tool, "", "", ""};
   const std::string text = report_text("data.csv", result_with({weighted, local, lm}));
   EXPECT_EQ(line_of(text, "local CD(4)"),
             "local CD(4)             -2.000000  N(0,1) two-sided            0.5");
@@ -70,11 +70,11 @@ TEST(Report, RowsAreTitledByKindWhereverTheyStand) {
 // definitions when the unbalanced one is there, and warnings wrap.
 TEST(Report, ColumnsStayAlignedAndBlocksSayWhatTheyAre) {
   const TestRow lm{TestKind::lm, "LM", 15878601.982709, "chi2(1999000)", 0.0,
-                   PValueSource::tool, "", ""};
+                   PValueSource::tool, "", "", ""};
   const TestRow cd{TestKind::cd, "CD", -3.5, "N(0,1) two-sided", 4.6e-4, PValueSource::tool, "",
-                   ""};
+                   "", ""};
   const TestRow plm_lm{TestKind::unbalanced_lm, "LM (unbalanced)", 123456789012.5, "chi2(12)",
-                       1e-299, PValueSource::tool, "", ""};
+                       1e-299, PValueSource::tool, "", "", ""};
   analysis::Result r = result_with({lm, cd, plm_lm});
   r.lm_degrees_of_freedom = 1999000;
   r.unbalanced = {true, 12, 3, 0.1, 0.2};
@@ -105,8 +105,9 @@ TEST(Report, ColumnsStayAlignedAndBlocksSayWhatTheyAre) {
 }
 
 TEST(Report, JsonHasOneEntryPerRowInItsOrder) {
-  const TestRow cd{TestKind::cd, "CD", kNaN, "N(0,1) two-sided", kNaN, PValueSource::none, "", ""};
-  const TestRow lm{TestKind::lm, "LM", 2.0, "chi2(3)", 0.5, PValueSource::tool, "", ""};
+  const TestRow cd{TestKind::cd, "CD", kNaN, "N(0,1) two-sided", kNaN, PValueSource::none, "",
+                   "", ""};
+  const TestRow lm{TestKind::lm, "LM", 2.0, "chi2(3)", 0.5, PValueSource::tool, "", "", ""};
   const nlohmann::json j = result_json("data.csv", result_with({cd, lm}))["tests"];
   ASSERT_EQ(j.size(), 2u);
   EXPECT_EQ(j[0], nlohmann::json({{"kind", "cd"},
