@@ -227,7 +227,8 @@ VariableExponent variable_exponent(const double *series, int sections, int perio
                               " leaves fewer than 2 slopes for their variance";
   } else {
     r.standard_error =
-        std::sqrt(r.long_run_variance / dt + 4 * std::pow(dn, -r.alpha) * r.slope_variance) /
+        std::sqrt(r.long_run_variance / dt +
+                  4 * std::pow(dn, -r.alpha) * r.slope_variance / r.mu_squared) /
         (2 * log_n);
   }
   return r;

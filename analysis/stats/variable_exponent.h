@@ -22,7 +22,13 @@
 //     q coefficients)^2, s^2 its residual variance (divisor T - 2q - 1);
 //     delta_i the slope of x_i on (1, z); S the variance (divisor m - 1) of
 //     the m = round(N^alpha) delta_i largest in absolute value;
-//       se(alpha) = sqrt(V/T + 4 N^-alpha S) / (2 ln N).
+//       se(alpha) = sqrt(V/T + 4 N^-alpha S / mu^2) / (2 ln N).
+//     S / mu^2 is the squared coefficient of variation of the loadings:
+//     mu^2 estimates the squared mean loading on the standardised factor,
+//     and var(ln mu^2) = 4 S / (m mu^2) by the delta method. S alone, as
+//     the equations are usually written, is in the variable's squared units
+//     (it presumes series scaled so that the mean loading is about 1), and
+//     would make the standard error change with the units of measurement.
 //
 // BKP's sigma^2 divides by T, and their c_N is N^-1 sum_i of the residual
 // variances after the principal components; xtcse2's documentation uses the

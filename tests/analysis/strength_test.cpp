@@ -356,7 +356,8 @@ TEST(VariableExponent, EqualsItsSteps) {
                      [](double l, double r) { return std::fabs(l) > std::fabs(r); });
     const long m = std::min<long>(std::lround(std::pow(dn, alpha)), c.n);
     const double big_s = variance({slopes.begin(), slopes.begin() + m}, static_cast<double>(m - 1));
-    const double se = std::sqrt(v / dt + 4 * std::pow(dn, -alpha) * big_s) / (2 * log_n);
+    const double mu2 = variance(chosen, dt);
+    const double se = std::sqrt(v / dt + 4 * std::pow(dn, -alpha) * big_s / mu2) / (2 * log_n);
 
     const VariableExponent r = variable_exponent(raw.data(), c.n, c.t, {p, c.components});
     ASSERT_TRUE(r.available) << r.reason;
@@ -368,6 +369,13 @@ TEST(VariableExponent, EqualsItsSteps) {
     EXPECT_EQ(r.ar_order, static_cast<int>(q));
     EXPECT_EQ(r.largest_slopes, m);
     EXPECT_NEAR(r.standard_error, se, 1e-10);
+    // alpha and its standard error are free of the variable's units.
+    Vector scaled(raw);
+    for (double &value : scaled) value *= 1000;
+    const VariableExponent in_thousandths =
+        variable_exponent(scaled.data(), c.n, c.t, {p, c.components});
+    EXPECT_NEAR(in_thousandths.alpha, r.alpha, 1e-10);
+    EXPECT_NEAR(in_thousandths.standard_error, r.standard_error, 1e-10);
   }
 }
 
