@@ -13,6 +13,8 @@ cdtest.formula <- function(formula, data, index = NULL, model = "unit",
                            effect = "individual", order = 1, neighbours = NULL,
                            restrict = NULL, seed = 20220101, cdw_draws = 1,
                            factors = NULL, unbalanced = FALSE, max_memory = NULL,
+                           exponent_size = 0.10, exponent_tuning = 0.5, exponent_draws = NULL,
+                           exponent_seed = NULL, exponent_of_dependent = FALSE,
                            module = NULL, ...) {
   no_other_arguments(...)
   if (missing(data)) qvdep_stop("cdtest needs the data: cdtest(y ~ x, data = frame)")
@@ -22,7 +24,10 @@ cdtest.formula <- function(formula, data, index = NULL, model = "unit",
     order = order, neighbours = neighbours,
     neighbours_name = paste(deparse(substitute(neighbours)), collapse = " "),
     restrict = restrict, seed = seed, cdw_draws = cdw_draws, factors = factors,
-    unbalanced = unbalanced, max_memory = max_memory, module = module)
+    unbalanced = unbalanced, max_memory = max_memory,
+    exponent = list(size = exponent_size, tuning = exponent_tuning, draws = exponent_draws,
+                    seed = exponent_seed, of_dependent = exponent_of_dependent),
+    module = module)
   source <- paste(deparse(substitute(data)), collapse = " ")
   run_cdtest(columns$panel, options, source, columns$formula, sys.call())
 }
@@ -47,6 +52,12 @@ scalar_string <- function(x, name) {
   x
 }
 
+scalar_flag <- function(x, name) {
+  if (!is.logical(x) || length(x) != 1L || is.na(x))
+    qvdep_stop(sprintf("%s must be TRUE or FALSE", name))
+  x
+}
+
 # The neighbours of the local statistics as the library takes them: a
 # proximity matrix (N x N, rows and columns named by cross-section or in
 # panel order; a cell not zero makes a pair neighbours) or a data frame of
@@ -68,14 +79,14 @@ neighbour_spec <- function(w) {
 }
 
 # The module run is the one in the package's libs/ unless `module` names
-# another build of it.
+# another build of it. `exponent` holds the exponents' size, tuning, draws
+# and seed (NULL: none, and `seed`) and of_dependent; the library says
+# which values it refuses.
 analysis_options <- function(model, effect, intercept, order, neighbours, neighbours_name,
                              restrict, seed, cdw_draws, factors, unbalanced, max_memory,
-                             module) {
+                             exponent, module) {
   if (!is.null(restrict) && (!is.character(restrict) || anyNA(restrict)))
     qvdep_stop("restrict must be a character vector of restrictions: \"value + capital = 0.2\"")
-  if (!is.logical(unbalanced) || length(unbalanced) != 1L || is.na(unbalanced))
-    qvdep_stop("unbalanced must be TRUE or FALSE")
   memory <- if (is.null(max_memory)) 0 else if (is.character(max_memory))
     scalar_string(max_memory, "max_memory") else scalar_number(max_memory, "max_memory")
   list(model = scalar_string(model, "model"),
@@ -86,8 +97,14 @@ analysis_options <- function(model, effect, intercept, order, neighbours, neighb
        seed = scalar_number(seed, "seed"),
        cdw_draws = scalar_number(cdw_draws, "cdw_draws"),
        factors = if (is.null(factors)) 0 else scalar_number(factors, "factors"),
-       unbalanced = unbalanced,
+       unbalanced = scalar_flag(unbalanced, "unbalanced"),
        max_memory = memory,
+       exponent_size = scalar_number(exponent$size, "exponent_size"),
+       exponent_tuning = scalar_number(exponent$tuning, "exponent_tuning"),
+       exponent_draws = if (!is.null(exponent$draws))
+         scalar_number(exponent$draws, "exponent_draws"),
+       exponent_seed = if (!is.null(exponent$seed)) scalar_number(exponent$seed, "exponent_seed"),
+       exponent_of_dependent = scalar_flag(exponent$of_dependent, "exponent_of_dependent"),
        module = if (is.null(module)) .state$module
                 else path.expand(scalar_string(module, "module")),
        neighbours = neighbour_spec(neighbours),
@@ -102,16 +119,24 @@ run_cdtest <- function(panel, options, source, formula, call) {
   new_cdtest(out, formula, source, call)
 }
 
-# One test row of the figures as an "htest" object.
+# One test row of the figures as an "htest" object: a chi-squared
+# statistic with its df, Frees' FRE with the periods T of its Q law, else a
+# normal z. The row's note (the periods the ranks are over) and why it is
+# not available, where it says so, are in the method.
 as_htest <- function(row, title, data_name) {
   chi2 <- startsWith(row$distribution, "chi2(")
+  frees <- startsWith(row$distribution, "Q(")
+  inside <- if (chi2 || frees)
+    as.double(sub("^[^(]*\\(([^)]*)\\).*$", "\\1", row$distribution))
+  remarks <- c(row$note, if (!is.null(row$not_available))
+                           paste("not available:", row$not_available))
   test <- list(
-    statistic = stats::setNames(as.double(row$statistic), if (chi2) "chisq" else "z"),
-    parameter = if (chi2) c(df = as.double(sub("^chi2\\((.*)\\)$", "\\1", row$distribution))),
+    statistic = stats::setNames(as.double(row$statistic),
+                                if (chi2) "chisq" else if (frees) "FRE" else "z"),
+    parameter = if (chi2) c(df = inside) else if (frees) c(T = inside),
     p.value = as.double(row$p_value),
     method = paste0(title, " test for cross-sectional dependence in panels",
-                    if (!is.null(row$not_available)) paste0(" (not available: ",
-                                                            row$not_available, ")")),
+                    if (length(remarks)) paste0(" (", paste(remarks, collapse = "; "), ")")),
     alternative = "cross-sectional dependence",
     data.name = data_name)
   structure(test[!vapply(test, is.null, NA)], class = "htest")
@@ -130,10 +155,23 @@ new_cdtest <- function(out, formula, source, call) {
                  effect = out$effect,
                  panel = figures$panel,
                  figures = figures,
+                 strength = strength_of(figures$strength),
                  common_periods = out$common_periods,
                  report = out$report,
                  legend = out$legend,
                  formula = formula_text,
                  call = call),
             class = "cdtest")
+}
+
+# The JSON object's "strength" with its nulls as R has them: a figure that
+# is not there NA_real_ (a seed or draws NA too), the variable's block NULL
+# when there is none.
+strength_of <- function(strength) {
+  numbers <- function(block)
+    lapply(block, function(value)
+      if (!is.character(value) && length(value) == 1L && is.na(value)) NA_real_ else value)
+  list(residuals = numbers(strength$residuals),
+       variable = if (is.list(strength$variable)) numbers(strength$variable),
+       rank_tests = strength$rank_tests)
 }

@@ -12,7 +12,9 @@
 
 cdtest.panelmodel <- function(formula, order = 1, neighbours = NULL, seed = 20220101,
                               cdw_draws = 1, factors = NULL, unbalanced = FALSE,
-                              max_memory = NULL, module = NULL, ...) {
+                              max_memory = NULL, exponent_size = 0.10, exponent_tuning = 0.5,
+                              exponent_draws = NULL, exponent_seed = NULL,
+                              exponent_of_dependent = FALSE, module = NULL, ...) {
   no_other_arguments(...)
   fitted <- formula
   residuals <- stats::residuals(fitted)
@@ -33,7 +35,10 @@ cdtest.panelmodel <- function(formula, order = 1, neighbours = NULL, seed = 2022
     neighbours = neighbours,
     neighbours_name = paste(deparse(substitute(neighbours)), collapse = " "),
     restrict = NULL, seed = seed, cdw_draws = cdw_draws, factors = factors,
-    unbalanced = unbalanced, max_memory = max_memory, module = module)
+    unbalanced = unbalanced, max_memory = max_memory,
+    exponent = list(size = exponent_size, tuning = exponent_tuning, draws = exponent_draws,
+                    seed = exponent_seed, of_dependent = exponent_of_dependent),
+    module = module)
   source <- paste(deparse(substitute(formula)), collapse = " ")
   plm_formula <- if (!is.null(fitted$formula)) stats::formula(fitted$formula) else residuals ~ 0
   run_cdtest(panel, options, source, plm_formula, sys.call())

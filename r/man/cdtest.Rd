@@ -8,8 +8,10 @@
   Fits a panel regression and tests its residuals for cross-sectional
   dependence: the Breusch-Pagan LM, Pesaran's scaled LM, CD and local
   CD(p), the weighted CD and CDw+ of Juodis and Reese, the bias-adjusted LM
-  of Pesaran, Ullah and Yamagata, Pesaran and Xie's CD*, and Pesaran's
-  definitions for unbalanced panels, each with its p-value. The computation
+  of Pesaran, Ullah and Yamagata, Pesaran and Xie's CD*, Pesaran's
+  definitions for unbalanced panels, and Friedman's and Frees' rank tests,
+  each with its p-value; and says how strong the dependence is, by the
+  exponent of cross-sectional dependence of Bailey, Kapetanios and Pesaran. The computation
   is the qvdep analysis library's, through the module the package carries:
   the figures are those of the command-line tool (\code{qvdep --format json})
   and the Python package on the same panel, to the bit.
@@ -20,11 +22,15 @@ cdtest(formula, ...)
 \method{cdtest}{formula}(formula, data, index = NULL, model = "unit",
        effect = "individual", order = 1, neighbours = NULL, restrict = NULL,
        seed = 20220101, cdw_draws = 1, factors = NULL, unbalanced = FALSE,
-       max_memory = NULL, module = NULL, ...)
+       max_memory = NULL, exponent_size = 0.10, exponent_tuning = 0.5,
+       exponent_draws = NULL, exponent_seed = NULL, exponent_of_dependent = FALSE,
+       module = NULL, ...)
 
 \method{cdtest}{panelmodel}(formula, order = 1, neighbours = NULL,
        seed = 20220101, cdw_draws = 1, factors = NULL, unbalanced = FALSE,
-       max_memory = NULL, module = NULL, ...)
+       max_memory = NULL, exponent_size = 0.10, exponent_tuning = 0.5,
+       exponent_draws = NULL, exponent_seed = NULL, exponent_of_dependent = FALSE,
+       module = NULL, ...)
 
 \method{cdtest}{default}(formula, ...)
 }
@@ -77,6 +83,21 @@ cdtest(formula, ...)
   \item{max_memory}{the memory the analysis may take, in bytes or as text
     (\code{"4G"}, \code{"512M"}); \code{NULL}: half of the physical memory.
     A larger panel is refused before it is laid out.}
+  \item{exponent_size}{the size p, in (0, 1), of the threshold
+    \eqn{c_p = \Phi^{-1}(1 - (p/2)/n^\delta)/\sqrt{T}}{c_p = qnorm(1 - (p/2)/n^delta)/sqrt(T)}
+    above which a residual correlation counts as not zero in the residuals'
+    exponent alpha (\eqn{n = N(N-1)/2}), and of the multiple test of the
+    variable's exponent.}
+  \item{exponent_tuning}{the tuning \eqn{\delta}{delta}, in (0, 1], of that
+    threshold.}
+  \item{exponent_draws}{the draws R of a bootstrap over cross-sections of
+    the residuals' alpha, which gives its standard error and 95\% interval;
+    \code{NULL}: no bootstrap.}
+  \item{exponent_seed}{the seed of those draws; \code{NULL}: \code{seed}.}
+  \item{exponent_of_dependent}{whether to give also the exponent of the
+    response as it is, bias-adjusted, with its standard error (for model
+    \code{"none"} and a \pkg{plm} model, whose series tested is the
+    response, it is always given).}
   \item{module}{the path of another build of the qvdep module to run;
     \code{NULL}: the one the package carries in its \file{libs} folder.}
   \item{\dots}{nothing else is taken: an unknown argument is an error.}
@@ -105,9 +126,14 @@ cdtest(formula, ...)
   \item{tests}{a named list of \code{"htest"} objects, one per test
     (\code{lm}, \code{scaled_lm}, \code{cd}, \code{local_cd},
     \code{weighted_cd}, \code{weighted_cd_plus}, \code{bias_adjusted_lm},
-    \code{cd_star}, and others where they apply); a test that is not
-    available has \code{NA} for its statistic and p-value and says why in
-    its \code{method}.}
+    \code{cd_star}, \code{friedman}, \code{frees}, and others where they
+    apply); a test that is not available has \code{NA} for its statistic
+    and p-value and says why in its \code{method}. Friedman's FR is
+    chi-squared with T - 1 degrees of freedom (\code{parameter} \code{df}),
+    Frees' FRE has the upper tail of Frees' Q law for T periods
+    (\code{parameter} \code{T}); when some cross-section lacks a residual
+    both rank the periods every cross-section has one in, and their
+    \code{method} says so.}
   \item{correlations}{the N x N matrix of residual correlations, its rows
     and columns named by cross-section, \code{NA} for pairs that could not
     be correlated.}
@@ -116,6 +142,20 @@ cdtest(formula, ...)
     (\code{NA} for a model without effects).}
   \item{panel}{the panel's shape: cross-sections, periods, regressors,
     rows, complete observations, usable and unusable pairs.}
+  \item{strength}{how strong the dependence is, the tool's JSON object
+    \code{strength} as a list: \code{residuals}, the residuals' exponent
+    \code{alpha} with \code{pairs}, \code{nonzero_pairs} (those above the
+    \code{threshold}), \code{size}, \code{tuning}, and with a bootstrap its
+    \code{draws}, \code{seed}, \code{standard_error}, \code{lower_95} and
+    \code{upper_95} (\code{NA} without one); \code{variable}, \code{NULL}
+    or the response's exponent: \code{variable} (its name), \code{alpha}
+    and \code{standard_error}; \code{rank_tests}: \code{periods}, the T
+    the ranks are over, \code{common_periods_only}, and
+    \code{frees_critical_10}, \code{_5}, \code{_1}, the critical values of
+    Frees' Q. A figure that could not be formed is \code{NA}, and a
+    \code{not_available} (or \code{standard_error_not_available}) element
+    says why. alpha at most 1/2 is weak dependence (CD's null); near 1,
+    strong, as from a common factor.}
   \item{figures}{every figure of the command-line tool's JSON object, as a
     list.}
   \item{common_periods}{the periods each pair of cross-sections shares, an
@@ -148,6 +188,20 @@ cdtest(formula, ...)
   Pesaran, M. H. and Xie, Y. (2021). A bias-corrected CD test for error
   cross-sectional dependence in panel data models with latent factors.
 
+  Friedman, M. (1937). The use of ranks to avoid the assumption of
+  normality implicit in the analysis of variance. \emph{Journal of the
+  American Statistical Association} 32, 675--701.
+
+  Frees, E. W. (1995). Assessing cross-sectional correlation in panel
+  data. \emph{Journal of Econometrics} 69, 393--414.
+
+  Bailey, N., Kapetanios, G. and Pesaran, M. H. (2016). Exponent of
+  cross-sectional dependence: estimation and inference. \emph{Journal of
+  Applied Econometrics} 31, 929--960.
+
+  Bailey, N., Kapetanios, G. and Pesaran, M. H. (2019). Exponent of
+  cross-sectional dependence for residuals. \emph{Sankhya B} 81, 46--102.
+
   Juodis, A. and Reese, S. (2022). The incidental parameters problem in
   testing for remaining cross-section correlation. \emph{Journal of
   Business and Economic Statistics} 40, 1191--1203.
@@ -160,6 +214,8 @@ result <- cdtest(inv ~ value + capital, data = grunfeld, index = c("firm", "year
                  order = 2)
 result
 result$tests$cd
+result$tests$friedman
+result$strength$residuals$alpha
 as.data.frame(result)[, c("test", "statistic", "p.value")]
 
 # Fixed effects, as plm's within model, with the bias-corrected scaled LM.

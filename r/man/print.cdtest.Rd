@@ -45,9 +45,12 @@
   (\code{"chi2(45)"}, \code{"N(0,1) two-sided"}, \ldots), \code{p.value},
   \code{reference} (where the statistic is defined) and \code{available}
   (\code{FALSE} for a test that could not be formed, whose statistic and
-  p-value are \code{NA}). \code{summary} returns an object of class
+  p-value are \code{NA}) and \code{note} (the periods Friedman's and
+  Frees' ranks are over when some cross-section lacks a residual, else
+  \code{NA}). \code{summary} returns an object of class
   \code{"summary.cdtest"} holding that table, the panel's shape, the
-  average correlations and the warnings.
+  average correlations, the exponents of dependence (\code{strength}) and
+  the warnings; its print shows them with the rows' notes.
 }
 \seealso{\code{\link{cdtest}}}
 \examples{

@@ -222,6 +222,17 @@ analysis::Options options_from(SEXP options) {
   o.cdw_draws = int_option(options, "cdw_draws");
   o.factors = int_option(options, "factors");
   o.unbalanced_block = logical_element(options, "unbalanced");
+  // The exponents of dependence: the library refuses a size or tuning out
+  // of range and draws below 1; NULL draws leave out the bootstrap, a NULL
+  // seed takes `seed`.
+  o.exponent_size = number_element(options, "exponent_size");
+  o.exponent_tuning = number_element(options, "exponent_tuning");
+  if (element(options, "exponent_draws") != R_NilValue)
+    o.exponent_draws = int_option(options, "exponent_draws");
+  if (element(options, "exponent_seed") != R_NilValue)
+    o.exponent_seed = static_cast<std::uint64_t>(whole(
+        number_element(options, "exponent_seed"), 0, 9007199254740992.0, "exponent_seed"));
+  o.exponent_of_dependent = logical_element(options, "exponent_of_dependent");
   const SEXP memory = element(options, "max_memory");
   if (TYPEOF(memory) == STRSXP)
     o.max_memory = analysis::parse_memory_size(string_element(options, "max_memory"));

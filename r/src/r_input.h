@@ -36,7 +36,9 @@ analysis::LongPanel panel_from(SEXP panel);
 //   model, effect (a string, or NULL when not given), intercept, order,
 //   restrictions (character), seed, cdw_draws, factors (0: the default),
 //   unbalanced, max_memory (a double of bytes, 0 for the default, or a
-//   string such as "4G"), module (the module's path) and neighbours: NULL,
+//   string such as "4G"), exponent_size, exponent_tuning, exponent_draws
+//   and exponent_seed (each NULL when not given), exponent_of_dependent,
+//   module (the module's path) and neighbours: NULL,
 //   list(cells = <double matrix>, row_ids, column_ids) (ids NULL for a
 //   matrix in panel order) or list(from = <character>, to = <character>),
 //   named in messages by neighbours_name.

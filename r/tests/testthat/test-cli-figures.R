@@ -42,7 +42,15 @@ cases <- list(
        run = function(d) cdtest(inv ~ value + capital, data = d, model = "cce",
                                 neighbours = read.csv(pairs_file))),
   list(name = "grunfeld-gaps-none", file = "gaps", args = c("--model", "none"),
-       run = function(d) cdtest(inv ~ value + capital, data = d, model = "none")))
+       run = function(d) cdtest(inv ~ value + capital, data = d, model = "none")),
+  # Every option of the exponents of dependence, the bootstrap among them.
+  list(name = "grunfeld-within-exponents", file = "grunfeld",
+       args = c("--model", "within", "--exponent-size", "0.05", "--exponent-tuning", "0.75",
+                "--exponent-draws", "30", "--exponent-seed", "11", "--exponent-of-dependent"),
+       run = function(d) cdtest(inv ~ value + capital, data = d, model = "within",
+                                exponent_size = 0.05, exponent_tuning = 0.75,
+                                exponent_draws = 30, exponent_seed = 11,
+                                exponent_of_dependent = TRUE)))
 
 tool_json <- function(case) {
   cli <- Sys.getenv("QVDEP_CLI")
@@ -59,6 +67,9 @@ tool_json <- function(case) {
 num <- function(x) {
   if (is.null(x) || (length(x) == 1L && is.na(x))) NA_real_ else as.double(unlist(x))
 }
+
+# A JSON value: text as it is, else a number.
+value <- function(x) if (is.character(x)) x else num(x)
 
 test_that("the figures are the command-line tool's, bit for bit", {
   skip_if_not_installed("jsonlite")
@@ -82,6 +93,22 @@ test_that("the figures are the command-line tool's, bit for bit", {
                        label = paste(case$name, kinds[[i]]))
       expect_identical(num(r$tests[[i]]$p.value), num(json$tests[[i]]$p_value),
                        label = paste(case$name, kinds[[i]], "p-value"))
+    }
+    expect_identical(as.data.frame(r)$note,
+                     vapply(json$tests, function(row) if (is.null(row$note)) NA_character_
+                                                      else row$note, ""),
+                     label = paste(case$name, "notes"))
+    periods <- num(json$strength$rank_tests$periods)
+    expect_identical(unname(r$tests$friedman$parameter), periods - 1, label = case$name)
+    expect_identical(unname(r$tests$frees$parameter), periods, label = case$name)
+    for (block in c("residuals", "variable", "rank_tests")) {
+      expect_identical(is.null(r$strength[[block]]), is.null(json$strength[[block]]),
+                       label = paste(case$name, block))
+      expect_identical(sort(names(r$strength[[block]])), sort(names(json$strength[[block]])),
+                       label = paste(case$name, block, "fields"))
+      for (key in names(json$strength[[block]]))
+        expect_identical(value(r$strength[[block]][[key]]), value(json$strength[[block]][[key]]),
+                         label = paste(case$name, "strength", block, key))
     }
     expect_identical(r$warnings, as.character(unlist(json$warnings)), label = case$name)
     expect_identical(c(r$model, r$effect), c(json$options$model,

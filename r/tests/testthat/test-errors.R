@@ -25,6 +25,9 @@ test_that("bad formulas, columns, values and options are qvdep_error", {
     list(quote(cdtest(f, data = grunfeld, factors = 30)), "CD\\*"),
     list(quote(cdtest(f, data = grunfeld, max_memory = "1k")), "memory|1000"),
     list(quote(cdtest(f, data = grunfeld, neighbours = diag(3))), "3"),
+    list(quote(cdtest(f, data = grunfeld, exponent_size = 1.5)), "size p must be in \\(0, 1\\)"),
+    list(quote(cdtest(f, data = grunfeld, exponent_draws = 0)), "1 or more draws"),
+    list(quote(cdtest(f, data = grunfeld, exponent_of_dependent = NA)), "TRUE or FALSE"),
     list(quote(cdtest(f, data = grunfeld, wieghts = 1)), "unknown argument"),
     list(quote(cdtest("inv ~ value")), "takes a formula"))
   for (case in cases) {

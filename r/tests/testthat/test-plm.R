@@ -61,3 +61,17 @@ test_that("every model's figures are pcdtest's", {
     }
   }
 })
+
+# Friedman's FR is R's friedman.test with the cross-sections as blocks and
+# the periods as treatments (ranks of each cross-section's residuals over
+# time); the exponents' options reach the library from a plm model too.
+test_that("FR of a plm model's residuals is friedman.test's; the exponents' options apply", {
+  fit <- plm(f, Grunfeld, model = "within")
+  r <- cdtest(fit, exponent_draws = 5, exponent_seed = 3)
+  expected <- friedman.test(matrix(resid(fit), nrow = 10, byrow = TRUE))
+  expect_equal(unname(r$tests$friedman$statistic), unname(expected$statistic), tolerance = 1e-12)
+  expect_identical(r$tests$friedman$parameter, expected$parameter)
+  expect_equal(r$tests$friedman$p.value, expected$p.value, tolerance = 1e-10)
+  expect_identical(r$strength$residuals[c("draws", "seed")], list(draws = 5, seed = 3))
+  expect_identical(r$strength$variable$variable, "residuals")
+})
