@@ -320,7 +320,11 @@ int main(int argc, char **argv) {
   try {
     // The file, from a panel that is gone again before any program runs.
     long bytes = 0;
-    bytes = write_long_csv(csv, factor_panel(n, t, k, 0));
+    {
+      const qvd::host::Panel panel = factor_panel(n, t, k, 0);
+      bytes = write_long_csv(csv, panel);
+      write_long_values((dir / "panel.values").string(), panel);
+    }
     write_long_csv(gappy_csv, factor_panel(n, t, k, kMissingPercent));
     const std::vector<std::string> regressors = regressor_names(k);
     std::string x_list;

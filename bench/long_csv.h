@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/dependence_run.h"
 
@@ -49,6 +50,23 @@ inline long write_long_csv(const std::string &path, const qvd::host::Panel &pane
   if (std::fclose(out) != 0 || !text.empty())
     throw std::runtime_error("cannot write " + path);
   return bytes;
+}
+
+// The same panel's values in the file's row and column order (y, x0, ..,
+// x{K-1}), as native doubles: what a reader whose decimal conversion is not
+// correctly rounded (R's read.csv) takes in place of the file's numbers.
+inline void write_long_values(const std::string &path, const qvd::host::Panel &panel) {
+  std::FILE *out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) throw std::runtime_error("cannot write " + path);
+  const std::size_t width = static_cast<std::size_t>(panel.regressors) + 1;
+  std::vector<double> row(width);
+  bool written = true;
+  for (std::size_t c = 0; written && c + width <= panel.values.size(); c += width) {
+    row[0] = panel.values[c + width - 1];
+    for (std::size_t r = 0; r + 1 < width; ++r) row[r + 1] = panel.values[c + r];
+    written = std::fwrite(row.data(), sizeof(double), width, out) == width;
+  }
+  if (std::fclose(out) != 0 || !written) throw std::runtime_error("cannot write " + path);
 }
 
 #endif

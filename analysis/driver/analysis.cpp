@@ -164,12 +164,11 @@ void run_unit(WidePanel &wide, const host::TestOptions &module_opts, const std::
   PairTable pairs = pair_table(run.residuals.data(), n, t, std::move(run.packed), stop);
   run.residuals = {};
   check_pairs(pairs, rows, Model::unit, r.dependent, source);
-  // CD* works on its own copy of the residuals, or on these once nothing
-  // else needs them.
-  beside.run([&, mine = with_unbalanced ? rows : std::move(rows)]() mutable {
-    strength.ranks = rank_tests(mine.data(), n, t);
-    if (misfit.empty()) star = cd_star(std::move(mine), n, t, r.factors);
-  });
+  // CD* works on its own copy of the residuals, in place; the rank tests
+  // and the unbalanced block read these, each task on its own.
+  if (misfit.empty())
+    beside.run([&, mine = rows]() mutable { star = cd_star(std::move(mine), n, t, r.factors); });
+  beside.run([&] { strength.ranks = rank_tests(rows.data(), n, t); });
   beside.run([&] { strength.exponent = residual_exponent_of(pairs, options); });
   const PairSums sums =
       pair_sums(pairs, signs_for(r), lm_adj.early_scales(), lm_adj.early_rows());
