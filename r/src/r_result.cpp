@@ -1,5 +1,6 @@
 #include "r_result.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -88,11 +89,17 @@ Rcpp::NumericMatrix correlation_matrix(const analysis::Result &r) {
   const auto n = static_cast<std::size_t>(r.shape.sections);
   Rcpp::NumericMatrix m(static_cast<int>(n), static_cast<int>(n));
   double *out = m.begin();
-  for (std::size_t j = 0; j < n; ++j)
-    for (std::size_t i = 0; i <= j; ++i) {
-      const double rho = analysis::correlation_of(r, i, j);
-      out[i + j * n] = out[j + i * n] = std::isnan(rho) ? NA_REAL : rho;
-    }
+  // Square tiles, so that the mirrored writes (a row of the matrix, n
+  // apart in memory) stay within the cache: at N = 2,000 writing them
+  // column by column took longer than the analysis beside the module.
+  constexpr std::size_t kTile = 64;
+  for (std::size_t j0 = 0; j0 < n; j0 += kTile)
+    for (std::size_t i0 = 0; i0 <= j0; i0 += kTile)
+      for (std::size_t j = j0; j < std::min(n, j0 + kTile); ++j)
+        for (std::size_t i = i0; i < std::min(j + 1, i0 + kTile); ++i) {
+          const double rho = analysis::correlation_of(r, i, j);
+          out[i + j * n] = out[j + i * n] = std::isnan(rho) ? NA_REAL : rho;
+        }
   const Rcpp::CharacterVector labels = utf8_vector(r.section_labels);
   m.attr("dimnames") = Rcpp::List::create(labels, labels);
   return m;
