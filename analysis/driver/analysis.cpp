@@ -124,8 +124,8 @@ void add_strength(Result &r, const StrengthFigures &s) {
 // formed on the pool while the module runs on this thread (the module's
 // BLAS is its own), and this thread helps with what is left of them once
 // the module is done; the panel is then read no more (the dependent
-// variable's exponent, when asked for, has its own copy). CD*, the rank
-// tests (which read the residuals before CD* works on them in place),
+// variable's exponent, when asked for, has its own copy). CD* (on its
+// own copy of the residuals, which it works on in place), the rank tests,
 // Pesaran's unbalanced block and the residuals' exponent need only the
 // residuals or their pair table, and go to the pool while this thread makes
 // the pair table and the sums over the pairs. The group waits for its
@@ -222,8 +222,8 @@ WorkVector<double> model_residuals(WidePanel &wide, const DataNames &data, Resul
 // over the M pairs that have one (and over the neighbours), LM_BC after
 // fixed effects by cross-section; the weighted CD, CDw+, CD* and the rank
 // tests on the same residuals, and how strong their dependence is. The
-// rank tests and CD* (in that order: CD* works on the residuals in place),
-// the residuals' exponent and the variable's go to the pool while this
+// rank tests, CD* (on its own copy, which it works on in place), the
+// residuals' exponent and the variable's go to the pool while this
 // thread sums over the pairs. The variable is the series tested (model
 // none) or, when asked for, the dependent variable, a copy of it either way.
 void run_model(WidePanel &wide, const DataNames &data, Result &r, const StopFlag &stop) {
@@ -240,10 +240,11 @@ void run_model(WidePanel &wide, const DataNames &data, Result &r, const StopFlag
   CdStar star;
   StrengthFigures strength;
   TaskGroup beside;
-  beside.run([&, mine = std::move(rows)]() mutable {
-    strength.ranks = rank_tests(mine.data(), n, t);
-    if (misfit.empty()) star = cd_star(std::move(mine), n, t, r.factors);
-  });
+  // CD* works on its own copy of the residuals, in place; the rank tests
+  // read these.
+  if (misfit.empty())
+    beside.run([&, mine = rows]() mutable { star = cd_star(std::move(mine), n, t, r.factors); });
+  beside.run([&] { strength.ranks = rank_tests(rows.data(), n, t); });
   if (with_variable)
     beside.run([&] {
       strength.variable = variable_exponent_of(dependent, n, t, r.dependent, options);

@@ -1,8 +1,6 @@
 #include "analysis/stats/residual_exponent.h"
 
 #include <algorithm>
-#include <boost/math/constants/constants.hpp>
-#include <boost/math/special_functions/erf.hpp>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -13,6 +11,7 @@
 
 #include "analysis/common/errors.h"
 #include "analysis/common/not_a_number.h"
+#include "analysis/stats/tail_probability.h"
 #include "analysis/stats/unbalanced_cd.h"
 
 namespace qvd::analysis {
@@ -74,10 +73,9 @@ ResidualExponent residual_exponent(const PairTable &correlations,
       static_cast<std::size_t>(correlations.sections > 0 ? correlations.sections : 0);
   if (n < 2) return refused("the exponent needs 2 or more cross-sections");
   const double dn = static_cast<double>(n);
-  // Phi^-1(1 - (p/2)/n^delta) = sqrt 2 erfc^-1(2 (p/2)/n^delta).
+  // Phi^-1(1 - (p/2)/n^delta).
   const double tail = options.size / 2 / std::pow(dn * (dn - 1) / 2, options.tuning);
-  const double quantile_of_tail =
-      boost::math::constants::root_two<double>() * boost::math::erfc_inv(2 * tail);
+  const double quantile_of_tail = normal_upper_quantile(tail);
   const PerCommonPeriods threshold_at(
       [&](int common) { return quantile_of_tail / std::sqrt(static_cast<double>(common)); },
       most_common_periods(correlations));

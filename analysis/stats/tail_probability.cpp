@@ -35,6 +35,11 @@ double normal_two_sided(double z) {
   return static_cast<double>(erfc_of_scaled(std::fabs(z)));
 }
 
+double normal_upper_quantile(double tail) {
+  if (!(tail > 0 && tail < 1)) return kNaN;
+  return boost::math::constants::root_two<double>() * boost::math::erfc_inv(2 * tail);
+}
+
 double chi2_upper_tail(double x, double df) {
   if (!(df >= 1) || std::isnan(x)) return kNaN;
   if (x <= 0) return 1.0;

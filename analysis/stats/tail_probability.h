@@ -29,6 +29,11 @@ double normal_upper_tail(double z);
 // P(|Z| > |z|) = erfc(|z| / sqrt 2); NaN for NaN.
 double normal_two_sided(double z);
 
+// z with P(Z > z) = tail, the inverse of normal_upper_tail, as
+// sqrt 2 erfc^-1(2 tail) (Boost.Math, within a few ulps); NaN outside
+// (0, 1).
+double normal_upper_quantile(double tail);
+
 // P(X > x) for X chi-square with df degrees of freedom; NaN when df < 1 or
 // x is NaN, 1 for x <= 0.
 double chi2_upper_tail(double x, double df);

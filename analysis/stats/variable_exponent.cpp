@@ -1,8 +1,6 @@
 #include "analysis/stats/variable_exponent.h"
 
 #include <algorithm>
-#include <boost/math/constants/constants.hpp>
-#include <boost/math/special_functions/erf.hpp>
 #include <cmath>
 #include <cstddef>
 #include <string>
@@ -13,6 +11,7 @@
 #include "analysis/common/not_a_number.h"
 #include "analysis/linalg/work_vector.h"
 #include "analysis/stats/principal_components.h"
+#include "analysis/stats/tail_probability.h"
 #include "qvdep.h"
 #ifdef QVDEP_HAVE_LAPACK
 #include "analysis/linalg/lapack_routines.h"
@@ -62,11 +61,6 @@ Slope slope_of(const double *y, const std::vector<double> &dx, double sxx) {
   }
   const double se = std::sqrt(rss / static_cast<double>(t - 2) / sxx);
   return {b, b / se};
-}
-
-// Phi^-1(1 - tail) = sqrt 2 erfc^-1(2 tail).
-double upper_quantile(double tail) {
-  return boost::math::constants::root_two<double>() * boost::math::erfc_inv(2 * tail);
 }
 
 // The smallest q with q^3 >= T.
@@ -182,7 +176,9 @@ VariableExponent variable_exponent(const double *series, int sections, int perio
   std::vector<double> chosen(t, 0.0);
   for (std::size_t j = 1; j <= n; ++j) {
     const auto &[size, i] = by_t[j - 1];
-    if (!(size >= upper_quantile(options.size / (2 * static_cast<double>(n - j + 1))))) continue;
+    const double threshold =
+        normal_upper_quantile(options.size / (2 * static_cast<double>(n - j + 1)));
+    if (!(size >= threshold)) continue;
     ++r.significant;
     for (std::size_t s = 0; s < t; ++s) chosen[s] += x[i * t + s];
   }

@@ -173,9 +173,8 @@ cdtest(formula, ...)
   floating-point fault in the module a \code{"qvdep_floating_point_error"}.
 }
 \references{
-  Breusch, T. S. and Pagan, A. R. (1980). The Lagrange multiplier test and
-  its applications to model specification in econometrics. \emph{Review of
-  Economic Studies} 47, 239--253.
+  Breusch, T. S. and Pagan, A. R. (1980). \emph{Review of Economic
+  Studies} 47, 239--253.
 
   Pesaran, M. H. (2004, 2015). General diagnostic tests for cross section
   dependence in panels; Testing weak cross-sectional dependence in large
